@@ -1,0 +1,28 @@
+// Text encodings used throughout the program.
+//
+// Texts are kept as UTF-8 (std::string). Property values and on-disk names
+// are UTF-16 (std::u16string). Ordinal comparisons follow UTF-16 code units,
+// which is not the same as UTF-8 byte order for characters above U+FFFF.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tavrin::text {
+
+// UTF-16 to UTF-8. An unpaired surrogate becomes U+FFFD.
+std::string toUtf8(std::u16string_view s);
+// UTF-8 to UTF-16. An invalid sequence becomes U+FFFD.
+std::u16string toUtf16(std::string_view s);
+
+// Ordinal comparison by UTF-16 code units of two UTF-8 texts, without
+// converting them: negative, zero or positive. A text that is a prefix of
+// the other sorts first.
+int compareOrdinal(std::string_view a, std::string_view b);
+
+// ASCII-only case folding, for the comparisons that ignore letter case
+// (".msg", "." and "..", "ftp://").
+std::string asciiLower(std::string_view s);
+bool equalsIgnoreAsciiCase(std::string_view a, std::string_view b);
+
+}  // namespace tavrin::text

@@ -1,0 +1,47 @@
+# Shared by run-wizard and run-tests: installs the Debian packages that are
+# missing, then configures and builds. Sourced, not run.
+
+# ensure_packages PKG...: installs the missing ones with apt-get, as root or
+# through sudo; otherwise prints the exact command and stops.
+ensure_packages() {
+    missing=""
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+    done
+    [ -z "$missing" ] && return 0
+    echo "Installing missing packages:$missing"
+    if [ "$(id -u)" = 0 ]; then
+        SUDO=""
+    elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+        SUDO="sudo"
+    elif command -v sudo >/dev/null 2>&1 && [ -t 0 ]; then
+        SUDO="sudo"
+    else
+        echo "Cannot install packages (not root, no sudo). Run this, then try again:" >&2
+        echo "  sudo apt-get install -y$missing" >&2
+        exit 1
+    fi
+    apt_retry $SUDO apt-get update -qq
+    apt_retry $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
+}
+
+# Retries while another installer holds the dpkg lock.
+apt_retry() {
+    i=0
+    while ! "$@"; do
+        i=$((i + 1))
+        if [ $i -ge 20 ]; then echo "apt-get failed: $*" >&2; exit 1; fi
+        echo "apt-get busy or failed, retrying in 15 s..." >&2
+        sleep 15
+    done
+}
+
+BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev fonts-wine"
+TEST_PACKAGES="libgtest-dev libgmock-dev clang xvfb xauth pff-tools python3-pypff pst-utils"
+
+# configure_and_build DIR [CMAKE ARGS...]
+configure_and_build() {
+    dir="$1"; shift
+    cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$@" >/dev/null || cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja "$@"
+    cmake --build "$ROOT/$dir" --parallel "$(nproc 2>/dev/null || echo 2)"
+}
