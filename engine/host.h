@@ -1,0 +1,72 @@
+// What the conversion engine reaches of the user interface. The status
+// window implements these interfaces; tests fake them, so the engine runs
+// without a screen.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace tavrin::engine {
+
+enum class Button { StartConversion, Skip, StopMigration };
+
+// The status window's controls that the run and the folder conversion write
+// (and read back where they append to a caption).
+class StatusView {
+public:
+    virtual ~StatusView() = default;
+    virtual void setCount1(const std::string& caption) = 0;            // lblCount1
+    virtual std::string count1() const = 0;
+    virtual void setCurrentDbx(const std::string& caption) = 0;        // LblCurrentDBX
+    virtual void setProgressLabel(const std::string& caption) = 0;     // lblProgress
+    virtual std::string progressLabel() const = 0;
+    virtual void setFrameCaption(const std::string& caption) = 0;      // FrameConversion (already unescaped: one "&")
+    virtual void setProgressRange(int minimum, int maximum) = 0;       // ProgressBar1
+    virtual void setProgressValue(float value) = 0;
+    virtual float progressValue() const = 0;
+    virtual void setButtonEnabled(Button b, bool enabled) = 0;
+    virtual void setButtonVisible(Button b, bool visible) = 0;
+    virtual void setWindowTitle(const std::string& title) = 0;
+    virtual bool deleteSourceTicked() const = 0;                      // ChkDelete
+    // Unloads (closes) the status window. Afterwards isLoaded() is false.
+    virtual void unload() = 0;
+    virtual bool isLoaded() const = 0;
+};
+
+// The wizard's choices, read from the windows' controls when the engine
+// needs them (nothing copies them earlier).
+class JobView {
+public:
+    virtual ~JobView() = default;
+    virtual bool optSingle() const = 0;                  // frmStart.OptSingle
+    virtual std::string sourceMailbox() const = 0;       // frmSingle.txtSourceMailbox
+    virtual int rowCount() const = 0;                    // frmMultiple.lv, rows 1..N
+    virtual bool rowChecked(int row) const = 0;
+    virtual std::string rowText(int row) const = 0;      // the sub-folder's name
+    virtual std::string rowSubItemText(int row) const = 0;  // the sub-folder's full path
+    // Green text (RGB 0,128,0) plus the further display attribute (bold).
+    virtual void markRowConverting(int row) = 0;
+    virtual std::string outputFolder() const = 0;        // frmMultiple.txtOutputFolder
+};
+
+enum class MsgButtons { Ok, YesNo };
+enum class MsgIcon { None, Information, Question, Warning };
+enum class MsgResult { Ok, Yes, No };
+
+// Yields, message boxes and the save dialog.
+class Host {
+public:
+    virtual ~Host() = default;
+    // Lets the window system deliver pending input and paint events.
+    virtual void yield() = 0;
+    virtual MsgResult messageBox(const std::string& text, const std::string& title, MsgButtons buttons,
+                                 MsgIcon icon) = 0;
+    // The save dialog: filter "Outlook Data File(s) (*.pst)|*.pst" and a
+    // proposed file name. Returns the chosen full path, or nullopt when the
+    // user cancelled. It asks before replacing an existing file; a confirmed
+    // replacement is reported through `replaceConfirmed`.
+    virtual std::optional<std::string> saveDialog(const std::string& filter, const std::string& proposedName,
+                                                  bool& replaceConfirmed) = 0;
+};
+
+}  // namespace tavrin::engine

@@ -1,0 +1,191 @@
+// The message store operations the conversion engine calls.
+//
+// The object model follows the Redemption library that a MAPI-based program
+// would drive: a session logs on to a new personal folder store, the store
+// has folders, a folder has sub-folders and items, an item imports a message
+// file and is saved. Here the store is our own .pst writer and Import is our
+// own .msg reader, behind the same operations.
+//
+// Every operation can fail. A failure is a tavrin::Error: a non-zero number
+// and a description. The one description whose form callers parse is that of
+// a failed GetFolderFromPath:  Folder "NAME" does not exist
+//
+// Folder paths are "\\" + store display name + "\" + components joined by
+// "\"; a trailing "\" is allowed, and a path without components is the top
+// of the visible folder tree (IPMRootFolder).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fs/result.h"
+#include "store/core/bytes.h"
+#include "store/core/props.h"
+
+namespace tavrin::store {
+
+class PstSessionImpl;  // the implementation behind the objects below
+class FolderImpl;
+class ItemImpl;
+
+using EntryId = Bytes;  // [MS-PST] 2.4.3.2: flags(4) + store uid(16) + nid(4)
+
+// Default folder kinds of GetDefaultFolder (Outlook's OlDefaultFolders).
+inline constexpr int olFolderDeletedItems = 3;
+inline constexpr int olFolderOutbox = 4;
+inline constexpr int olFolderSentMail = 5;
+inline constexpr int olFolderInbox = 6;
+inline constexpr int olFolderCalendar = 9;
+inline constexpr int olFolderContacts = 10;
+inline constexpr int olFolderJournal = 11;
+inline constexpr int olFolderNotes = 12;
+inline constexpr int olFolderTasks = 13;
+inline constexpr int olFolderDrafts = 16;
+// Folders.Add kind: a mail folder (container class IPF.Note).
+inline constexpr int olFolderMail = 6;
+// LogonPstStore format: a Unicode PST.
+inline constexpr int olStoreUnicode = 1;
+// Import format: an Outlook message file with Unicode strings.
+inline constexpr int olMSGUnicode = 3;
+
+class RDOFolder;
+class RDOMail;
+
+// A folder's child folders.
+class RDOFolders {
+public:
+    explicit RDOFolders(std::shared_ptr<FolderImpl> parent) : parent_(std::move(parent)) {}
+    // The children, in creation order.
+    std::vector<std::shared_ptr<RDOFolder>> items() const;
+    size_t Count() const;
+    // Adds a child folder. A name that already exists among the children
+    // fails (err::kCollision) and leaves that folder unchanged.
+    Result<std::shared_ptr<RDOFolder>> Add(const std::string& name, int kind = olFolderMail);
+
+private:
+    std::shared_ptr<FolderImpl> parent_;
+};
+
+// A folder's items.
+class RDOItems {
+public:
+    explicit RDOItems(std::shared_ptr<FolderImpl> folder) : folder_(std::move(folder)) {}
+    // A new, empty, unsaved item in the folder (kind 0: a mail item).
+    Result<std::shared_ptr<RDOMail>> Add(int kind = 0);
+
+private:
+    std::shared_ptr<FolderImpl> folder_;
+};
+
+class RDOFolder {
+public:
+    explicit RDOFolder(std::shared_ptr<FolderImpl> impl) : impl_(std::move(impl)) {}
+    std::string Name() const;
+    RDOFolders Folders() const { return RDOFolders(impl_); }
+    RDOItems Items() const { return RDOItems(impl_); }
+    EntryId EntryID() const;
+    const std::shared_ptr<FolderImpl>& impl() const { return impl_; }
+
+private:
+    std::shared_ptr<FolderImpl> impl_;
+};
+
+// The handle HrSetOneProp takes (an item's MAPIOBJECT).
+struct MapiObject {
+    std::shared_ptr<ItemImpl> item;
+};
+
+class RDOMail {
+public:
+    explicit RDOMail(std::shared_ptr<ItemImpl> impl) : impl_(std::move(impl)) {}
+    // Reads the message file (opened read-only) into the item: every
+    // property, recipients, attachments and embedded messages.
+    Status Import(const std::string& path, int format = olMSGUnicode);
+    MapiObject MAPIOBJECT() const { return MapiObject{impl_}; }
+    // Number of attachments the item holds now.
+    int AttachmentCount() const;
+    // Commits the item into its folder. An item that is never saved is
+    // discarded and leaves no trace in the file.
+    Status Save();
+
+private:
+    std::shared_ptr<ItemImpl> impl_;
+};
+
+class RDOStore {
+public:
+    explicit RDOStore(std::shared_ptr<PstSessionImpl> impl) : impl_(std::move(impl)) {}
+    EntryId EntryID() const;
+    std::string DisplayName() const;
+    // Creates the standard folders (Inbox, Outbox, Sent Items, Deleted Items,
+    // Calendar, Contacts, Journal, Notes, Tasks, Drafts, ...) when missing
+    // and records them as the store's default folders.
+    Status ValidateIPMTree();
+    Result<std::shared_ptr<RDOFolder>> GetDefaultFolder(int kind);
+    // The top of the visible folder tree.
+    Result<std::shared_ptr<RDOFolder>> IPMRootFolder();
+
+private:
+    std::shared_ptr<PstSessionImpl> impl_;
+};
+
+class RDOSession;
+
+class RDOStores {
+public:
+    explicit RDOStores(RDOSession* session) : session_(session) {}
+    Result<std::shared_ptr<RDOStore>> GetStoreFromID(const EntryId& id);
+
+private:
+    RDOSession* session_;
+};
+
+struct LogonOptions {
+    // Replace an existing file at the path. The replacement happens only at
+    // Logoff, atomically; until then and on any failure the old file stays.
+    bool replaceExisting = false;
+};
+
+class RDOSession {
+public:
+    RDOSession();
+    ~RDOSession();
+    RDOSession(const RDOSession&) = delete;
+    RDOSession& operator=(const RDOSession&) = delete;
+
+    // Creates a new store file at `path` (written under a temporary name
+    // beside it until Logoff) named `displayName`. An existing file at the
+    // path fails with "The file PATH already exists." unless
+    // options.replaceExisting is set.
+    Result<std::shared_ptr<RDOStore>> LogonPstStore(const std::string& path, int format,
+                                                    const std::string& displayName,
+                                                    LogonOptions options = {});
+    Result<std::shared_ptr<RDOStore>> GetStoreFromID(const EntryId& id);
+    RDOStores& Stores() { return stores_; }
+    // Looks a folder up by its path (see the top of this file).
+    Result<std::shared_ptr<RDOFolder>> GetFolderFromPath(const std::string& path);
+    // The same, by store display name and components, never splitting a
+    // component that contains "\".
+    Result<std::shared_ptr<RDOFolder>> GetFolderFromComponents(const std::string& storeDisplayName,
+                                                               const std::vector<std::string>& components);
+    // Completes the file (tables, B-trees, maps, header last) and moves it to
+    // its final name. After a failure no temporary file is left behind.
+    Status Logoff();
+
+private:
+    std::shared_ptr<PstSessionImpl> impl_;
+    RDOStores stores_;
+};
+
+// HrSetOneProp's value.
+class MAPIUtils {
+public:
+    // Sets one property on the object; with `save` true it is committed at
+    // once (for an unsaved item: kept for its Save).
+    Status HrSetOneProp(const MapiObject& object, uint32_t tag, int32_t value, bool save);
+    Status HrSetOneProp(const MapiObject& object, const Property& value, bool save);
+};
+
+}  // namespace tavrin::store
