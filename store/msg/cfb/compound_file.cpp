@@ -265,6 +265,12 @@ Result<StreamData> CompoundFile::read(uint32_t id) const {
     if (id >= entries_.size() || !entries_[id].isStream()) return corrupt("entry " + std::to_string(id) + " is not a stream");
     const DirEntry& e = entries_[id];
     if (e.size == 0) return StreamData::view({});
+    if (e.size > file_.size())
+        return corrupt("stream: size " + std::to_string(e.size) + " is past the end of the file");
+    const uint64_t budget = 2 * uint64_t(file_.size()) + 65536;
+    if (bytesRead_ + e.size > budget)
+        return corrupt("the streams hold more data than the file (their sector chains overlap)");
+    bytesRead_ += e.size;
     if (e.size < kMiniStreamCutoff) return readMini(e.startSector, e.size);
     return readRegular(e.startSector, e.size, "stream");
 }

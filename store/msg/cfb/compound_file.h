@@ -20,7 +20,9 @@
 // or sector shift, a sector number out of range, a chain that cycles or ends
 // before its stream does, a stream size past the end of the file, a
 // directory that cycles, and nesting that is too deep. No allocation is
-// larger than what the file holds.
+// larger than what the file holds, and all reads together return at most
+// twice the file's size (streams whose chains share sectors could otherwise
+// make a small file yield any amount of data).
 //
 // The bytes given to open() must outlive the CompoundFile and every
 // StreamData read from it. A CompoundFile is not safe to read from two
@@ -159,6 +161,7 @@ private:
     mutable std::vector<uint32_t> sectorMark_;
     mutable std::vector<uint32_t> miniMark_;
     mutable uint32_t walk_ = 0;
+    mutable uint64_t bytesRead_ = 0;
 };
 
 }  // namespace tavrin::store::cfb

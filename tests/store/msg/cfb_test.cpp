@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 
+#include "fs/text.h"
 #include "store/msg/cfb/cfb_writer.h"
 #include "store/msg/cfb/names.h"
 
@@ -375,6 +376,27 @@ TEST(CompoundFile, ToleratesWhatRealFilesCarry) {
         ASSERT_TRUE(d.ok()) << d.error().description;
         EXPECT_EQ(Bytes(d->bytes().begin(), d->bytes().end()), t.children[0].data);
     }
+}
+
+TEST(CompoundFile, StreamsSharingSectorsCannotMultiplyTheData) {
+    // Many directory entries whose chains all start at the same 10000-byte
+    // run: reading them all would return far more than the file holds.
+    std::vector<StorageEntry> kids;
+    kids.push_back(stream(u"big", 10000, 1));
+    for (int i = 0; i < 60; ++i) kids.push_back(stream(u"x" + text::toUtf16(std::to_string(i)), 4096, 2));
+    const Bytes good = write(storage(u"", std::move(kids)));
+    auto cf = CompoundFile::open(good);
+    ASSERT_TRUE(cf.ok());
+    const uint32_t big = *cf->find(0, u"big");
+    Bytes b = good;
+    const Layout at{good};
+    for (uint32_t id = 1; id < cf->entryCount(); ++id) {
+        if (id == big || !cf->entry(id).isStream()) continue;
+        storeLE32(b.data() + at.dirEntry(id) + 116, cf->entry(big).startSector);
+        storeLE32(b.data() + at.dirEntry(id) + 120, 10000);
+    }
+    const Error e = readAllError(b);
+    EXPECT_NE(e.description.find("more data than the file"), std::string::npos) << e.description;
 }
 
 TEST(CompoundFile, TruncatedAndScrambledCopiesNeverCrash) {
