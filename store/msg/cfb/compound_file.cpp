@@ -162,16 +162,21 @@ Status CompoundFile::loadDirectory(uint32_t start) {
     if (auto s = chain(start, 0, sectors, "directory"); !s) return s;
     if (sectors.empty()) return corrupt("the directory is empty");
     const uint32_t perSector = sectorSize_ / direntry::kSize;
-    entries_.resize(sectors.size() * perSector);
+    entries_.clear();
+    entries_.reserve(sectors.size() * perSector);
     for (size_t si = 0; si < sectors.size(); ++si) {
         const uint64_t base = (uint64_t(sectors[si]) + 1) << sectorShift_;
         for (uint32_t k = 0; k < perSector; ++k) {
-            DirEntry& e = entries_[si * perSector + k];
+            // Built on the stack and copied in: a vector's emplace_back()
+            // would zero the whole entry first.
+            DirEntry e;
             auto rec = getSlice(file_, base + uint64_t(k) * direntry::kSize, direntry::kSize);
-            if (!rec) continue;  // past a short last sector: unallocated
-            const uint8_t* p = rec->data();
-            const uint8_t type = p[direntry::mse];
-            if (type != 1 && type != 2 && type != 5) continue;  // unallocated or unknown
+            const uint8_t* p = rec ? rec->data() : nullptr;  // none past a short last sector
+            const uint8_t type = p ? p[direntry::mse] : 0;
+            if (type != 1 && type != 2 && type != 5) {  // unallocated or unknown
+                entries_.push_back(e);
+                continue;
+            }
             e.type = static_cast<ObjectType>(type);
             e.black = p[direntry::bflags] == 1;
             const uint16_t cb = loadLE16(p + direntry::cb);
@@ -192,6 +197,7 @@ Status CompoundFile::loadDirectory(uint32_t start) {
             e.startSector = loadLE32(p + direntry::sectStart);
             // [MS-CFB] 2.6.3: in v3 files the high 32 bits may hold garbage.
             e.size = major_ == 3 ? loadLE32(p + direntry::ulSize) : loadLE64(p + direntry::ulSize);
+            entries_.push_back(e);
         }
     }
     if (entries_[0].type != ObjectType::Root) return corrupt("the first directory entry is not the root");
@@ -201,9 +207,13 @@ Status CompoundFile::loadDirectory(uint32_t start) {
 // [MS-CFB] 2.4 MiniFAT and the mini stream (the root entry's stream).
 Status CompoundFile::loadMiniStream(uint32_t miniFatStart) {
     const DirEntry& root = entries_[0];
-    auto ms = readRegular(root.startSector, root.size, "mini stream");
-    if (!ms) return std::move(ms).error();
-    miniStream_ = std::move(ms).value();
+    if (root.size > file_.size())
+        return corrupt("mini stream: size " + std::to_string(root.size) + " is past the end of the file");
+    miniStreamSize_ = root.size;
+    if (miniStreamSize_) {
+        const uint64_t n = (miniStreamSize_ + sectorSize_ - 1) >> sectorShift_;
+        if (auto s = chain(root.startSector, n, miniStreamSectors_, "mini stream"); !s) return s;
+    }
     std::vector<uint32_t> sectors;
     if (miniFatStart != ENDOFCHAIN && miniFatStart != FREESECT) {
         if (auto s = chain(miniFatStart, 0, sectors, "mini FAT"); !s) return s;
@@ -215,13 +225,12 @@ Status CompoundFile::loadMiniStream(uint32_t miniFatStart) {
         for (uint64_t k = 0; k + 4 <= have; k += 4)
             miniFat_[i * (sectorSize_ / 4) + k / 4] = loadLE32(file_.data() + off + k);
     }
-    miniMark_.assign((miniStream_.size() + kMiniSectorSize - 1) / kMiniSectorSize, 0);
+    miniMark_.assign((miniStreamSize_ + kMiniSectorSize - 1) / kMiniSectorSize, 0);
     return {};
 }
 
 Result<StreamData> CompoundFile::readMini(uint32_t start, uint64_t size) const {
-    const ByteSpan ms = miniStream_.bytes();
-    if (size > ms.size())
+    if (size > miniStreamSize_)
         return corrupt("stream of " + std::to_string(size) + " bytes does not fit the mini stream");
     const uint64_t n = (size + kMiniSectorSize - 1) / kMiniSectorSize;
     const uint64_t miniCount = miniMark_.size();
@@ -230,10 +239,10 @@ Result<StreamData> CompoundFile::readMini(uint32_t start, uint64_t size) const {
         std::fill(miniMark_.begin(), miniMark_.end(), 0);
         walk_ = 1;
     }
-    // Walk first: the common case is a run of consecutive mini sectors,
-    // returned as a view.
+    // Walk first: the common case is a run of consecutive mini sectors in
+    // one run of file sectors, returned as a view.
     uint32_t s = start;
-    uint32_t first = start;
+    const uint32_t first = start;
     bool contiguous = true;
     for (uint64_t i = 0; i < n; ++i) {
         if (s == ENDOFCHAIN) return corrupt("mini stream: the chain ends before the stream does");
@@ -246,15 +255,29 @@ Result<StreamData> CompoundFile::readMini(uint32_t start, uint64_t size) const {
             s = miniFat_[s];
         }
     }
-    const uint64_t off = uint64_t(first) * kMiniSectorSize;
-    if (contiguous && inBounds(ms.size(), off, size)) return StreamData::view(ms.subspan(off, size));
+    // A byte of the mini stream at `at` lies in file sector
+    // miniStreamSectors_[at >> shift]; 64 divides the sector size, so a
+    // mini sector never straddles two file sectors.
+    auto fileOffset = [&](uint64_t at) {
+        return ((uint64_t(miniStreamSectors_[at >> sectorShift_]) + 1) << sectorShift_) + (at & (sectorSize_ - 1));
+    };
+    const uint64_t begin = uint64_t(first) * kMiniSectorSize;
+    if (contiguous && begin + size <= miniStreamSize_) {
+        const uint64_t a = begin >> sectorShift_, b = (begin + size - 1) >> sectorShift_;
+        bool run = true;
+        for (uint64_t k = a + 1; k <= b && run; ++k) run = miniStreamSectors_[k] == miniStreamSectors_[a] + (k - a);
+        if (run && inBounds(file_.size(), fileOffset(begin), size)) return StreamData::view(file_.subspan(fileOffset(begin), size));
+    }
     Bytes out(static_cast<size_t>(size), 0);
     s = start;
     for (uint64_t done = 0; done < size;) {
         const uint64_t at = uint64_t(s) * kMiniSectorSize;
         const uint64_t want = std::min<uint64_t>(kMiniSectorSize, size - done);
-        const uint64_t have = at < ms.size() ? std::min<uint64_t>(want, ms.size() - at) : 0;
-        if (have) std::memcpy(out.data() + done, ms.data() + at, static_cast<size_t>(have));
+        if (at < miniStreamSize_) {
+            const uint64_t off = fileOffset(at);
+            const uint64_t have = off < file_.size() ? std::min<uint64_t>({want, file_.size() - off, miniStreamSize_ - at}) : 0;
+            if (have) std::memcpy(out.data() + done, file_.data() + off, static_cast<size_t>(have));
+        }
         done += want;
         if (done < size) s = miniFat_[s];  // proven in range by the walk above
     }
@@ -279,32 +302,33 @@ Result<StreamData> CompoundFile::read(uint32_t id) const {
 // the left and right sibling ids, reached from the storage's child id.
 Status CompoundFile::buildTree() {
     const size_t n = entries_.size();
-    childBegin_.assign(n, 0);
-    childEnd_.assign(n, 0);
-    parent_.assign(n, NOSTREAM);
-    listState_.assign(n, 0);
+    tree_.assign(n, TreeNode{});
     childList_.reserve(n);
     return listChildren(0, 0);
 }
 
 Status CompoundFile::listChildren(uint32_t storage, int depth) {
     if (depth > kMaxNesting) return corrupt("storages are nested more than " + std::to_string(kMaxNesting) + " deep");
-    listState_[storage] = 1;
-    std::vector<uint32_t> mine;
+    tree_[storage].state = 1;
+    // This storage's children go to the end of childList_; the storages
+    // among them are listed afterwards (recursion appends after them).
+    const size_t begin = childList_.size();
     // In-order walk with an explicit stack; a node stays on the stack (and
     // on the path) until its right subtree is done.
-    struct Frame { uint32_t id; uint8_t stage; };
-    std::vector<Frame> stack;
-    std::vector<uint8_t>& onPath = listState_;  // 3 marks "on the current path"
+    using Frame = WalkFrame;
+    std::vector<Frame>& stack = walkStack_;
+    stack.clear();
+
     auto push = [&](uint32_t id) -> Status {
         if (id == NOSTREAM) return {};
         if (id >= entries_.size()) return corrupt("directory: stream id " + hex32(id) + " is out of range");
         const DirEntry& e = entries_[id];
         if (e.type == ObjectType::Unallocated) return {};  // an unused entry: nothing to follow
-        if (id == 0 || onPath[id] == 1 || onPath[id] == 3) return corrupt("the directory tree cycles at entry " + std::to_string(id));
-        if (parent_[id] != NOSTREAM) return {};  // referenced twice: keep the first place
-        parent_[id] = storage;
-        onPath[id] = 3;
+        TreeNode& t = tree_[id];
+        if (id == 0 || t.state == 1 || t.state == 3) return corrupt("the directory tree cycles at entry " + std::to_string(id));
+        if (t.parent != NOSTREAM) return {};  // referenced twice: keep the first place
+        t.parent = storage;
+        t.state = 3;  // on the current path
         stack.push_back({id, 0});
         return {};
     };
@@ -317,28 +341,29 @@ Status CompoundFile::listChildren(uint32_t storage, int depth) {
             if (auto s = push(left); !s) return s;
         } else if (f.stage == 1) {
             f.stage = 2;
-            mine.push_back(f.id);
+            childList_.push_back(f.id);
             const uint32_t right = entries_[f.id].right;
             if (auto s = push(right); !s) return s;
         } else {
-            onPath[f.id] = 0;
+            tree_[f.id].state = 0;
             stack.pop_back();
         }
     }
-    childBegin_[storage] = static_cast<uint32_t>(childList_.size());
-    childList_.insert(childList_.end(), mine.begin(), mine.end());
-    childEnd_[storage] = static_cast<uint32_t>(childList_.size());
-    for (uint32_t c : mine) {
+    const size_t end = childList_.size();
+    tree_[storage].begin = static_cast<uint32_t>(begin);
+    tree_[storage].end = static_cast<uint32_t>(end);
+    for (size_t k = begin; k < end; ++k) {
+        const uint32_t c = childList_[k];
         if (!entries_[c].isStorage()) continue;
         if (auto s = listChildren(c, depth + 1); !s) return s;
     }
-    listState_[storage] = 2;
+    tree_[storage].state = 2;
     return {};
 }
 
 std::span<const uint32_t> CompoundFile::children(uint32_t storage) const {
     if (storage >= entries_.size() || !entries_[storage].isStorage()) return {};
-    return std::span<const uint32_t>(childList_).subspan(childBegin_[storage], childEnd_[storage] - childBegin_[storage]);
+    return std::span<const uint32_t>(childList_).subspan(tree_[storage].begin, tree_[storage].end - tree_[storage].begin);
 }
 
 std::optional<uint32_t> CompoundFile::find(uint32_t storage, std::u16string_view name) const {

@@ -48,7 +48,10 @@ namespace tavrin::store::cfb {
 inline constexpr int kMaxNesting = 128;
 
 struct DirEntry {
-    std::array<char16_t, 32> nameChars{};
+    // Only the first nameLength code units are set (left uninitialised
+    // otherwise: zeroing 64 bytes per entry is a measurable part of opening
+    // a message file).
+    std::array<char16_t, 32> nameChars;
     uint8_t nameLength = 0;  // code units, without the terminator
     ObjectType type = ObjectType::Unallocated;
     bool black = false;  // red-black colour, kept for checks; readers need not rely on it
@@ -150,13 +153,21 @@ private:
     std::vector<uint32_t> fat_;
     std::vector<uint32_t> miniFat_;
     std::vector<DirEntry> entries_;
-    StreamData miniStream_;
-    // Children of every storage: childList_[childBegin_[id] .. childEnd_[id]).
-    std::vector<uint32_t> childBegin_;
-    std::vector<uint32_t> childEnd_;
+    // The mini stream: the regular sectors of the root entry's stream, in
+    // order, and its size. Mini sectors are read straight from the file.
+    std::vector<uint32_t> miniStreamSectors_;
+    uint64_t miniStreamSize_ = 0;
+    // Children of every storage: childList_[begin .. end) of its node.
+    struct TreeNode {
+        uint32_t begin = 0;
+        uint32_t end = 0;
+        uint32_t parent = NOSTREAM;  // NOSTREAM until listed somewhere
+        uint8_t state = 0;           // 0 not listed, 1 being listed, 2 done, 3 on the current walk's path
+    };
+    std::vector<TreeNode> tree_;
     std::vector<uint32_t> childList_;
-    std::vector<uint32_t> parent_;  // NOSTREAM until listed somewhere
-    std::vector<uint8_t> listState_;  // 0 not listed, 1 being listed, 2 done
+    struct WalkFrame { uint32_t id; uint8_t stage; };
+    std::vector<WalkFrame> walkStack_;
     // Per-walk marks for cycle detection (a walk stamps the sectors it visits).
     mutable std::vector<uint32_t> sectorMark_;
     mutable std::vector<uint32_t> miniMark_;

@@ -65,10 +65,13 @@ struct ObjectEntries {
     std::vector<std::pair<uint32_t, uint32_t>> recipients;   // (number, entry)
     std::vector<std::pair<uint32_t, uint32_t>> attachments;  // (number, entry)
     std::optional<uint32_t> nameId;
+    std::vector<uint8_t> used;  // per stream: looked up for a listed property
 
-    std::optional<uint32_t> stream(uint32_t tag) const {
+    // The stream of a tag; marks it as used.
+    std::optional<uint32_t> stream(uint32_t tag) {
         auto it = std::lower_bound(streams.begin(), streams.end(), tag, [](const auto& e, uint32_t t) { return e.first < t; });
         if (it == streams.end() || it->first != tag) return std::nullopt;
+        used[static_cast<size_t>(it - streams.begin())] = 1;
         return it->second;
     }
     std::optional<uint32_t> storage(uint32_t tag) const {
@@ -81,7 +84,9 @@ struct ObjectEntries {
 ObjectEntries classify(const CompoundFile& cf, uint32_t storage) {
     ObjectEntries o;
     constexpr size_t kSubstgLen = sizeof kSubstgPrefix - 1;  // "__substg1.0_"
-    for (uint32_t id : cf.children(storage)) {
+    const auto kids = cf.children(storage);
+    o.streams.reserve(kids.size());
+    for (uint32_t id : kids) {
         const cfb::DirEntry& e = cf.entry(id);
         const std::u16string_view n = e.name();
         if (hasPrefix(n, kSubstgPrefix)) {
@@ -104,11 +109,55 @@ ObjectEntries classify(const CompoundFile& cf, uint32_t storage) {
         }
     }
     std::sort(o.streams.begin(), o.streams.end());
+    o.used.assign(o.streams.size(), 0);
     std::sort(o.elements.begin(), o.elements.end());
     std::sort(o.recipients.begin(), o.recipients.end());
     std::sort(o.attachments.begin(), o.attachments.end());
     return o;
 }
+
+// The tags seen in one property stream, to find a repeated entry: open
+// addressing over a table at least twice the number of entries.
+class TagSet {
+public:
+    explicit TagSet(size_t entries) {
+        size_t cap = 64;
+        while (cap < entries * 2) cap <<= 1;
+        if (cap <= kInline) {
+            slots_ = inline_;
+        } else {
+            heap_.resize(cap);
+            slots_ = heap_.data();
+        }
+        mask_ = cap - 1;
+        std::fill(slots_, slots_ + cap, kEmpty);
+    }
+    // False when the tag was there already.
+    bool insert(uint32_t tag) {
+        // A tag equal to the empty marker is kept aside.
+        if (tag == kEmpty) {
+            const bool fresh = !sawEmpty_;
+            sawEmpty_ = true;
+            return fresh;
+        }
+        for (size_t i = (tag * 0x9E3779B1u) & mask_;; i = (i + 1) & mask_) {
+            if (slots_[i] == tag) return false;
+            if (slots_[i] == kEmpty) {
+                slots_[i] = tag;
+                return true;
+            }
+        }
+    }
+
+private:
+    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+    static constexpr size_t kInline = 256;
+    uint32_t inline_[kInline];
+    std::vector<uint32_t> heap_;
+    uint32_t* slots_;
+    size_t mask_;
+    bool sawEmpty_ = false;
+};
 
 class Reader {
 public:
@@ -116,7 +165,7 @@ public:
 
     Status readNameMap(const ObjectEntries& top) {
         if (!top.nameId) return {};
-        const ObjectEntries n = classify(cf_, *top.nameId);
+        ObjectEntries n = classify(cf_, *top.nameId);
         StreamData guids, entries, strings;
         if (auto id = n.stream(kGuidStreamTag)) {
             auto d = cf_.read(*id);
@@ -138,12 +187,12 @@ public:
     }
 
     // A message (the file's root or an embedded message's storage).
-    Status readMessage(uint32_t storage, const ObjectEntries& o, uint32_t headerSize, int depth, Message& out) {
+    Status readMessage(uint32_t storage, ObjectEntries& o, uint32_t headerSize, int depth, Message& out) {
         if (!o.properties) return corrupt("no property stream (" + std::string(kPropertiesStream) + ")");
         if (auto s = readProperties(o, headerSize, out.props); !s) return s;
         out.recipients.reserve(o.recipients.size());
         for (size_t i = 0; i < o.recipients.size(); ++i) {
-            const ObjectEntries r = classify(cf_, o.recipients[i].second);
+            ObjectEntries r = classify(cf_, o.recipients[i].second);
             Recipient rec;
             if (auto s = readProperties(r, kObjectHeaderSize, rec.props); !s)
                 return Error(s.error()).prefixed("recipient " + std::to_string(i));
@@ -162,13 +211,13 @@ public:
 
 private:
     Status readAttachment(uint32_t storage, int depth, Attachment& att) {
-        const ObjectEntries a = classify(cf_, storage);
+        ObjectEntries a = classify(cf_, storage);
         if (auto s = readProperties(a, kObjectHeaderSize, att.props); !s) return s;
         const uint32_t objectTag = makeTag(tags::PidTagAttachDataBinary, PT_OBJECT);
         const auto object = a.storage(objectTag);
         if (!object) return {};
         const int32_t method = att.props.getInt32(tags::PidTagAttachMethod).value_or(tags::afNone);
-        const ObjectEntries inner = classify(cf_, *object);
+        ObjectEntries inner = classify(cf_, *object);
         // An embedded message is a storage with a property stream; afStorage
         // (and anything else) is an OLE object's storage, kept whole.
         const bool isMessage = method == tags::afEmbeddedMessage || (method != tags::afStorage && inner.properties);
@@ -202,7 +251,7 @@ private:
         }
     }
 
-    Status readValue(const ObjectEntries& o, Property& p, const uint8_t* value) {
+    Status readValue(ObjectEntries& o, Property& p, const uint8_t* value) {
         const uint16_t type = p.type();
         const uint16_t base = baseType(type);
         if (!isMultiValued(type)) {
@@ -288,7 +337,7 @@ private:
     }
 
     // [MS-OXMSG] 2.4 property stream, then the streams it does not list.
-    Status readProperties(const ObjectEntries& o, uint32_t headerSize, PropertyBag& bag) {
+    Status readProperties(ObjectEntries& o, uint32_t headerSize, PropertyBag& bag) {
         StreamData ps;
         if (o.properties) {
             auto d = cf_.read(*o.properties);
@@ -312,34 +361,36 @@ private:
         const size_t n = b.size() / kEntrySize;  // a partial entry at the end is ignored
         auto& items = bag.items();
         items.reserve(n + 4);
-        std::vector<uint32_t> listed;
-        listed.reserve(n);
+        TagSet seen(n);
         for (size_t i = 0; i < n; ++i) {
             const uint8_t* e = b.data() + i * kEntrySize;
+            const uint32_t tag = loadLE32(e + entry::tag);
+            if (!seen.insert(tag)) continue;  // a repeated entry: the first one counts
             Property p;
-            p.tag = loadLE32(e + entry::tag);
+            p.tag = tag;
             p.flags = loadLE32(e + entry::flags);
-            if (std::find(listed.begin(), listed.end(), p.tag) != listed.end()) continue;  // a repeated entry
-            listed.push_back(p.tag);
             if (auto s = readValue(o, p, e + entry::value); !s) return s;
             if (isNamedId(p.id()))
                 if (const NamedPropName* nm = names_.find(p.id())) p.name = *nm;
             items.push_back(std::move(p));
         }
-        // Streams of properties the property stream does not list.
-        for (const auto& [tag, id] : o.streams) {
+        // Streams of properties the property stream does not list. They are
+        // salvage: one whose directory entry is broken is left out rather
+        // than failing the message.
+        for (size_t k = 0; k < o.streams.size(); ++k) {
+            if (o.used[k]) continue;
+            const uint32_t tag = o.streams[k].first;
             if (!isVariableSize(tagType(tag)) && !isMultiValued(tagType(tag))) continue;
-            if (std::find(listed.begin(), listed.end(), tag) != listed.end()) continue;
-            // They are salvage: one whose directory entry is broken is left
-            // out rather than failing the message.
-            Property p;
+            if (!seen.insert(tag)) continue;
+            Property& p = items.emplace_back();
             p.tag = tag;
             uint8_t none[8] = {};
-            if (auto s = readValue(o, p, none); !s) continue;
+            if (auto s = readValue(o, p, none); !s) {
+                items.pop_back();
+                continue;
+            }
             if (isNamedId(p.id()))
                 if (const NamedPropName* nm = names_.find(p.id())) p.name = *nm;
-            items.push_back(std::move(p));
-            listed.push_back(tag);
         }
         return {};
     }
@@ -354,7 +405,7 @@ Result<Message> readMsg(ByteSpan file) {
     auto cf = CompoundFile::open(file);
     if (!cf) return std::move(cf).error();
     Reader r(*cf);
-    const ObjectEntries top = classify(*cf, CompoundFile::root());
+    ObjectEntries top = classify(*cf, CompoundFile::root());
     if (!top.properties)
         return corrupt("not an Outlook message: the file has no " + std::string(kPropertiesStream) + " stream");
     if (auto s = r.readNameMap(top); !s) return std::move(s).take();
