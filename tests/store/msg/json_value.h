@@ -17,12 +17,12 @@ struct JsonValue {
     bool b = false;
     double n = 0;
     std::string s;
-    std::vector<JsonValue> items;
-    std::vector<std::pair<std::string, JsonValue>> members;  // in file order
+    std::vector<JsonValue> items;    // array elements, or object member values
+    std::vector<std::string> keys;   // object member names, in file order
 
     const JsonValue* get(std::string_view key) const {
-        for (const auto& [k, v] : members)
-            if (k == key) return &v;
+        for (size_t i = 0; i < keys.size(); ++i)
+            if (keys[i] == key) return &items[i];
         return nullptr;
     }
     bool operator==(const JsonValue& o) const {
@@ -34,10 +34,10 @@ struct JsonValue {
             case String: return s == o.s;
             case Array: return items == o.items;
             case Object: {
-                if (members.size() != o.members.size()) return false;
-                for (const auto& [k, v] : members) {
-                    const JsonValue* w = o.get(k);
-                    if (!w || !(v == *w)) return false;
+                if (keys.size() != o.keys.size()) return false;
+                for (size_t i = 0; i < keys.size(); ++i) {
+                    const JsonValue* w = o.get(keys[i]);
+                    if (!w || !(items[i] == *w)) return false;
                 }
                 return true;
             }
@@ -64,7 +64,7 @@ struct JsonValue {
             }
             case Object: {
                 std::string t = "{";
-                for (size_t i = 0; i < members.size(); ++i) t += (i ? ",\"" : "\"") + members[i].first + "\":" + members[i].second.dump();
+                for (size_t i = 0; i < keys.size(); ++i) t += (i ? ",\"" : "\"") + keys[i] + "\":" + items[i].dump();
                 return t + "}";
             }
         }
@@ -154,8 +154,9 @@ private:
                 ws();
                 if (i_ >= t_.size() || t_[i_] != ':') return false;
                 ++i_;
-                v.members.emplace_back(k, JsonValue{});
-                if (!value(v.members.back().second)) return false;
+                v.keys.push_back(k);
+                v.items.emplace_back();
+                if (!value(v.items.back())) return false;
                 ws();
                 if (i_ < t_.size() && t_[i_] == ',') { ++i_; continue; }
                 if (i_ < t_.size() && t_[i_] == '}') { ++i_; return true; }

@@ -215,6 +215,23 @@ TEST(MsgReader, ReadsRecipientsAndEveryKindOfAttachment) {
     EXPECT_EQ(cf->entry(0).clsid, kGuid);
 }
 
+TEST(MsgReader, Version4FilesReadTheSame) {
+    const MessageBuilder m = goodMessage();
+    auto v4 = cfb::writeCompoundFile(m.build(), 4);
+    ASSERT_TRUE(v4.ok());
+    auto a = readBuilt(m);
+    auto b = readMsg(*v4);
+    ASSERT_TRUE(a.ok());
+    ASSERT_TRUE(b.ok()) << b.error().description;
+    ASSERT_EQ(a->props.size(), b->props.size());
+    for (size_t i = 0; i < a->props.size(); ++i) {
+        EXPECT_EQ(a->props.items()[i].tag, b->props.items()[i].tag);
+        EXPECT_EQ(a->props.items()[i].data, b->props.items()[i].data);
+        EXPECT_EQ(a->props.items()[i].multi, b->props.items()[i].multi);
+    }
+    EXPECT_EQ(b->attachments.size(), 3u);
+}
+
 TEST(MsgReader, ToleratesWhatWritersDo) {
     {
         // Streams without an entry in the property stream are kept.

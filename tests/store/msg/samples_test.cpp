@@ -91,7 +91,9 @@ std::string readText(const fsys::path& p) {
 // nested records carry `path` and `folder`, which are not message fields.
 void diff(const JsonValue& e, const JsonValue& a, const std::string& path, std::vector<std::string>& out) {
     if (e.kind == JsonValue::Object && a.kind == JsonValue::Object) {
-        for (const auto& [k, v] : e.members) {
+        for (size_t i = 0; i < e.keys.size(); ++i) {
+            const std::string& k = e.keys[i];
+            const JsonValue& v = e.items[i];
             if (k == "path" || k == "folder") continue;
             const JsonValue* w = a.get(k);
             const std::string p = path.empty() ? k : path + "/" + k;
