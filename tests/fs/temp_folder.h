@@ -58,6 +58,7 @@ public:
     }
     std::string makeFile(const std::string& relative, const std::string& content = "x") const {
         const std::string p = at(relative);
+        std::filesystem::create_directories(std::filesystem::path(p).parent_path());
         std::ofstream(p, std::ios::binary) << content;
         return p;
     }
