@@ -55,13 +55,5 @@ TEST(FolderChain, AVeryDeepChainIsReleasedWithoutDeepRecursion) {
     EXPECT_EQ(chain.depth(), 0u);
 }
 
-TEST(SystemError, CarriesTheWindowsCodeAsAnHresult) {
-    EXPECT_EQ(hresultFromWin32(5), err::kAccessDenied);
-    EXPECT_EQ(hresultFromWin32(2), err::kFileNotFound);
-    EXPECT_EQ(hresultFromWin32(0), 0);
-    const Error e = systemError(5, "folder", "/x/");
-    EXPECT_EQ(e.description, "The folder /x/ could not be read: Access is denied.");
-}
-
 }  // namespace
 }  // namespace tavrin::fs

@@ -9,9 +9,8 @@
 
 #ifndef _WIN32
 #include <unistd.h>
-
-#include "fs/mod_files_platform.h"
 #endif
+
 #include "temp_folder.h"
 
 namespace tavrin::fs {
@@ -300,17 +299,6 @@ TEST(Search, AnUnreadableFolderFailsWithAccessDenied) {
     EXPECT_TRUE(FolderExists(folder));
     EXPECT_EQ(GetPathAttributes(folder + S + "a.msg"), -1);
     EXPECT_EQ(LastFileError(), kErrorAccessDenied);
-}
-
-TEST(ErrorCodes, ErrnoValuesBecomeWindowsCodes) {
-    EXPECT_EQ(detail::windowsErrorFromErrno(ENOENT), kErrorFileNotFound);
-    EXPECT_EQ(detail::windowsErrorFromErrno(ENOTDIR), kErrorPathNotFound);
-    EXPECT_EQ(detail::windowsErrorFromErrno(EACCES), kErrorAccessDenied);
-    EXPECT_EQ(detail::windowsErrorFromErrno(EPERM), kErrorAccessDenied);
-    EXPECT_EQ(detail::windowsErrorFromErrno(EMFILE), kErrorTooManyOpenFiles);
-    EXPECT_EQ(detail::windowsErrorFromErrno(ENAMETOOLONG), kErrorFilenameExcedRange);
-    EXPECT_EQ(detail::windowsErrorFromErrno(ELOOP), kErrorCantResolveFilename);
-    EXPECT_EQ(detail::windowsErrorFromErrno(EXDEV), kErrorGenFailure);
 }
 
 TEST(ApiSupport, POSIXHasNoWideCallsAndReportsItsOwnPlatform) {

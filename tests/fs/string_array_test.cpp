@@ -11,7 +11,6 @@
 
 #include "fs/path_separator.h"
 #include "fs/text.h"
-#include "fs/yield.h"
 
 namespace tavrin::fs {
 namespace {
@@ -124,14 +123,6 @@ TEST(QuickSortStrings, SortsLargeReversedAndEqualLists) {
     StringArray same(50000, "Inbox");
     sortAll(same);
     EXPECT_EQ(same, StringArray(50000, "Inbox"));
-}
-
-TEST(QuickSortStrings, YieldsWhileItSorts) {
-    int yields = 0;
-    ScopedYieldCallback counting([&] { ++yields; });
-    StringArray items{"c", "a", "b"};
-    sortAll(items);
-    EXPECT_GT(yields, 3);
 }
 
 TEST(RemoveDuplicates, DropsRepeatsAndEmptySlots) {

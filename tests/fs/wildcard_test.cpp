@@ -73,12 +73,5 @@ TEST(Wildcard, LongNamesMatchInLinearRows) {
     EXPECT_FALSE(matchesWindowsPattern("*a*a*a*a*a*a*b*", name));
 }
 
-TEST(Wildcard, OnlyStarAndQuestionMarkMakeAPattern) {
-    EXPECT_TRUE(hasWildcards("*.msg"));
-    EXPECT_TRUE(hasWildcards("a?"));
-    EXPECT_FALSE(hasWildcards("a.msg"));
-    EXPECT_FALSE(hasWildcards("[a]"));
-}
-
 }  // namespace
 }  // namespace tavrin::fs
