@@ -10,25 +10,35 @@
 
 #include "fs/path_separator.h"
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace tavrin::fs::testing {
 
 class TempFolder {
 public:
     TempFolder() {
         namespace stdfs = std::filesystem;
-        const stdfs::path base = stdfs::temp_directory_path();
-        for (int attempt = 0;; ++attempt) {
+        std::error_code ec;
+        const stdfs::path base = stdfs::temp_directory_path(ec);
+        static int serial = 0;
+        // Test processes may run in parallel: the process id keeps their
+        // folders apart, mkdir's atomicity the rest.
+        for (int attempt = 0; attempt < 1000; ++attempt) {
             const stdfs::path candidate =
-                base / ("tavrin-fs-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                        std::to_string(reinterpret_cast<uintptr_t>(this) % 100000) + "-" + std::to_string(attempt));
-            std::error_code ec;
+                base / ("tavrin-fs-" + std::to_string(processId()) + "-" + std::to_string(serial++));
             if (stdfs::create_directory(candidate, ec)) {
                 root_ = candidate.string();
-                break;
+                return;
             }
         }
+        ADD_FAILURE() << "no temporary folder could be made in " << base;
     }
     ~TempFolder() {
+        if (root_.empty()) return;
         std::error_code ec;
         // Give back permissions a test took away, so that everything goes.
         for (auto it = std::filesystem::recursive_directory_iterator(
@@ -64,6 +74,14 @@ public:
     }
 
 private:
+    static long processId() {
+#ifdef _WIN32
+        return static_cast<long>(_getpid());
+#else
+        return static_cast<long>(::getpid());
+#endif
+    }
+
     std::string root_;
 };
 
