@@ -49,9 +49,9 @@ TEST(FolderChain, HoldsTheFoldersEnteredAndLeavesOuterChainsAlone) {
 
 TEST(FolderChain, AVeryDeepChainIsReleasedWithoutDeepRecursion) {
     FolderChain chain;
-    for (uint64_t k = 0; k < 300000; ++k) chain = chain.entered(FolderIdentity{7, k});
-    EXPECT_EQ(chain.depth(), 300000u);
-    chain = FolderChain();  // releasing it node by node, not by 300000 nested calls
+    for (uint64_t k = 0; k < 1000000; ++k) chain = chain.entered(FolderIdentity{7, k});
+    EXPECT_EQ(chain.depth(), 1000000u);
+    chain = FolderChain();  // releasing it node by node, not by a million nested calls
     EXPECT_EQ(chain.depth(), 0u);
 }
 
