@@ -74,6 +74,37 @@ bool isSupportedCodepage(uint32_t codepage) {
     }
 }
 
+uint32_t ansiCodepageForLcid(uint32_t lcid) {
+    const uint32_t primary = lcid & 0x3FF;
+    const uint32_t sub = (lcid >> 10) & 0x3F;
+    switch (primary) {
+        case 0x00: return 0;  // neutral or none
+        case 0x05: case 0x0E: case 0x15: case 0x18: case 0x1B: case 0x1C: case 0x24: return 1250;
+        case 0x1A:  // Croatian, Bosnian and Serbian: Latin 1250, Cyrillic 1251
+            return (sub == 0x03 || sub == 0x07 || sub == 0x0A || sub == 0x0C) ? 1251 : 1250;
+        case 0x02: case 0x19: case 0x22: case 0x23: case 0x2F: case 0x3F: case 0x40: case 0x44: case 0x50:
+        case 0x28 /* Tajik */: case 0x6D /* Bashkir */: case 0x85 /* Sakha */:
+            return 1251;
+        case 0x08: return 1253;
+        case 0x1F: case 0x42 /* Turkmen */: return 1254;
+        case 0x2C: return sub == 0x02 ? 1251 : 1254;  // Azerbaijani Cyrillic / Latin
+        case 0x43: return sub == 0x02 ? 1251 : 1254;  // Uzbek Cyrillic / Latin
+        case 0x0D: return 1255;
+        case 0x01: case 0x29: case 0x20: case 0x8C /* Dari */: case 0x92 /* Kurdish */: return 1256;
+        case 0x25: case 0x26: case 0x27: return 1257;
+        case 0x2A: return 1258;
+        case 0x1E: return 874;
+        case 0x11: return 932;
+        case 0x04: return (sub == 0x02 || sub == 0x04) ? 936 : 950;  // PRC, Singapore / Taiwan, Hong Kong, Macao
+        case 0x12: return 949;
+        // Scripts without an ANSI code page (Indic, Georgian, Armenian, ...).
+        case 0x2B: case 0x37: case 0x39: case 0x45: case 0x46: case 0x47: case 0x48: case 0x49: case 0x4A:
+        case 0x4B: case 0x4C: case 0x4D: case 0x4E: case 0x4F: case 0x57: case 0x5A: case 0x65:
+            return 0;
+        default: return 1252;
+    }
+}
+
 Result<std::u16string> decodeCodepage(ByteSpan bytes, uint32_t codepage) {
     switch (codepage) {
         case kCodepageUtf16Le:

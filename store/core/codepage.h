@@ -34,6 +34,10 @@ inline constexpr uint32_t kCodepageUtf8 = 65001;
 
 bool isSupportedCodepage(uint32_t codepage);
 
+// The ANSI (Windows) code page of a locale ([MS-LCID] language id in the low
+// word), or 0 for a locale whose texts have no ANSI code page.
+uint32_t ansiCodepageForLcid(uint32_t lcid);
+
 Result<std::u16string> decodeCodepage(ByteSpan bytes, uint32_t codepage);
 Result<Bytes> encodeCodepage(std::u16string_view text, uint32_t codepage);
 

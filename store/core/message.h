@@ -47,9 +47,15 @@ struct Message {
     std::vector<Recipient> recipients;
     std::vector<Attachment> attachments;
 
-    // The code page of the message's 8-bit strings: PR_INTERNET_CPID, else
-    // PR_MESSAGE_CODEPAGE, else `fallback`.
+    // The code page of the message's 8-bit strings (PT_STRING8):
+    // PR_MESSAGE_CODEPAGE, else the ANSI code page of PR_MESSAGE_LOCALE_ID,
+    // else PR_INTERNET_CPID, else `fallback`. (PR_INTERNET_CPID describes
+    // the internet form of the body: a message written on a German system
+    // can carry it as 65001 while its 8-bit strings are in 1252.)
     uint32_t codepage(uint32_t fallback = 1252) const;
+    // The code page of the body's internet form, for an HTML body stored as
+    // bytes: PR_INTERNET_CPID, else PR_MESSAGE_CODEPAGE, else `fallback`.
+    uint32_t internetCodepage(uint32_t fallback = 65001) const;
 };
 
 }  // namespace tavrin::store

@@ -14,6 +14,13 @@ using Members = std::vector<std::pair<std::string, std::string>>;
 
 const char* const kNull = "null";
 
+// Code pages an embedded message takes from its parent when it declares
+// none; 0 for none.
+struct Inherited {
+    uint32_t strings = 0;
+    uint32_t html = 0;
+};
+
 std::u16string stripTrailingNuls(std::u16string s) {
     while (!s.empty() && s.back() == u'\0') s.pop_back();
     return s;
@@ -76,21 +83,21 @@ std::string recipientType(const PropertyBag& bag) {
     }
 }
 
-// HTML stored as bytes is in the declared code page, else UTF-8.
-std::optional<std::u16string> htmlText(const Message& m, uint32_t declared, uint32_t cp) {
+// HTML stored as bytes is in the internet code page.
+std::optional<std::u16string> htmlText(const Message& m, uint32_t htmlCp, uint32_t cp) {
     const Property* p = m.props.find(tags::PidTagHtml);
     if (!p) return std::nullopt;
     switch (p->type()) {
-        case PT_BINARY: return decode8(p->data, declared ? declared : kCodepageUtf8);
+        case PT_BINARY: return decode8(p->data, htmlCp);
         case PT_UNICODE: case PT_STRING8: return textProperty(m.props, tags::PidTagHtml, cp);
         default: return std::nullopt;
     }
 }
 
-std::string record(const Message& m, uint32_t inheritedDeclared, const Members& leading, const Members& trailing,
+std::string record(const Message& m, const Inherited& inherited, const Members& leading, const Members& trailing,
                    const RecordOptions& options, int depth);
 
-std::string attachmentJson(const Attachment& a, uint32_t declared, uint32_t cp, const RecordOptions& options,
+std::string attachmentJson(const Attachment& a, const Inherited& inherited, uint32_t cp, const RecordOptions& options,
                            int depth) {
     const auto name = firstText(a.props, {tags::PidTagAttachLongFilename, tags::PidTagAttachFilename,
                                           tags::PidTagDisplayName}, cp);
@@ -99,7 +106,7 @@ std::string attachmentJson(const Attachment& a, uint32_t declared, uint32_t cp, 
         // Embedded messages are bounded by the readers; the depth check only
         // keeps a hand-made cyclic model from recursing forever.
         out += ",\"message\":";
-        out += depth < 64 ? record(*a.embedded, declared, {}, {}, options, depth + 1) : std::string(kNull);
+        out += depth < 64 ? record(*a.embedded, inherited, {}, {}, options, depth + 1) : std::string(kNull);
         return out + "}";
     }
     Bytes storageData;
@@ -115,12 +122,15 @@ std::string attachmentJson(const Attachment& a, uint32_t declared, uint32_t cp, 
     return out;
 }
 
-std::string record(const Message& m, uint32_t inheritedDeclared, const Members& leading, const Members& trailing,
+std::string record(const Message& m, const Inherited& inherited, const Members& leading, const Members& trailing,
                    const RecordOptions& options, int depth) {
-    // The code page the message (or the one it is embedded in) declares; 0
-    // when none does.
-    const uint32_t declared = m.codepage(inheritedDeclared);
-    const uint32_t cp = declared ? declared : kCodepageWindows1252;
+    // The code pages the message declares, else those of the message it is
+    // embedded in, else the defaults.
+    Inherited own{m.codepage(0), m.internetCodepage(0)};
+    if (!own.strings) own.strings = inherited.strings;
+    if (!own.html) own.html = inherited.html;
+    const uint32_t cp = own.strings ? own.strings : kCodepageWindows1252;
+    const uint32_t htmlCp = own.html ? own.html : kCodepageUtf8;
     const PropertyBag& b = m.props;
     std::string out = "{";
     bool first = true;
@@ -153,12 +163,12 @@ std::string record(const Message& m, uint32_t inheritedDeclared, const Members& 
     size_t bodyLength = 0;
     out += ",\"bodySha256\":" + hashOrNull(textProperty(b, tags::PidTagBody, cp), &bodyLength);
     out += ",\"bodyLength\":" + std::to_string(bodyLength);
-    out += ",\"htmlSha256\":" + hashOrNull(htmlText(m, declared, cp));
+    out += ",\"htmlSha256\":" + hashOrNull(htmlText(m, htmlCp, cp));
 
     out += ",\"attachments\":[";
     for (size_t i = 0; i < m.attachments.size(); ++i) {
         if (i) out += ',';
-        out += attachmentJson(m.attachments[i], declared, cp, options, depth);
+        out += attachmentJson(m.attachments[i], own, cp, options, depth);
     }
     out += "]";
 
@@ -288,7 +298,7 @@ std::string messageRecordJson(const Message& m, const Members& leading, const Me
 
 std::string messageRecordJson(const Message& m, const Members& leading, const Members& trailing,
                               const RecordOptions& options) {
-    return record(m, 0, leading, trailing, options, 0);
+    return record(m, Inherited{}, leading, trailing, options, 0);
 }
 
 }  // namespace tavrin::store

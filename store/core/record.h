@@ -9,9 +9,10 @@
 //
 // Rules:
 //   - texts are taken from PT_UNICODE or PT_STRING8 properties; 8-bit texts
-//     are decoded with the message's code page (PR_INTERNET_CPID, then
-//     PR_MESSAGE_CODEPAGE, then 1252; an embedded message without one uses
-//     its parent's). Trailing NULs are dropped; an empty text is null.
+//     are decoded with the message's code page (Message::codepage(): its
+//     PR_MESSAGE_CODEPAGE, locale or PR_INTERNET_CPID, else 1252; an
+//     embedded message without one uses its parent's). Trailing NULs are
+//     dropped; an empty text is null.
 //   - sender: PR_SENDER_NAME; PR_SENDER_SMTP_ADDRESS, else
 //     PR_SENDER_EMAIL_ADDRESS. Recipients: PR_RECIPIENT_TYPE (1 "to",
 //     2 "cc", 3 "bcc" in the low 4 bits, else the number as a text),
@@ -19,8 +20,8 @@
 //   - a hashed text (body, HTML) is normalized first: CR LF and lone CR
 //     become LF, trailing NULs go; its sha256 is over the UTF-8 bytes, and
 //     bodyLength counts those bytes. An empty or absent text is null (0).
-//   - an HTML body stored as bytes is decoded with the message's code page,
-//     else UTF-8.
+//   - an HTML body stored as bytes is decoded with the message's internet
+//     code page (Message::internetCodepage()), else UTF-8.
 //   - attachment names: PR_ATTACH_LONG_FILENAME, PR_ATTACH_FILENAME,
 //     PR_DISPLAY_NAME, the first that is not empty. Size and sha256 are of
 //     the attachment's data (PR_ATTACH_DATA_BIN), an empty one when it has

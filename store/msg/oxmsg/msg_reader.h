@@ -1,0 +1,43 @@
+// [MS-OXMSG] Outlook message file reader: a .msg compound file into the
+// shared property-bag model (store::Message).
+//
+// What it reads:
+//   - the property streams of the message (32-byte header), of embedded
+//     messages (24) and of recipients and attachments (8): fixed-size
+//     values from the stream, variable-size ones (PT_UNICODE, PT_STRING8,
+//     PT_BINARY, PT_CLSID, PT_SVREID, ...) from their __substg1.0_ streams,
+//     multi-valued fixed and variable properties;
+//   - __substg1.0_ streams without an entry in the property stream (some
+//     writers leave the entry out): kept, with flags 0;
+//   - named properties resolved through __nameid_version1.0 into
+//     Property::name (GUID and numeric id or string name);
+//   - recipients and attachments in the order of their storage numbers;
+//   - attachments' by-value data (PR_ATTACH_DATA_BIN), embedded messages
+//     (recursively, up to kMaxEmbeddingDepth) and OLE storages (afStorage),
+//     kept whole as a StorageEntry tree.
+// Strings are kept as stored (PT_STRING8 bytes in the message's code page)
+// without their trailing NULs.
+//
+// A file that is not a readable message gives err::kCorrupt with a
+// description that says where ("attachment 2: embedded message: property
+// stream: ..."). Nothing is allocated beyond what the file holds.
+#pragma once
+
+#include <string>
+
+#include "fs/result.h"
+#include "store/core/bytes.h"
+#include "store/core/message.h"
+
+namespace tavrin::store::oxmsg {
+
+// Embedded messages deeper than this are refused.
+inline constexpr int kMaxEmbeddingDepth = 32;
+
+// Reads a message from the bytes of a .msg file. Pure: no I/O, safe on any
+// input.
+Result<Message> readMsg(ByteSpan file);
+// Reads a .msg file, opened read-only.
+Result<Message> readMsgFile(const std::string& path);
+
+}  // namespace tavrin::store::oxmsg

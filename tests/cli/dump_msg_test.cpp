@@ -1,0 +1,93 @@
+// msg2pst dump-msg, run as a process on message files written to a temporary
+// folder.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "store/core/tags.h"
+#include "store/msg/msg_builder.h"
+
+namespace tavrin {
+namespace {
+
+namespace fsys = std::filesystem;
+using namespace store;
+using namespace store::tags;
+
+std::string slurp(const fsys::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void spit(const fsys::path& p, const Bytes& b) {
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+class DumpMsg : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bin_ = fsys::path(TAVRIN_BIN_DIR) / "msg2pst";
+        if (!fsys::exists(bin_)) GTEST_SKIP() << "msg2pst is not built at " << bin_;
+        dir_ = fsys::temp_directory_path() / ("tavrin-dump-msg-" + std::to_string(::getpid()));
+        fsys::remove_all(dir_);
+        fsys::create_directories(dir_);
+    }
+    void TearDown() override {
+        if (!dir_.empty()) fsys::remove_all(dir_);
+    }
+    // Runs in the temporary folder; returns the exit status.
+    int run(const std::string& args) {
+        const std::string cmd = "cd '" + dir_.string() + "' && '" + bin_.string() + "' dump-msg " + args +
+                                " >out.txt 2>err.txt";
+        const int st = std::system(cmd.c_str());
+        out_ = slurp(dir_ / "out.txt");
+        err_ = slurp(dir_ / "err.txt");
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    fsys::path bin_, dir_;
+    std::string out_, err_;
+};
+
+Bytes sampleMessage() {
+    testing::MessageBuilder m;
+    m.unicode(makeTag(PidTagSubject, PT_UNICODE), "Caf\xC3\xA9 \"quoted\"");
+    m.fixed(makeTag(PidTagMessageCodepage, PT_LONG), 1252);
+    m.fixed(makeTag(PidTagMessageFlags, PT_LONG), 17);
+    m.addGuid(Guid{});
+    m.nameNumeric(1, 0, 0x8520);
+    m.fixed(makeTag(0x8000, PT_LONG), 1);
+    return m.file();
+}
+
+TEST_F(DumpMsg, PrintsOneLinePerFileAndFailsOnlyForUnreadableOnes) {
+    spit(dir_ / "a.msg", sampleMessage());
+    spit(dir_ / "b.msg", sampleMessage());
+    ASSERT_EQ(run("a.msg b.msg"), 0) << err_;
+    EXPECT_EQ(err_, "");
+    const std::string line =
+        "{\"file\":\"a.msg\",\"subject\":\"Caf\xC3\xA9 \\\"quoted\\\"\",\"sender\":{\"name\":null,\"address\":null},"
+        "\"recipients\":[],\"messageClass\":null,\"bodySha256\":null,\"bodyLength\":0,\"htmlSha256\":null,"
+        "\"attachments\":[],\"submitTime\":null,\"deliveryTime\":null,\"flags\":17,"
+        "\"properties\":4,\"namedProperties\":1,\"codepage\":1252}\n";
+    std::string second = line;
+    second.replace(second.find("a.msg"), 5, "b.msg");
+    EXPECT_EQ(out_, line + second);
+
+    spit(dir_ / "bad.msg", Bytes{'n', 'o', 't', ' ', 'a', ' ', 'm', 's', 'g'});
+    EXPECT_EQ(run("a.msg bad.msg missing.msg b.msg"), 1);
+    EXPECT_EQ(out_, line + second);  // the good files are still printed
+    EXPECT_EQ(err_,
+              "bad.msg: error -2147221221: compound file: the file is too short for a header (9 bytes)\n"
+              "missing.msg: error -2147024894: The file missing.msg could not be opened: No such file or directory.\n");
+}
+
+TEST_F(DumpMsg, WithoutFilesPrintsUsage) {
+    EXPECT_EQ(run(""), 2);
+    EXPECT_NE(err_.find("usage: msg2pst dump-msg FILE..."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tavrin
