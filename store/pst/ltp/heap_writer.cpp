@@ -6,46 +6,26 @@
 
 namespace tavrin::pst::ltp {
 
-using store::storeLE16;
-using store::storeLE32;
-
 namespace {
 
 constexpr uint32_t kMaxAllocsPerBlock = 0x7FF;  // hidIndex is 11 bits
 constexpr uint32_t kMaxBlocks = 0x10000;        // hidBlockIndex is 16 bits
-constexpr uint32_t kBitmapFirst = 8, kBitmapInterval = 128;
 
 constexpr size_t align2(size_t v) { return (v + 1) & ~size_t(1); }
 
 Error heapError(const std::string& what) { return Error(err::kCallFailed, "PST heap writer: " + what); }
 
-bool isBitmapBlock(uint32_t b) { return b >= kBitmapFirst && (b - kBitmapFirst) % kBitmapInterval == 0; }
-
 }  // namespace
 
-uint8_t fillLevel(uint32_t freeBytes) {
-    static constexpr uint32_t kBounds[] = {3584, 2560, 2048, 1792, 1536, 1280, 1024, 768, 512, 256, 128, 64, 32, 16, 8};
-    for (uint8_t i = 0; i < 15; ++i)
-        if (freeBytes >= kBounds[i]) return i;
-    return 0xF;
-}
-
 HeapWriter::HeapWriter(uint8_t clientSig, BlockSink sink) : clientSig_(clientSig), sink_(std::move(sink)) {
-    open_.bytes.assign(headerSize(0), 0);
+    open_.bytes.assign(heapBlockHeaderSize(0), 0);
 }
 
-// [MS-PST] 2.3.1.2 HNHDR (12 bytes), 2.3.1.4 HNBITMAPHDR (66), 2.3.1.3 HNPAGEHDR (2).
-uint32_t HeapWriter::headerSize(uint32_t block) {
-    if (block == 0) return 12;
-    if (isBitmapBlock(block)) return 66;
-    return 2;
-}
-
-bool HeapWriter::kept(uint32_t block) const { return !sink_ || block == 0 || isBitmapBlock(block); }
+bool HeapWriter::kept(uint32_t block) const { return !sink_ || heapBlockKind(block) != HeapBlockKind::Page; }
 
 Result<uint32_t> HeapWriter::place(size_t size, const uint8_t* data) {
     if (finished_) return heapError("allocation after finish");
-    if (size > kMaxAllocation) return heapError("allocation larger than 3580 bytes");
+    if (size > kMaxHeapAlloc) return heapError("allocation larger than 3580 bytes");
     auto fits = [&] {
         const size_t n = open_.starts.size();
         // [MS-PST] 2.3.1.5 HNPAGEMAP: cAlloc, cFree, rgibAlloc[cAlloc + 1].
@@ -56,7 +36,7 @@ Result<uint32_t> HeapWriter::place(size_t size, const uint8_t* data) {
         if (auto s = closeBlock(); !s) return std::move(s).take();
         ++current_;
         open_ = Block{};
-        open_.bytes.assign(headerSize(current_), 0);
+        open_.bytes.assign(heapBlockHeaderSize(current_), 0);
     }
     const size_t start = open_.bytes.size();
     open_.starts.push_back(static_cast<uint16_t>(start));
@@ -72,18 +52,20 @@ Result<uint32_t> HeapWriter::reserve(size_t size) { return place(size, nullptr);
 
 Status HeapWriter::closeBlock() {
     Block& b = open_;
-    const size_t n = b.starts.size();
     const size_t end = b.bytes.size();
     const size_t ibHnpm = align2(end);
-    b.bytes.resize(ibHnpm + 4 + 2 * (n + 1), 0);
-    uint8_t* pm = b.bytes.data() + ibHnpm;
-    storeLE16(pm, static_cast<uint16_t>(n));
-    storeLE16(pm + 2, 0);  // cFree: a new heap has no freed allocations
-    for (size_t i = 0; i < n; ++i) storeLE16(pm + 4 + 2 * i, b.starts[i]);
-    storeLE16(pm + 4 + 2 * n, static_cast<uint16_t>(end));
-    storeLE16(b.bytes.data(), static_cast<uint16_t>(ibHnpm));
+    // [MS-PST] 2.3.1.5 HNPAGEMAP; cFree 0: a new heap has no freed slots.
+    HNPAGEMAP map;
+    map.rgibAlloc.assign(b.starts.begin(), b.starts.end());
+    map.rgibAlloc.push_back(static_cast<uint16_t>(end));
+    const Bytes pm = map.encode();
+    b.bytes.resize(ibHnpm, 0);
+    b.bytes.insert(b.bytes.end(), pm.begin(), pm.end());
+    // Every block header begins with ibHnpm; the rest of the first and the
+    // bitmap blocks' headers is filled in by finish().
+    (void)HNPAGEHDR{static_cast<uint16_t>(ibHnpm)}.encode(b.bytes);
     b.closed = true;
-    fill_.push_back(fillLevel(static_cast<uint32_t>(kHeapBlockSize - b.bytes.size())));
+    fill_.push_back(fillLevelFor(static_cast<uint32_t>(kHeapBlockSize - b.bytes.size())));
     if (kept(current_)) {
         keptBlocks_[current_] = std::move(b);
         return {};
@@ -125,18 +107,23 @@ Result<std::vector<std::pair<uint32_t, Bytes>>> HeapWriter::finish() {
     if (finished_) return heapError("finished twice");
     if (auto s = closeBlock(); !s) return std::move(s).take();
     finished_ = true;
+    // Fill levels of blocks that do not exist are 0.
     auto levelOf = [&](uint32_t b) -> uint8_t { return b < fill_.size() ? fill_[b] : 0; };
     std::vector<std::pair<uint32_t, Bytes>> out;
     for (auto& [index, b] : keptBlocks_) {
-        uint8_t* p = b.bytes.data();
+        const uint16_t ibHnpm = store::loadLE16(b.bytes.data());
         if (index == 0) {
-            p[2] = kHnSig;
-            p[3] = clientSig_;
-            storeLE32(p + 4, userRoot_);
-            for (uint32_t i = 0; i < 8; ++i) p[8 + i / 2] |= static_cast<uint8_t>(levelOf(i) << (4 * (i % 2)));
-        } else if (isBitmapBlock(index)) {
-            for (uint32_t i = 0; i < kBitmapInterval; ++i)
-                p[2 + i / 2] |= static_cast<uint8_t>(levelOf(index + i) << (4 * (i % 2)));
+            HNHDR h;
+            h.ibHnpm = ibHnpm;
+            h.bClientSig = clientSig_;
+            h.hidUserRoot = userRoot_;
+            for (uint32_t i = 0; i < kFillLevelBlocksInHeader; ++i) setFillLevel(h.rgbFillLevel, i, levelOf(i));
+            (void)h.encode(b.bytes);
+        } else if (heapBlockKind(index) == HeapBlockKind::Bitmap) {
+            HNBITMAPHDR h;
+            h.ibHnpm = ibHnpm;
+            for (uint32_t i = 0; i < kFillLevelBlocksInBitmap; ++i) setFillLevel(h.rgbFillLevel, i, levelOf(index + i));
+            (void)h.encode(b.bytes);
         }
         out.emplace_back(index, b.bytes);
     }
@@ -155,7 +142,7 @@ BthWriter::BthWriter(HeapWriter& heap, uint8_t cbKey, uint8_t cbEnt) : heap_(hea
 void BthWriter::reserveLeaf(size_t expectedRecords) {
     if (!error_ || count_ > 0 || reservedLeaf_) return;
     const size_t rec = size_t(cbKey_) + cbEnt_;
-    if (expectedRecords > 0 && expectedRecords * rec <= kMaxAllocation) {
+    if (expectedRecords > 0 && expectedRecords * rec <= kMaxHeapAlloc) {
         auto l = heap_.reserve(expectedRecords * rec);
         if (!l) {
             error_ = std::move(l).error();
@@ -182,7 +169,7 @@ Status BthWriter::add(uint64_t key, ByteSpan data) {
         ++count_;
         return {};
     }
-    if (leaf_.size() + rec > kMaxAllocation)
+    if (leaf_.size() + rec > kMaxHeapAlloc)
         if (auto s = flushLeaf(); !s) return s;
     if (leaf_.empty()) leafFirstKey_ = key;
     leaf_.insert(leaf_.end(), r, r + rec);
@@ -193,7 +180,7 @@ Status BthWriter::add(uint64_t key, ByteSpan data) {
 std::pair<uint32_t, size_t> BthWriter::recordLocation(size_t i) const {
     const size_t rec = size_t(cbKey_) + cbEnt_;
     if (reservedLeaf_) return {reservedLeaf_, i * rec};
-    const size_t perLeaf = kMaxAllocation / rec;
+    const size_t perLeaf = kMaxHeapAlloc / rec;
     const size_t leaf = i / perLeaf;
     if (leaf >= leaves_.size()) return {0, 0};
     return {leaves_[leaf].second, (i % perLeaf) * rec};
@@ -220,7 +207,7 @@ Status BthWriter::finish() {
             if (auto s = flushLeaf(); !s) return s;
         std::vector<std::pair<uint64_t, uint32_t>> level = leaves_;
         const size_t rec = size_t(cbKey_) + 4;
-        const size_t perNode = kMaxAllocation / rec;
+        const size_t perNode = kMaxHeapAlloc / rec;
         while (level.size() > 1) {
             std::vector<std::pair<uint64_t, uint32_t>> up;
             for (size_t off = 0; off < level.size(); off += perNode) {
@@ -229,7 +216,7 @@ Status BthWriter::finish() {
                 for (size_t i = 0; i < n; ++i) {
                     for (uint8_t k = 0; k < cbKey_ && k < 8; ++k)
                         node[i * rec + k] = static_cast<uint8_t>(level[off + i].first >> (8 * k));
-                    storeLE32(&node[i * rec + cbKey_], level[off + i].second);
+                    store::storeLE32(&node[i * rec + cbKey_], level[off + i].second);
                 }
                 auto hid = heap_.allocate(node);
                 if (!hid) return error_ = std::move(hid).error();
@@ -240,9 +227,12 @@ Status BthWriter::finish() {
         }
         if (!level.empty()) root = level[0].second;
     }
-    uint8_t h[8] = {bTypeBTH, cbKey_, cbEnt_, levels, 0, 0, 0, 0};
-    storeLE32(h + 4, root);
-    return heap_.patch(header_, 0, ByteSpan(h, sizeof h));
+    BTHHEADER h;
+    h.cbKey = cbKey_;
+    h.cbEnt = cbEnt_;
+    h.bIdxLevels = levels;
+    h.hidRoot = root;
+    return heap_.patch(header_, 0, h.encode());
 }
 
 }  // namespace tavrin::pst::ltp

@@ -18,25 +18,12 @@
 
 #include "fs/result.h"
 #include "store/core/bytes.h"
+#include "store/pst/ltp/records.h"
 
 namespace tavrin::pst::ltp {
 
-using store::ByteSpan;
-using store::Bytes;
-
-// [MS-PST] 2.3.1.2 bClientSig values.
-inline constexpr uint8_t bTypeTC = 0x7C;
-inline constexpr uint8_t bTypeBTH = 0xB5;
-inline constexpr uint8_t bTypePC = 0xBC;
-inline constexpr uint8_t kHnSig = 0xEC;
-// Largest heap allocation; larger values go to a subnode (2.3.3.2).
-inline constexpr uint32_t kMaxAllocation = 3580;
+// Bytes of one heap block: the largest cb of a Unicode block.
 inline constexpr uint32_t kHeapBlockSize = 8176;
-
-// [MS-PST] 2.3.1.2 fill level of a block with `freeBytes` unused.
-uint8_t fillLevel(uint32_t freeBytes);
-
-constexpr uint32_t makeHid(uint32_t block, uint32_t index) { return (block << 16) | (index << 5); }
 
 class HeapWriter {
 public:
@@ -67,7 +54,6 @@ public:
     uint32_t blockCount() const { return current_ + 1; }
 
 private:
-    static uint32_t headerSize(uint32_t block);
     bool kept(uint32_t block) const;
     Status closeBlock();
     Result<uint32_t> place(size_t size, const uint8_t* data);

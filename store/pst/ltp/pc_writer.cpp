@@ -6,37 +6,10 @@
 
 namespace tavrin::pst::ltp {
 
-using store::storeLE16;
-using store::storeLE32;
-using store::storeLE64;
-
-bool storedInline(uint16_t type) {
-    switch (type) {
-        case store::PT_I2: case store::PT_LONG: case store::PT_R4: case store::PT_ERROR: case store::PT_BOOLEAN:
-            return true;
-        default:
-            return false;
-    }
-}
-
 Bytes encodeMultiValue(uint16_t type, const std::vector<Bytes>& elements) {
-    Bytes out;
     const uint16_t base = store::baseType(type);
-    if (store::fixedSize(base) != 0 || base == store::PT_CLSID) {
-        for (const Bytes& e : elements) out.insert(out.end(), e.begin(), e.end());
-        return out;
-    }
-    const size_t head = 4 + 4 * elements.size();
-    size_t total = head;
-    for (const Bytes& e : elements) total += e.size();
-    out.resize(head);
-    out.reserve(total);
-    storeLE32(out.data(), static_cast<uint32_t>(elements.size()));
-    for (size_t i = 0; i < elements.size(); ++i) {
-        storeLE32(out.data() + 4 + 4 * i, static_cast<uint32_t>(out.size()));
-        out.insert(out.end(), elements[i].begin(), elements[i].end());
-    }
-    return out;
+    if (store::fixedSize(base) != 0 || base == store::PT_CLSID) return encodeMultiFixed(elements);
+    return encodeMultiVariable(elements);
 }
 
 uint64_t BuiltPc::size() const {
@@ -49,7 +22,7 @@ bool BuiltPc::patchInline(uint16_t id, uint32_t value) {
     for (const Slot& s : inlineSlots) {
         if (s.id != id) continue;
         if (s.block >= blocks.size() || s.offset + 4 > blocks[s.block].size()) return false;
-        storeLE32(blocks[s.block].data() + s.offset, value);
+        store::storeLE32(blocks[s.block].data() + s.offset, value);
         return true;
     }
     return false;
@@ -62,7 +35,7 @@ Result<BuiltPc> buildPropertyContext(std::span<const LtpValue> values, const Sub
 
     HeapWriter heap(bTypePC);
     // [MS-PST] 2.3.3.1: the PC's BTH has 2-byte keys and 6-byte records.
-    BthWriter bth(heap, 2, 6);
+    BthWriter bth(heap, kPcKeySize, kPcDataSize);
     bth.reserveLeaf(values.size());
     if (auto s = bth.status(); !s) return std::move(s).take();
     heap.setUserRoot(bth.headerHid());
@@ -79,14 +52,14 @@ Result<BuiltPc> buildPropertyContext(std::span<const LtpValue> values, const Sub
         }
         if (const uint32_t fixed = store::fixedSize(type); fixed == 8) {
             uint8_t b[8];
-            storeLE64(b, v.scalar);
+            store::storeLE64(b, v.scalar);
             auto hid = heap.allocate(ByteSpan(b, 8));
             if (!hid) return std::move(hid).error();
             hnids[i] = *hid;
             continue;
         }
         if (v.data.empty()) continue;  // an empty value has HNID 0
-        if (v.data.size() <= kMaxAllocation) {
+        if (v.data.size() <= kMaxHeapAlloc) {
             auto hid = heap.allocate(v.data);
             if (!hid) return std::move(hid).error();
             hnids[i] = *hid;
@@ -98,11 +71,11 @@ Result<BuiltPc> buildPropertyContext(std::span<const LtpValue> values, const Sub
     }
 
     for (size_t i = 0; i < values.size(); ++i) {
-        // [MS-PST] 2.3.3.3 PC BTH record: wPropId (key), wPropType, dwValueHnid.
-        uint8_t r[6];
-        storeLE16(r, store::tagType(values[i].tag));
-        storeLE32(r + 2, hnids[i]);
-        if (auto s = bth.add(store::tagId(values[i].tag), ByteSpan(r, 6)); !s) return std::move(s).take();
+        // [MS-PST] 2.3.3.3 PC BTH record: wPropId (the key), wPropType, dwValueHnid.
+        PropEntry e{store::tagId(values[i].tag), store::tagType(values[i].tag), hnids[i]};
+        uint8_t r[PropEntry::kSize];
+        (void)e.encode(MutableByteSpan(r, sizeof r));
+        if (auto s = bth.add(e.wPropId, ByteSpan(r + kPcKeySize, kPcDataSize)); !s) return std::move(s).take();
     }
     if (auto s = bth.finish(); !s) return std::move(s).take();
     auto blocks = heap.finish();

@@ -23,15 +23,11 @@ struct LtpValue {
     ByteSpan data;
 };
 
-// [MS-PST] 2.3.3.3: values kept in the record itself (dwValueHnid).
-bool storedInline(uint16_t type);
-
 // Stores a value larger than 3580 bytes as a subnode of the node being
 // written and returns the subnode's NID (2.3.3.2).
 using SubnodeStore = std::function<Result<uint32_t>(ByteSpan)>;
 
-// [MS-PST] 2.3.3.4 multi-valued properties: fixed-size elements back to
-// back; variable-size ones as ulCount, rgulDataOffsets[ulCount], data.
+// A multi-valued value of `type` in its [MS-PST] 2.3.3.4 form.
 Bytes encodeMultiValue(uint16_t type, const std::vector<Bytes>& elements);
 
 // The heap pages of a property context, still in memory so that an inline

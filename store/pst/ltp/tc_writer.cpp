@@ -10,6 +10,7 @@ namespace tavrin::pst::ltp {
 using store::storeLE16;
 using store::storeLE32;
 using store::storeLE64;
+using store::MutableByteSpan;
 
 namespace {
 Error tcError(const std::string& what) { return Error(err::kCallFailed, "PST table writer: " + what); }
@@ -74,7 +75,7 @@ TableWriter::TableWriter(ndb::NdbWriter& ndb, const TcSchema& schema, uint32_t r
       schema_(schema),
       rowCount_(rowCount),
       newNid_(std::move(newLtpNid)),
-      inHeap_(uint64_t(rowCount) * schema.rowSize() <= kMaxAllocation),
+      inHeap_(uint64_t(rowCount) * schema.rowSize() <= kMaxHeapAlloc),
       heap_(bTypeTC, inHeap_ ? HeapWriter::BlockSink() : HeapWriter::BlockSink([this](uint32_t idx, Bytes&& b) -> Status {
           while (heapTree_.count() < idx) heapTree_.reserve();
           auto bid = ndb_.writeBlock(b, false);
@@ -86,7 +87,7 @@ TableWriter::TableWriter(ndb::NdbWriter& ndb, const TcSchema& schema, uint32_t r
       index_(heap_, 4, 4),
       heapTree_(ndb),
       matrixTree_(ndb) {
-    auto info = heap_.reserve(22 + 8 * schema_.columns().size());
+    auto info = heap_.reserve(TCINFO::kHeadSize + TCOLDESC::kSize * schema_.columns().size());
     if (!info) {
         error_ = std::move(info).error();
         return;
@@ -125,7 +126,7 @@ Status TableWriter::encodeRow(std::span<const TcCell> cells, uint8_t* row) {
                     break;
                 }
                 uint32_t hnid = 0;
-                if (c.data.size() > kMaxAllocation) {
+                if (c.data.size() > kMaxHeapAlloc) {
                     const uint32_t nid = newNid_();
                     auto bid = ndb_.writeStream(c.data, &out_.external);
                     if (!bid) return std::move(bid).error();
@@ -139,8 +140,8 @@ Status TableWriter::encodeRow(std::span<const TcCell> cells, uint8_t* row) {
                 storeLE32(cell, hnid);
             }
         }
-        // [MS-PST] 2.3.4.4: the cell existence bitmap, high bit first.
-        row[ceb + i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+        // [MS-PST] 2.3.4.4: the cell existence bitmap.
+        setCebBit(MutableByteSpan(row, schema_.rowSize()), ceb, col.iBit, true);
     }
     return {};
 }
@@ -156,9 +157,7 @@ Status TableWriter::addRow(std::span<const TcCell> cells) {
     if (inHeap_) {
         idx_.emplace_back(rowId, rows_);
     } else {
-        uint8_t v[4];
-        storeLE32(v, rows_);
-        if (auto s = index_.add(rowId, ByteSpan(v, 4)); !s) return error_ = s;
+        if (auto s = addIndexRecord(rowId, rows_); !s) return error_ = s;
     }
     matrix_.insert(matrix_.end(), row, row + size);
     ++rows_;
@@ -166,6 +165,14 @@ Status TableWriter::addRow(std::span<const TcCell> cells) {
     if (!inHeap_ && matrix_.size() + size > kHeapBlockSize)
         if (auto s = writeMatrixBlock(); !s) return error_ = s;
     return {};
+}
+
+// [MS-PST] 2.3.4.3.1 TCROWID: the row id is the key, the row's position in
+// the row matrix the data.
+Status TableWriter::addIndexRecord(uint32_t rowId, uint32_t position) {
+    uint8_t r[8];
+    (void)TCROWID{rowId, position}.encode(MutableByteSpan(r, sizeof r));
+    return index_.add(rowId, ByteSpan(r + 4, 4));
 }
 
 Status TableWriter::writeMatrixBlock() {
@@ -187,11 +194,8 @@ Result<NodeData> TableWriter::finish(uint16_t references) {
             hnidRows = matrixHid_;
         }
         std::sort(idx_.begin(), idx_.end());
-        for (const auto& [id, pos] : idx_) {
-            uint8_t v[4];
-            storeLE32(v, pos);
-            if (auto s = index_.add(id, ByteSpan(v, 4)); !s) return std::move(s).take();
-        }
+        for (const auto& [id, pos] : idx_)
+            if (auto s = addIndexRecord(id, pos); !s) return std::move(s).take();
     } else if (rows_ > 0) {
         if (!matrix_.empty())
             if (auto s = writeMatrixBlock(); !s) return std::move(s).take();
@@ -202,25 +206,15 @@ Result<NodeData> TableWriter::finish(uint16_t references) {
     }
     if (auto s = index_.finish(); !s) return std::move(s).take();
 
-    // [MS-PST] 2.3.4.1 TCINFO, descriptors sorted by tag.
-    const auto& cols = schema_.columns();
-    Bytes info(22 + 8 * cols.size(), 0);
-    info[0] = bTypeTC;
-    info[1] = static_cast<uint8_t>(cols.size());
-    for (int i = 0; i < 4; ++i) storeLE16(&info[2 + 2 * i], schema_.rgib()[i]);
-    storeLE32(&info[10], index_.headerHid());
-    storeLE32(&info[14], hnidRows);
-    storeLE32(&info[18], 0);  // hidIndex: deprecated, 0
-    std::vector<TcColumn> sorted = cols;
-    std::sort(sorted.begin(), sorted.end(), [](const TcColumn& a, const TcColumn& b) { return a.tag < b.tag; });
-    for (size_t i = 0; i < sorted.size(); ++i) {
-        uint8_t* d = &info[22 + 8 * i];
-        storeLE32(d, sorted[i].tag);
-        storeLE16(d + 4, sorted[i].ib);
-        d[6] = sorted[i].cb;
-        d[7] = sorted[i].iBit;
-    }
-    if (auto s = heap_.patch(tcinfo_, 0, info); !s) return std::move(s).take();
+    // [MS-PST] 2.3.4.1 TCINFO, descriptors sorted by tag as Outlook sorts them.
+    TCINFO info;
+    info.rgib = schema_.rgib();
+    info.hidRowIndex = index_.headerHid();
+    info.hnidRows = hnidRows;
+    info.hidIndex = 0;  // deprecated
+    for (const TcColumn& c : schema_.columns()) info.cols.push_back(TCOLDESC{c.tag, c.ib, c.cb, c.iBit});
+    std::sort(info.cols.begin(), info.cols.end(), [](const TCOLDESC& a, const TCOLDESC& b) { return a.tag < b.tag; });
+    if (auto s = heap_.patch(tcinfo_, 0, info.encode()); !s) return std::move(s).take();
 
     auto blocks = heap_.finish();
     if (!blocks) return std::move(blocks).error();

@@ -85,6 +85,7 @@ public:
 private:
     Status encodeRow(std::span<const TcCell> cells, uint8_t* row);
     Status writeMatrixBlock();
+    Status addIndexRecord(uint32_t rowId, uint32_t position);
 
     ndb::NdbWriter& ndb_;
     const TcSchema& schema_;

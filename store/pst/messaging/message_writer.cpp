@@ -15,7 +15,6 @@ using store::Bytes;
 using store::ByteSpan;
 using store::Property;
 using store::PropertyBag;
-using store::storeLE32;
 namespace t = store::tags;
 
 uint32_t Counters::newNid(uint8_t type) {
@@ -247,9 +246,7 @@ Result<WrittenAttachment> emitAttachment(MessageContext& ctx, const store::Attac
         objectSize = em->size;
         Property obj;
         obj.tag = kTagAttachDataObject;
-        obj.data.resize(8);
-        storeLE32(obj.data.data(), nid);
-        storeLE32(obj.data.data() + 4, em->size);
+        obj.data = ltp::ObjectRef{nid, em->size}.encode();
         setProp(props, std::move(obj));
     } else if (a.storage) {
         if (!ctx.storage) return Error(err::kNoSupport, "OLE attachments cannot be written.");
@@ -263,9 +260,7 @@ Result<WrittenAttachment> emitAttachment(MessageContext& ctx, const store::Attac
         objectSize = cfb->size();
         Property obj;
         obj.tag = kTagAttachDataObject;
-        obj.data.resize(8);
-        storeLE32(obj.data.data(), nid);
-        storeLE32(obj.data.data() + 4, static_cast<uint32_t>(cfb->size()));
+        obj.data = ltp::ObjectRef{nid, static_cast<uint32_t>(cfb->size())}.encode();
         setProp(props, std::move(obj));
     }
     if (!findId(props, t::PidTagAttachMethod)) {

@@ -2,25 +2,17 @@
 
 #include <algorithm>
 
-#include "store/pst/ndb/crc.h"
 
 namespace tavrin::pst::messaging {
 
-using store::Bytes;
 using store::storeLE16;
 using store::storeLE32;
 
 namespace {
-constexpr uint16_t kWGuidMapi = 1, kWGuidPublicStrings = 2, kWGuidFirstStream = 3;
-
-// [MS-PST] 2.4.7.1 NAMEID: dwPropertyID, N in bit 0 and wGuid in bits 1-15
-// of the next WORD, wPropIdx.
+// [MS-PST] 2.4.7.1 NAMEID.
 void putNameId(Bytes& out, uint32_t propertyId, bool isString, uint16_t wGuid, uint16_t index) {
-    const size_t at = out.size();
-    out.resize(at + 8);
-    storeLE32(&out[at], propertyId);
-    storeLE16(&out[at + 4], static_cast<uint16_t>((wGuid << 1) | (isString ? 1 : 0)));
-    storeLE16(&out[at + 6], index);
+    const Bytes e = NameId{propertyId, isString, wGuid, index}.encode();
+    out.insert(out.end(), e.begin(), e.end());
 }
 }  // namespace
 
@@ -36,19 +28,14 @@ NameMapWriter::NameMapWriter() {
     }
 }
 
-uint32_t nameHashKey(const std::u16string& name) {
-    Bytes b(name.size() * 2);
-    for (size_t i = 0; i < name.size(); ++i) storeLE16(&b[2 * i], name[i]);
-    return ndb::computeCrc(b);
-}
 
 uint16_t NameMapWriter::guidIndex(const store::Guid& g) {
-    if (g == store::PS_MAPI) return kWGuidMapi;
-    if (g == store::PS_PUBLIC_STRINGS) return kWGuidPublicStrings;
+    if (g == store::PS_MAPI) return kGuidIndexMapi;
+    if (g == store::PS_PUBLIC_STRINGS) return kGuidIndexPublicStrings;
     for (size_t i = 0; i < guids_.size(); ++i)
-        if (guids_[i] == g) return static_cast<uint16_t>(kWGuidFirstStream + i);
+        if (guids_[i] == g) return static_cast<uint16_t>(kGuidIndexFirst + i);
     guids_.push_back(g);
-    return static_cast<uint16_t>(kWGuidFirstStream + guids_.size() - 1);
+    return static_cast<uint16_t>(kGuidIndexFirst + guids_.size() - 1);
 }
 
 std::optional<uint16_t> NameMapWriter::idFor(const store::NamedPropName& name) {
@@ -70,7 +57,7 @@ std::optional<uint16_t> NameMapWriter::idFor(const store::NamedPropName& name) {
 std::vector<store::Property> NameMapWriter::properties() const {
     Bytes guidStream, entryStream, stringStream;
     for (const store::Guid& g : guids_) guidStream.insert(guidStream.end(), g.b.begin(), g.b.end());
-    std::vector<Bytes> buckets(kNameBucketCount);
+    std::vector<Bytes> buckets(kDefaultBucketCount);
     for (size_t i = 0; i < entries_.size(); ++i) {
         const store::NamedPropName& n = entries_[i];
         const uint16_t wGuid = wGuids_[i];
@@ -92,17 +79,17 @@ std::vector<store::Property> NameMapWriter::properties() const {
             key = n.lid;
         }
         // [MS-PST] 2.4.7.5 hash bucket; its NAMEID carries the key.
-        const uint32_t bucket = (key ^ ((uint32_t(wGuid) << 1) | (n.isString ? 1u : 0u))) % kNameBucketCount;
+        const uint32_t bucket = nameBucketIndex(key, wGuid, n.isString, kDefaultBucketCount);
         putNameId(buckets[bucket], key, n.isString, wGuid, index);
     }
     std::vector<store::Property> out;
-    out.push_back(store::Property::int32(store::makeTag(0x0001, store::PT_LONG), kNameBucketCount));
-    out.push_back(store::Property::binary(store::makeTag(0x0002, store::PT_BINARY), guidStream));
-    out.push_back(store::Property::binary(store::makeTag(0x0003, store::PT_BINARY), entryStream));
-    out.push_back(store::Property::binary(store::makeTag(0x0004, store::PT_BINARY), stringStream));
-    for (uint32_t b = 0; b < kNameBucketCount; ++b)
+    out.push_back(store::Property::int32(store::makeTag(PidTagNameidBucketCount, store::PT_LONG), kDefaultBucketCount));
+    out.push_back(store::Property::binary(store::makeTag(PidTagNameidStreamGuid, store::PT_BINARY), guidStream));
+    out.push_back(store::Property::binary(store::makeTag(PidTagNameidStreamEntry, store::PT_BINARY), entryStream));
+    out.push_back(store::Property::binary(store::makeTag(PidTagNameidStreamString, store::PT_BINARY), stringStream));
+    for (uint32_t b = 0; b < kDefaultBucketCount; ++b)
         if (!buckets[b].empty())
-            out.push_back(store::Property::binary(store::makeTag(static_cast<uint16_t>(0x1000 + b), store::PT_BINARY),
+            out.push_back(store::Property::binary(store::makeTag(static_cast<uint16_t>(PidTagNameidBucketBase + b), store::PT_BINARY),
                                                   buckets[b]));
     return out;
 }

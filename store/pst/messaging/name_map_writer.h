@@ -9,11 +9,10 @@
 #include <vector>
 
 #include "store/core/props.h"
+#include "store/pst/messaging/records.h"
 
 namespace tavrin::pst::messaging {
 
-// [MS-PST] 2.4.7.5: 251 hash buckets.
-inline constexpr uint32_t kNameBucketCount = 251;
 // Property ids 0x8000..0xFFFE: at most 0x7FFF names.
 inline constexpr size_t kMaxNames = 0x7FFF;
 
@@ -42,8 +41,5 @@ private:
     std::vector<uint16_t> wGuids_;
     std::vector<store::Guid> guids_;              // the GUID stream
 };
-
-// The hash key of a string name: the [MS-PST] 5.3 CRC of its UTF-16LE bytes.
-uint32_t nameHashKey(const std::u16string& name);
 
 }  // namespace tavrin::pst::messaging

@@ -6,6 +6,7 @@
 #include "store/core/tags.h"
 #include "store/pst/ltp/pc_writer.h"
 #include "store/pst/ltp/tc_writer.h"
+#include "store/pst/messaging/records.h"
 #include "store/pst/messaging/templates.h"
 
 namespace tavrin::pst::messaging {
@@ -199,18 +200,15 @@ uint32_t PstWriter::createFolder(uint32_t parent, FolderRole role, const std::st
 
 Bytes PstWriter::entryId(uint32_t nid) const {
     // [MS-PST] 2.4.3.2: rgbFlags, the store's record key, the NID.
-    Bytes b(24, 0);
-    std::copy(recordKey_.b.begin(), recordKey_.b.end(), b.begin() + 4);
-    storeLE32(&b[20], nid);
-    return b;
+    return EntryId{0, recordKey_, nid}.encode();
 }
 
 Bytes PstWriter::storeEntryId() const { return entryId(ndb::NID_MESSAGE_STORE); }
 
 std::optional<uint32_t> PstWriter::nidFromEntryId(const Bytes& id) const {
-    if (id.size() != 24 || store::loadLE32(id.data()) != 0 || !std::equal(recordKey_.b.begin(), recordKey_.b.end(), id.begin() + 4))
-        return std::nullopt;
-    return store::loadLE32(id.data() + 20);
+    const auto e = EntryId::decode(id);
+    if (!e || id.size() != EntryId::kSize || e->rgbFlags != 0 || e->uid != recordKey_) return std::nullopt;
+    return e->nid;
 }
 
 const FolderInfo* PstWriter::folder(uint32_t nid) const {
@@ -489,7 +487,7 @@ Status PstWriter::writeFolders(std::vector<ndb::NodeEntry>& nodes) {
         uint64_t hBid = *hierarchyBlock, hSub = 0;
         if (!f.children.empty()) {
             std::vector<uint32_t> kids = f.children;
-            const bool streams = uint64_t(kids.size()) * hierarchySchema->rowSize() > ltp::kMaxAllocation;
+            const bool streams = uint64_t(kids.size()) * hierarchySchema->rowSize() > ltp::kMaxHeapAlloc;
             if (streams) std::sort(kids.begin(), kids.end());
             ltp::TableWriter tw(*ndb_, *hierarchySchema, static_cast<uint32_t>(kids.size()), ltpNid);
             for (uint32_t c : kids) {

@@ -9,32 +9,29 @@
 
 namespace tavrin::pst::ndb {
 
-using store::storeLE16;
-using store::storeLE32;
-using store::storeLE64;
 
 namespace {
 
 constexpr uint64_t alignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
-constexpr uint64_t sectionBase(uint64_t k) { return kFirstAMapOffset + k * kAMapCoverage; }
 constexpr uint32_t kSlotsPerSection = kAMapBytes * 8;  // 3968
-
-constexpr bool hasPMap(uint64_t k) { return k % kAMapsPerPMap == 0; }
-constexpr bool hasFMap(uint64_t k) { return k >= kFMapFirstSection && (k - kFMapFirstSection) % kAMapsPerFMap == 0; }
-constexpr bool hasFPMap(uint64_t k) {
-    return k >= kFPMapFirstSection && (k - kFPMapFirstSection) % kAMapsPerFPMap == 0;
-}
 
 Error writerError(const std::string& what) { return Error(err::kCallFailed, "PST writer: " + what); }
 
-// [MS-PST] 2.2.2.7.1 PAGETRAILER at the end of a 512-byte page; the CRC
-// covers the 496 bytes before it.
-void sealPage(std::span<uint8_t, kPageSize> page, uint8_t ptype, uint16_t wSig, uint64_t bid) {
-    page[496] = ptype;
-    page[497] = ptype;
-    storeLE16(&page[498], wSig);
-    storeLE32(&page[500], computeCrc(std::span<const uint8_t>(page.data(), 496)));
-    storeLE64(&page[504], bid);
+// A map page (AMap, PMap, FMap, FPMap): the map bytes and a trailer whose
+// BID is the page's own offset ([MS-PST] 2.2.2.7.2 - 2.2.2.7.6).
+std::array<uint8_t, kPageSize> mapPage(const std::array<uint8_t, kAMapBytes>& rgb, uint8_t ptype, uint64_t ib) {
+    std::array<uint8_t, kPageSize> page{};
+    MapPage m;
+    m.rgb = rgb;
+    (void)m.encode(page);
+    (void)sealPage(page, ptype, ib, ib);
+    return page;
+}
+
+std::array<uint8_t, kAMapBytes> allSet() {
+    std::array<uint8_t, kAMapBytes> rgb;
+    rgb.fill(0xFF);
+    return rgb;
 }
 
 }  // namespace
@@ -82,9 +79,7 @@ private:
 
     // [MS-PST] 2.2.2.7.7.2 BTENTRY.
     static void encodeBTEntry(uint8_t* e, uint64_t key, const Bref& child) {
-        storeLE64(e, key);
-        storeLE64(e + 8, child.bid);
-        storeLE64(e + 16, child.ib);
+        BTEntry{key, child}.encode(MutableByteSpan(e, kBTEntrySize));
     }
 
     Status push(size_t lv, uint64_t key, ByteSpan entry) {
@@ -117,10 +112,12 @@ private:
         const Level& L = levels_[lv];
         std::array<uint8_t, kPageSize> page{};
         std::memcpy(page.data(), L.entries.data(), kBTEntriesBytes);
-        page[ibBTcEnt] = L.count;
-        page[ibBTcEntMax] = lv == 0 ? leafMax_ : kBTEntryMax;
-        page[ibBTcbEnt] = lv == 0 ? leafSize_ : kBTEntrySize;
-        page[ibBTcLevel] = static_cast<uint8_t>(lv);
+        BTPageInfo info;
+        info.cEnt = L.count;
+        info.cEntMax = lv == 0 ? leafMax_ : kBTEntryMax;
+        info.cbEnt = lv == 0 ? leafSize_ : kBTEntrySize;
+        info.cLevel = static_cast<uint8_t>(lv);
+        (void)info.encode(page);
         return w_.writePage(ptype_, page);
     }
 
@@ -141,7 +138,7 @@ NdbWriter::NdbWriter(fs::FileSink& sink, NdbOptions options) : sink_(sink), opt_
 
 NdbWriter::~NdbWriter() = default;
 
-uint64_t NdbWriter::fileEnd() const { return sectionBase(section_) + kAMapCoverage; }
+uint64_t NdbWriter::fileEnd() const { return amapOffset(section_) + kAMapCoverage; }
 
 Status NdbWriter::fail(Error e) {
     if (!failure_.failed()) failure_ = std::move(e);
@@ -149,40 +146,34 @@ Status NdbWriter::fail(Error e) {
 }
 
 void NdbWriter::openSection(uint64_t k) {
-    const uint64_t base = sectionBase(k);
+    const uint64_t base = amapOffset(k);
     amap_.fill(0);
     amap_[0] = 0xFF;  // the AMap page maps itself ([MS-PST] 2.2.2.7.2)
     cursor_ = base + kPageSize;
-    if (hasPMap(k)) {
+    if (sectionHasPMap(k)) {
         // [MS-PST] 2.2.2.7.3: deprecated by the DList but still required at
         // its interval; every page reported in use, as newer Outlook writes.
-        std::array<uint8_t, kPageSize> page{};
-        std::fill(page.begin(), page.begin() + kAMapBytes, 0xFF);
-        sealPage(page, ptypePMap, 0, cursor_);
         amap_[1] = 0xFF;
-        (void)put(cursor_, page);
-        cursor_ += kPageSize;
+        (void)put(pmapOffset(k), mapPage(allSet(), ptypePMap, pmapOffset(k)));
+        cursor_ = pmapOffset(k) + kPageSize;
     }
     // FMap and FPMap never fall in the same section (k = 128 and 256 mod
     // 496); each takes the page after the PMap.
-    if (hasFMap(k)) {
-        fmapPages_.push_back(cursor_);  // written at finish(), when every run is known
-        amap_[(cursor_ - base) / kSlotSize / 8] = 0xFF;
-        cursor_ += kPageSize;
+    if (sectionHasFMap(k)) {
+        fmapPages_.push_back(fmapOffset(k));  // written at finish(), when every run is known
+        amap_[2] = 0xFF;
+        cursor_ = fmapOffset(k) + kPageSize;
     }
-    if (hasFPMap(k)) {
+    if (sectionHasFPMap(k)) {
         // [MS-PST] 2.2.2.7.6: one bit per PMap; like the PMaps, all set.
-        std::array<uint8_t, kPageSize> page{};
-        std::fill(page.begin(), page.begin() + kAMapBytes, 0xFF);
-        sealPage(page, ptypeFPMap, 0, cursor_);
-        amap_[(cursor_ - base) / kSlotSize / 8] = 0xFF;
-        (void)put(cursor_, page);
-        cursor_ += kPageSize;
+        amap_[2] = 0xFF;
+        (void)put(fpmapOffset(k), mapPage(allSet(), ptypeFPMap, fpmapOffset(k)));
+        cursor_ = fpmapOffset(k) + kPageSize;
     }
 }
 
 Status NdbWriter::closeSection() {
-    const uint64_t base = sectionBase(section_);
+    const uint64_t base = amapOffset(section_);
     uint32_t zeros = 0, run = 0, longest = 0;
     for (uint32_t i = 0; i < kSlotsPerSection; ++i) {
         if (amap_[i / 8] & (0x80 >> (i % 8))) {
@@ -194,15 +185,12 @@ Status NdbWriter::closeSection() {
     }
     freeSlots_ += zeros;
     longestRun_.push_back(static_cast<uint8_t>(std::min<uint32_t>(longest, 255)));
-    std::array<uint8_t, kPageSize> page{};
-    std::copy(amap_.begin(), amap_.end(), page.begin());
-    sealPage(page, ptypeAMap, 0, base);
-    return put(base, page);
+    return put(base, mapPage(amap_, ptypeAMap, base));
 }
 
 Result<uint64_t> NdbWriter::allocate(uint64_t size, uint64_t align) {
     for (;;) {
-        const uint64_t base = sectionBase(section_);
+        const uint64_t base = amapOffset(section_);
         const uint64_t pos = alignUp(cursor_, align);
         if (pos + size <= base + kAMapCoverage) {
             for (uint64_t s = (pos - base) / kSlotSize, e = s + size / kSlotSize; s < e; ++s)
@@ -250,12 +238,12 @@ Status NdbWriter::flushBuffer() {
     return {};
 }
 
-Result<Bref> NdbWriter::writePage(uint8_t ptype, std::span<uint8_t, kPageSize> page) {
+Result<Bref> NdbWriter::writePage(uint8_t ptype, MutableByteSpan page) {
     if (failure_.failed()) return failure_;
     auto ib = allocate(kPageSize, kPageSize);
     if (!ib) return fail(std::move(ib).error()).error();
     const uint64_t bid = nextPage_++;
-    sealPage(page, ptype, computeSig(*ib, bid), bid);
+    (void)sealPage(page, ptype, bid, *ib);
     if (auto s = put(*ib, page); !s) return s.error();
     return Bref{bid, *ib};
 }
@@ -279,19 +267,21 @@ Result<uint64_t> NdbWriter::writeBlock(ByteSpan data, bool internal, uint16_t re
     std::memset(block + cb, 0, static_cast<size_t>(total - cb));
     if (!internal && opt_.cryptMethod != kCryptNone)
         encodeBlock(opt_.cryptMethod, std::span<uint8_t>(block, cb), bid);
-    uint8_t* t = block + total - kBlockTrailerSize;
-    storeLE16(t, static_cast<uint16_t>(cb));
-    storeLE16(t + 2, computeSig(*ib, bid));
-    storeLE32(t + 4, computeCrc(std::span<const uint8_t>(block, cb)));
-    storeLE64(t + 8, bid);
+    BlockTrailer trailer;
+    trailer.cb = static_cast<uint16_t>(cb);
+    trailer.wSig = computeSig(*ib, bid);
+    trailer.dwCRC = computeCrc(ByteSpan(block, cb));
+    trailer.bid = bid;
+    (void)trailer.encode(MutableByteSpan(block + total - kBlockTrailerSize, kBlockTrailerSize));
     if (auto s = put(*ib, ByteSpan(block, static_cast<size_t>(total))); !s) return s.error();
 
     // [MS-PST] 2.2.2.7.7.3 BBTENTRY.
+    BBTEntry entry;
+    entry.bref = Bref{bid, *ib};
+    entry.cb = static_cast<uint16_t>(cb);
+    entry.cRef = static_cast<uint16_t>(references + 1);
     uint8_t e[kBBTEntrySize] = {};
-    storeLE64(e, bid);
-    storeLE64(e + 8, *ib);
-    storeLE16(e + 16, static_cast<uint16_t>(cb));
-    storeLE16(e + 18, static_cast<uint16_t>(references + 1));
+    (void)entry.encode(MutableByteSpan(e, sizeof e));
     if (auto s = bbt_->add(bid, ByteSpan(e, sizeof e)); !s) return fail(s.error()).error();
     ++blocks_;
     return bid;
@@ -318,36 +308,23 @@ Result<uint64_t> NdbWriter::writeSubnodes(std::span<const SubnodeEntry> entries)
         if (entries[i].nid <= entries[i - 1].nid) return writerError("subnodes out of order or repeated");
     // [MS-PST] 2.2.2.8.3.3.1 SLBLOCK.
     auto writeLeaf = [&](std::span<const SubnodeEntry> part) -> Result<uint64_t> {
-        Bytes b(8 + part.size() * 24, 0);
-        b[0] = btypeSLBlock;
-        b[1] = 0;
-        storeLE16(&b[2], static_cast<uint16_t>(part.size()));
-        for (size_t i = 0; i < part.size(); ++i) {
-            storeLE64(&b[8 + i * 24], part[i].nid);
-            storeLE64(&b[16 + i * 24], part[i].bidData);
-            storeLE64(&b[24 + i * 24], part[i].bidSub);
-        }
-        return writeBlock(b, true);
+        SLBlock b;
+        b.entries.reserve(part.size());
+        for (const SubnodeEntry& e : part) b.entries.push_back(SLEntry{e.nid, e.bidData, e.bidSub});
+        return writeBlock(b.encode(), true);
     };
     if (entries.size() <= kSLBlockMaxEntries) return writeLeaf(entries);
     if (entries.size() > uint64_t(kSLBlockMaxEntries) * kSIBlockMaxEntries)
         return Error(err::kTooBig, "An item has too many attachments and values to be stored.");
     // [MS-PST] 2.2.2.8.3.3.2 SIBLOCK over the SLBLOCKs.
-    Bytes si(8, 0);
-    si[0] = btypeSLBlock;
-    si[1] = 1;
-    uint16_t count = 0;
+    SIBlock si;
     for (size_t off = 0; off < entries.size(); off += kSLBlockMaxEntries) {
         auto part = entries.subspan(off, std::min<size_t>(kSLBlockMaxEntries, entries.size() - off));
         auto bid = writeLeaf(part);
         if (!bid) return bid;
-        si.resize(si.size() + 16);
-        storeLE64(&si[si.size() - 16], part[0].nid);
-        storeLE64(&si[si.size() - 8], *bid);
-        ++count;
+        si.entries.push_back(SIEntry{part[0].nid, *bid});
     }
-    storeLE16(&si[2], count);
-    return writeBlock(si, true);
+    return writeBlock(si.encode(), true);
 }
 
 Result<uint64_t> DataTreeBuilder::finish() {
@@ -358,13 +335,11 @@ Result<uint64_t> DataTreeBuilder::finish() {
         return Error(err::kTooBig, "A value too large for a PST data tree cannot be stored.");
     // [MS-PST] 2.2.2.8.3.2.1 XBLOCK / 2.2.2.8.3.2.2 XXBLOCK.
     auto xblock = [&](uint8_t level, std::span<const uint64_t> children, uint64_t bytes) {
-        Bytes b(8 + children.size() * 8, 0);
-        b[0] = btypeXBlock;
-        b[1] = level;
-        storeLE16(&b[2], static_cast<uint16_t>(children.size()));
-        storeLE32(&b[4], static_cast<uint32_t>(bytes));
-        for (size_t i = 0; i < children.size(); ++i) storeLE64(&b[8 + i * 8], children[i]);
-        return w_.writeBlock(b, true);
+        XBlock x;
+        x.cLevel = level;
+        x.lcbTotal = static_cast<uint32_t>(bytes);
+        x.rgbid.assign(children.begin(), children.end());
+        return w_.writeBlock(x.encode(), true);
     };
     if (bids_.size() <= kXBlockMaxEntries) return xblock(1, bids_, total_);
     std::vector<uint64_t> level1;
@@ -391,11 +366,13 @@ Status NdbWriter::finish(const NodeSource& nodes, const std::array<uint32_t, 32>
         if (!more) return fail(std::move(more).error());
         if (!*more) break;
         // [MS-PST] 2.2.2.7.7.4 NBTENTRY: nid zero-extended to 8 bytes.
+        NBTEntry entry;
+        entry.nid = n.nid;
+        entry.bidData = n.bidData;
+        entry.bidSub = n.bidSub;
+        entry.nidParent = n.nidParent;
         uint8_t e[kNBTEntrySize] = {};
-        storeLE64(e, n.nid);
-        storeLE64(e + 8, n.bidData);
-        storeLE64(e + 16, n.bidSub);
-        storeLE32(e + 24, n.nidParent);
+        (void)entry.encode(MutableByteSpan(e, sizeof e));
         if (auto s = nbt.add(n.nid, ByteSpan(e, sizeof e)); !s) return fail(s.error());
     }
     auto nbtRoot = nbt.finish();
@@ -409,8 +386,8 @@ Status NdbWriter::finish(const NodeSource& nodes, const std::array<uint32_t, 32>
     // builds its density list from the AMaps itself.
     {
         std::array<uint8_t, kPageSize> page{};
-        const uint64_t bid = nextPage_++;
-        sealPage(page, ptypeDL, computeSig(kDListOffset, bid), bid);
+        (void)DListPage{}.encode(page);
+        (void)sealPage(page, ptypeDL, nextPage_++, kDListOffset);
         if (auto s = put(kDListOffset, page); !s) return s;
     }
 
@@ -426,63 +403,32 @@ Status NdbWriter::finish(const NodeSource& nodes, const std::array<uint32_t, 32>
     // [MS-PST] 2.2.2.7.5 FMaps: the longest free run of each AMap they cover.
     for (uint64_t ib : fmapPages_) {
         const uint64_t k = (ib - kFirstAMapOffset) / kAMapCoverage;
-        std::array<uint8_t, kPageSize> page{};
-        for (uint32_t i = 0; i < kAMapBytes && k + i < longestRun_.size(); ++i) page[i] = longestRun_[k + i];
-        sealPage(page, ptypeFMap, 0, ib);
-        if (auto s = put(ib, page); !s) return s;
+        std::array<uint8_t, kAMapBytes> runs{};
+        for (uint32_t i = 0; i < kAMapBytes && k + i < longestRun_.size(); ++i) runs[i] = longestRun_[k + i];
+        if (auto s = put(ib, mapPage(runs, ptypeFMap, ib)); !s) return s;
     }
     if (auto s = flushBuffer(); !s) return s;
 
-    HeaderFields h;
+    Header h;
     h.bidNextP = nextPage_;
     h.bidNextB = nextBid_;
     h.dwUnique = opt_.dwUnique;
     h.rgnid = rgnid;
-    h.ibFileEof = end;
-    h.ibAMapLast = sectionBase(section_);
-    h.cbAMapFree = freeSlots_ * kSlotSize;
-    h.cbPMapFree = 0;
-    h.nbt = *nbtRoot;
-    h.bbt = *bbtRoot;
+    h.root.ibFileEof = end;
+    h.root.ibAMapLast = amapOffset(section_);
+    h.root.cbAMapFree = freeSlots_ * kSlotSize;
+    h.root.cbPMapFree = 0;
+    h.root.brefNbt = *nbtRoot;
+    h.root.brefBbt = *bbtRoot;
+    h.root.fAMapValid = root::kValidAMap2;
+    // rgbFM and rgbFP are deprecated and MUST be all 0xFF.
+    h.rgbFM.fill(0xFF);
+    h.rgbFP.fill(0xFF);
     h.bCryptMethod = opt_.cryptMethod;
-    const Bytes header = encodeHeader(h);
+    const Bytes header = h.encode();
     if (auto s = sink_.writeAt(0, header); !s) return fail(s.error());
     if (auto s = sink_.flush(); !s) return fail(s.error());
     return {};
-}
-
-Bytes encodeHeader(const HeaderFields& h) {
-    Bytes b(header::kSize, 0);
-    storeLE32(&b[0], header::kMagic);
-    storeLE16(&b[8], header::kMagicClient);
-    storeLE16(&b[header::ibVer], header::kVerUnicode);
-    storeLE16(&b[header::ibVerClient], header::kVerClient);
-    b[header::ibPlatformCreate] = header::kPlatform;
-    b[header::ibPlatformAccess] = header::kPlatform;
-    storeLE64(&b[header::ibBidNextP], h.bidNextP);
-    storeLE32(&b[header::ibUnique], h.dwUnique);
-    for (uint32_t i = 0; i < header::kRgnidCount; ++i) storeLE32(&b[header::ibRgnid + 4 * i], h.rgnid[i]);
-    const uint32_t r = header::ibRoot;
-    storeLE64(&b[r + root::ibFileEof], h.ibFileEof);
-    storeLE64(&b[r + root::ibAMapLast], h.ibAMapLast);
-    storeLE64(&b[r + root::ibAMapFree], h.cbAMapFree);
-    storeLE64(&b[r + root::ibPMapFree], h.cbPMapFree);
-    storeLE64(&b[r + root::ibBrefNbt], h.nbt.bid);
-    storeLE64(&b[r + root::ibBrefNbt + 8], h.nbt.ib);
-    storeLE64(&b[r + root::ibBrefBbt], h.bbt.bid);
-    storeLE64(&b[r + root::ibBrefBbt + 8], h.bbt.ib);
-    b[r + root::ibAMapValid] = h.fAMapValid;
-    // rgbFM and rgbFP are deprecated and MUST be all 0xFF.
-    std::fill(b.begin() + header::ibRgbFM, b.begin() + header::ibRgbFM + 128, 0xFF);
-    std::fill(b.begin() + header::ibRgbFP, b.begin() + header::ibRgbFP + 128, 0xFF);
-    b[header::ibSentinel] = header::kSentinel;
-    b[header::ibCryptMethod] = h.bCryptMethod;
-    storeLE64(&b[header::ibBidNextB], h.bidNextB);
-    storeLE32(&b[header::kCrcPartialOffset],
-              computeCrc(ByteSpan(b.data() + header::kCrcPartialStart, header::kCrcPartialLength)));
-    storeLE32(&b[header::kCrcFullOffset],
-              computeCrc(ByteSpan(b.data() + header::kCrcFullStart, header::kCrcFullLength)));
-    return b;
 }
 
 }  // namespace tavrin::pst::ndb

@@ -26,17 +26,12 @@
 #include "fs/result.h"
 #include "store/core/bytes.h"
 #include "store/pst/ndb/format.h"
+#include "store/pst/ndb/records.h"
 
 namespace tavrin::pst::ndb {
 
 using store::ByteSpan;
 using store::Bytes;
-
-// [MS-PST] 2.2.2.4 BREF.
-struct Bref {
-    uint64_t bid = 0;
-    uint64_t ib = 0;
-};
 
 // [MS-PST] 2.2.2.7.7.4 NBTENTRY, as the writer is given it.
 struct NodeEntry {
@@ -113,7 +108,7 @@ private:
     Status closeSection();
     Status put(uint64_t ib, ByteSpan data);
     Status flushBuffer();
-    Result<Bref> writePage(uint8_t ptype, std::span<uint8_t, kPageSize> page);
+    Result<Bref> writePage(uint8_t ptype, MutableByteSpan page);
     Status fail(Error e);
 
     fs::FileSink& sink_;
@@ -173,23 +168,5 @@ private:
     std::vector<uint32_t> sizes_;
     uint64_t total_ = 0;
 };
-
-// Encodes the 564-byte Unicode header ([MS-PST] 2.2.2.6) with its ROOT
-// (2.2.2.5) and both CRCs.
-struct HeaderFields {
-    uint64_t bidNextP = 0;
-    uint64_t bidNextB = 0;
-    uint32_t dwUnique = 0;
-    std::array<uint32_t, 32> rgnid{};
-    uint64_t ibFileEof = 0;
-    uint64_t ibAMapLast = 0;
-    uint64_t cbAMapFree = 0;
-    uint64_t cbPMapFree = 0;
-    Bref nbt;
-    Bref bbt;
-    uint8_t fAMapValid = 0x02;
-    uint8_t bCryptMethod = 0x01;
-};
-Bytes encodeHeader(const HeaderFields& h);
 
 }  // namespace tavrin::pst::ndb
