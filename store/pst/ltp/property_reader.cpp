@@ -181,7 +181,10 @@ Result<std::vector<TCROWID>> TableContext::rowIndex() const {
     auto bth = Bth::open(*heap_, info_.hidRowIndex);
     if (!bth) return Error(bth.error()).prefixed(where);
     const Flavour f = node_.database()->flavour();
-    if (bth->header().cbKey != 4 || bth->header().cbEnt != TCROWID::size(f) - 4)
+    // ANSI files use 2-byte dwRowIndex values, and sometimes 4-byte ones as
+    // Unicode files do (Outlook's sample2.pst).
+    const bool entOk = bth->header().cbEnt == TCROWID::size(f) - 4 || (f == Flavour::Ansi && bth->header().cbEnt == 4);
+    if (bth->header().cbKey != 4 || !entOk)
         return corrupt(where + ": BTH cbKey/cbEnt " + std::to_string(bth->header().cbKey) + "/" +
                        std::to_string(bth->header().cbEnt) + " do not fit TCROWID");
     auto recs = bth->records();
