@@ -1,5 +1,8 @@
-// msg2pst verify FILE.pst: the strict PST verifier. Prints one line per
-// finding ("where: what") and a summary; exits 0 only when there are none.
+// msg2pst verify [--strict] FILE.pst: the strict PST verifier. Prints one
+// line per finding ("where: what") and a summary; exits 0 only when there
+// are none. --strict also reports what Outlook itself leaves in files it has
+// used for a while (see VerifyOptions::strict); use it on freshly written
+// files.
 #include <cstdio>
 #include <string>
 
@@ -10,12 +13,20 @@ namespace tavrin::cli {
 namespace {
 
 int runVerify(int argc, char** argv) {
-    if (argc != 2 || std::string(argv[1]).rfind("--", 0) == 0) {
-        std::fprintf(stderr, "usage: msg2pst verify FILE.pst\n");
+    pst::verify::VerifyOptions options;
+    std::string path;
+    bool bad = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--strict") options.strict = true;
+        else if (a.rfind("--", 0) == 0 || !path.empty()) bad = true;
+        else path = a;
+    }
+    if (bad || path.empty()) {
+        std::fprintf(stderr, "usage: msg2pst verify [--strict] FILE.pst\n");
         return 2;
     }
-    const std::string path = argv[1];
-    auto report = pst::verify::verifyFile(path);
+    auto report = pst::verify::verifyFile(path, options);
     if (!report) {
         std::fprintf(stderr, "msg2pst verify: %s\n", report.error().description.c_str());
         return 2;
@@ -32,7 +43,7 @@ int runVerify(int argc, char** argv) {
     return report->clean() ? 0 : 1;
 }
 
-const CommandRegistration kVerify("verify", "verify FILE.pst", "check a PST file strictly; exit 0 only if clean", runVerify);
+const CommandRegistration kVerify("verify", "verify [--strict] FILE.pst", "check a PST file strictly; exit 0 only if clean", runVerify);
 
 }  // namespace
 }  // namespace tavrin::cli

@@ -474,9 +474,9 @@ void Verifier::checkMaps() {
                 // trailers still say ptypeBBT/ptypeNBT, none reachable from
                 // the B-tree roots), 32-bit.pst 96 (old BT pages, zeroed and
                 // 0xAA-filled pages). A leak of whole pages is only space, so
-                // it is a finding only with VerifyOptions::exactAMap.
+                // it is a finding only with VerifyOptions::strict.
                 const bool wholePages = s % 8 == 0 && e % 8 == 0;
-                if (!wantSet && wholePages && !options_.exactAMap) {
+                if (!wantSet && wholePages && !options_.strict) {
                     s = e;
                     continue;
                 }

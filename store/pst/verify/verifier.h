@@ -45,11 +45,18 @@ struct Finding {
 struct VerifyOptions {
     // Findings kept in the report (all of them are counted).
     size_t maxFindings = 10000;
-    // Whole 512-byte pages marked in use in an AMap without holding a page
-    // or block are a finding only when this is set. Outlook leaves such
-    // pages behind (superseded B-tree pages it has not reused yet); a file
-    // written in one go, as the writer does, must not have any.
-    bool exactAMap = false;
+    // Also report what Outlook itself leaves in files it has used for a
+    // while, which a file written in one go (as the writer does) must not
+    // have:
+    //   - whole 512-byte pages marked in use in an AMap that hold no page
+    //     or block (superseded B-tree pages not yet reused);
+    //   - a contents-table PidTagMessageSize cell that differs from the
+    //     message's own (Outlook updates the row lazily);
+    //   - a PidTagMessageSize that is not the newer block-sum formula but
+    //     the older Outlook estimate;
+    //   - a named-property table column that no row uses and the
+    //     name-to-id map does not know.
+    bool strict = false;
 };
 
 struct VerifyReport {
