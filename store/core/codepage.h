@@ -1,0 +1,49 @@
+// 8-bit text: the one place that converts between Windows code pages and
+// UTF-16.
+//
+// PT_STRING8 values and HTML bodies stored as bytes are in the code page the
+// message declares (PR_INTERNET_CPID, PR_MESSAGE_CODEPAGE). The conversion
+// itself is the platform's: iconv on POSIX (codepage_posix.cpp),
+// MultiByteToWideChar/WideCharToMultiByte on Windows (codepage_win.cpp).
+// UTF-8, UTF-16LE, US-ASCII and ISO-8859-1 are converted here directly.
+//
+// Rules, the same on every platform:
+//   - a code page this build cannot convert is an error (err::kNoSupport),
+//     so that callers can fall back to another one on purpose;
+//   - bytes that are not valid in a supported code page never fail a
+//     conversion: each invalid sequence becomes U+FFFD;
+//   - characters the target code page cannot represent are encoded as '?'.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fs/result.h"
+#include "store/core/bytes.h"
+
+namespace tavrin::store {
+
+// Code page identifiers ([MS-OXCDATA]/Windows code page numbers) handled
+// without the platform converter.
+inline constexpr uint32_t kCodepageUtf16Le = 1200;
+inline constexpr uint32_t kCodepageWindows1252 = 1252;
+inline constexpr uint32_t kCodepageAscii = 20127;
+inline constexpr uint32_t kCodepageLatin1 = 28591;
+inline constexpr uint32_t kCodepageUtf8 = 65001;
+
+bool isSupportedCodepage(uint32_t codepage);
+
+Result<std::u16string> decodeCodepage(ByteSpan bytes, uint32_t codepage);
+Result<Bytes> encodeCodepage(std::u16string_view text, uint32_t codepage);
+
+namespace detail {
+// The platform converters behind the seam; only called for code pages that
+// the portable part does not handle itself and that isSupportedCodepage()
+// accepted.
+bool platformSupports(uint32_t codepage);
+std::u16string platformDecode(ByteSpan bytes, uint32_t codepage);
+Bytes platformEncode(std::u16string_view text, uint32_t codepage);
+}  // namespace detail
+
+}  // namespace tavrin::store
