@@ -22,14 +22,10 @@ namespace {
 // Store and folder properties ([MS-PST] 2.4.3, [MS-OXPROPS]).
 constexpr uint16_t PidTagReplVersionHistory = 0x0E34;
 constexpr uint16_t PidTagReplFlags = 0x0E38;
-constexpr uint16_t PidTagValidFolderMask = 0x35DF;
-constexpr uint16_t PidTagIpmSubTreeEntryId = 0x35E0;
 constexpr uint16_t PidTagIpmOutboxEntryId = 0x35E2;
-constexpr uint16_t PidTagIpmWastebasketEntryId = 0x35E3;
 constexpr uint16_t PidTagIpmSentMailEntryId = 0x35E4;
 constexpr uint16_t PidTagViewsEntryId = 0x35E5;
 constexpr uint16_t PidTagCommonViewsEntryId = 0x35E6;
-constexpr uint16_t PidTagFinderEntryId = 0x35E7;
 constexpr uint16_t PidTagIpmAppointmentEntryId = 0x36D0;
 constexpr uint16_t PidTagIpmContactEntryId = 0x36D1;
 constexpr uint16_t PidTagIpmJournalEntryId = 0x36D2;
@@ -38,12 +34,8 @@ constexpr uint16_t PidTagIpmTaskEntryId = 0x36D4;
 constexpr uint16_t PidTagIpmDraftsEntryId = 0x36D7;
 constexpr uint16_t PidTagAdditionalRenEntryIds = 0x36D8;
 constexpr uint16_t PidTagAdditionalRenEntryIdsEx = 0x36D9;
-constexpr uint16_t PidTagPstHiddenCount = 0x6635;
-constexpr uint16_t PidTagPstHiddenUnread = 0x6636;
 constexpr uint16_t PidTagPstLrNoRestrictions = 0x6633;
 constexpr uint16_t PidTagPstIpmsubTreeDescendant = 0x66FA;  // Outlook writes 0x000E0011 in a new file
-constexpr uint16_t PidTagPstPassword = 0x67FF;
-constexpr uint16_t PidTagLtpParentNid = 0x6605;  // receive folder table: the folder
 constexpr uint16_t PidTagSearchFolderState = 0x660B;
 
 // PidTagValidFolderMask bits ([MS-PST] 2.4.3.1 / [MS-OXPROPS]).
