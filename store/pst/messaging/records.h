@@ -15,6 +15,17 @@ namespace tavrin::pst::messaging {
 using store::Bytes;
 using store::ByteSpan;
 
+// Properties of the message store PC and of folders that only PST files
+// have ([MS-PST] 2.4.3.1, 2.4.4.1.1).
+inline constexpr uint16_t PidTagValidFolderMask = 0x35DF;
+inline constexpr uint16_t PidTagIpmSubTreeEntryId = 0x35E0;
+inline constexpr uint16_t PidTagIpmWastebasketEntryId = 0x35E3;
+inline constexpr uint16_t PidTagFinderEntryId = 0x35E7;
+inline constexpr uint16_t PidTagPstHiddenCount = 0x6635;
+inline constexpr uint16_t PidTagPstHiddenUnread = 0x6636;
+inline constexpr uint16_t PidTagLtpParentNid = 0x67F1;
+inline constexpr uint16_t PidTagPstPassword = 0x67FF;
+
 // [MS-PST] 2.4.7 name-to-id map property ids (in the PC of NID 0x61).
 inline constexpr uint16_t PidTagNameidBucketCount = 0x0001;
 inline constexpr uint16_t PidTagNameidStreamGuid = 0x0002;

@@ -1,6 +1,7 @@
 #include "store/pst/ndb/records.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "store/pst/ndb/crc.h"
@@ -37,6 +38,12 @@ bool putU8(MutableByteSpan s, uint64_t off, uint8_t v) {
 Error corrupt(const std::string& what) { return makeError(err::kCorrupt, what); }
 
 }  // namespace
+
+std::string hex(uint64_t v) {
+    char b[24];
+    std::snprintf(b, sizeof b, "0x%llx", static_cast<unsigned long long>(v));
+    return b;
+}
 
 // ---- BREF ([MS-PST] 2.2.2.4) ----
 

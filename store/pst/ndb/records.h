@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "fs/result.h"
@@ -25,6 +26,9 @@ namespace tavrin::pst::ndb {
 using store::Bytes;
 using store::ByteSpan;
 using store::MutableByteSpan;
+
+// "0x1a2b": how messages show offsets, BIDs and NIDs.
+std::string hex(uint64_t v);
 
 // The two on-disk flavours of [MS-PST] 2.1.
 enum class Flavour : uint8_t { Unicode, Ansi };
