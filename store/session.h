@@ -22,6 +22,7 @@
 
 #include "fs/result.h"
 #include "store/core/bytes.h"
+#include "store/core/message.h"
 #include "store/core/props.h"
 
 namespace tavrin::store {
@@ -43,6 +44,8 @@ inline constexpr int olFolderJournal = 11;
 inline constexpr int olFolderNotes = 12;
 inline constexpr int olFolderTasks = 13;
 inline constexpr int olFolderDrafts = 16;
+inline constexpr int olFolderJunk = 23;
+inline constexpr int olFolderRssFeeds = 25;
 // Folders.Add kind: a mail folder (container class IPF.Note).
 inline constexpr int olFolderMail = 6;
 // LogonPstStore format: a Unicode PST.
@@ -101,13 +104,19 @@ class RDOMail {
 public:
     explicit RDOMail(std::shared_ptr<ItemImpl> impl) : impl_(std::move(impl)) {}
     // Reads the message file (opened read-only) into the item: every
-    // property, recipients, attachments and embedded messages.
+    // property, recipients, attachments and embedded messages. Replaces
+    // what the item held.
     Status Import(const std::string& path, int format = olMSGUnicode);
+    // The same from a message already in memory (tools and tests).
+    Status ImportMessage(Message message);
     MapiObject MAPIOBJECT() const { return MapiObject{impl_}; }
     // Number of attachments the item holds now.
     int AttachmentCount() const;
-    // Commits the item into its folder. An item that is never saved is
-    // discarded and leaves no trace in the file.
+    // Commits the item into its folder: the message is written to the file
+    // now, its row goes into the folder's contents table and the folder's
+    // counts are updated. An item that is never saved is discarded and
+    // leaves no trace in the file. Saving again without a change does
+    // nothing; a saved item can no longer be changed.
     Status Save();
 
 private:
@@ -182,8 +191,10 @@ private:
 // HrSetOneProp's value.
 class MAPIUtils {
 public:
-    // Sets one property on the object; with `save` true it is committed at
-    // once (for an unsaved item: kept for its Save).
+    // Sets one property on the object; with `save` true the item is then
+    // saved at once, as RDOMail::Save does. The store keeps what it owns:
+    // setting PR_MESSAGE_FLAGS keeps the has-attachment bit that the item's
+    // attachments give.
     Status HrSetOneProp(const MapiObject& object, uint32_t tag, int32_t value, bool save);
     Status HrSetOneProp(const MapiObject& object, const Property& value, bool save);
 };

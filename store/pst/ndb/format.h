@@ -28,12 +28,16 @@ inline constexpr uint32_t ibUnique = 40, ibRgnid = 44, ibQwUnused = 172, ibRoot 
 inline constexpr uint32_t ibRgbFM = 256, ibRgbFP = 384, ibSentinel = 512, ibCryptMethod = 513;
 inline constexpr uint32_t ibBidNextB = 516;
 inline constexpr uint32_t kRgnidCount = 32;
-// ANSI (wVer 14/15) field offsets that differ.
+// ANSI (wVer 14/15) field offsets that differ (checked on an Outlook ANSI
+// file). The ANSI header has no dwCRCFull.
 inline constexpr uint32_t ansiSize = 512;
-inline constexpr uint32_t ansiBidNextB = 36, ansiBidNextP = 40, ansiUnique = 44, ansiRgnid = 48;
-inline constexpr uint32_t ansiRoot = 180, ansiRgbFM = 248, ansiRgbFP = 376, ansiSentinel = 504;
-inline constexpr uint32_t ansiCryptMethod = 505;
+inline constexpr uint32_t ansiBidNextB = 24, ansiBidNextP = 28, ansiUnique = 32, ansiRgnid = 36;
+inline constexpr uint32_t ansiRoot = 164, ansiRgbFM = 204, ansiRgbFP = 332, ansiSentinel = 460;
+inline constexpr uint32_t ansiCryptMethod = 461, ansiReserved = 462, ansiUllReserved = 464;
+inline constexpr uint32_t ansiDwReserved = 472, ansiReserved2 = 476;
 inline constexpr uint32_t ansiCrcPartialLength = 471;
+// Unicode fields after dwCRCFull.
+inline constexpr uint32_t ibRgbReserved = 514, ibRgbReserved2 = 528;
 }  // namespace header
 
 // [MS-PST] 2.2.2.5 ROOT (Unicode: 72 bytes; offsets within ROOT).

@@ -1,0 +1,483 @@
+#include "store/pst/messaging/message_writer.h"
+
+#include <algorithm>
+#include <map>
+
+#include "store/core/tags.h"
+#include "store/pst/ltp/pc_writer.h"
+#include "store/pst/ltp/tc_writer.h"
+#include "store/pst/messaging/string8.h"
+#include "store/pst/messaging/templates.h"
+
+namespace tavrin::pst::messaging {
+
+using store::Bytes;
+using store::ByteSpan;
+using store::Property;
+using store::PropertyBag;
+namespace t = store::tags;
+
+uint32_t Counters::newNid(uint8_t type) {
+    uint32_t& c = rgnid[type & 0x1F];
+    ++c;
+    return ndb::makeNid(type, c);
+}
+
+Counters Counters::forNewFile() {
+    // [MS-PST] 2.2.2.6: the NID counters of a new file.
+    Counters c;
+    c.rgnid.fill(0x400);
+    c.rgnid[ndb::NID_TYPE_SEARCH_FOLDER] = 0x4000;
+    c.rgnid[ndb::NID_TYPE_NORMAL_MESSAGE] = 0x10000;
+    c.rgnid[ndb::NID_TYPE_ASSOC_MESSAGE] = 0x8000;
+    return c;
+}
+
+namespace {
+
+constexpr uint32_t kTagMessageSize = store::makeTag(t::PidTagMessageSize, store::PT_LONG);
+constexpr uint32_t kTagMessageFlags = store::makeTag(t::PidTagMessageFlags, store::PT_LONG);
+constexpr uint32_t kTagAttachDataObject = store::makeTag(t::PidTagAttachDataBinary, store::PT_OBJECT);
+
+bool ownedByStore(uint16_t id, ObjectKind kind) {
+    if (id >= 0x6600 && id <= 0x67FF) return true;  // the PST's own range
+    switch (id) {
+        case t::PidTagAccess: case t::PidTagInstanceKey: case t::PidTagAccessLevel: case t::PidTagMappingSignature:
+        case t::PidTagStoreRecordKey: case t::PidTagStoreEntryId: case t::PidTagStoreSupportMask: case t::PidTagRowid:
+            return true;
+        default:
+            break;
+    }
+    switch (kind) {
+        case ObjectKind::Message:
+            return id == t::PidTagEntryId || id == t::PidTagParentEntryId || id == t::PidTagRecordKey ||
+                   id == t::PidTagObjectType || id == t::PidTagMessageSize || id == t::PidTagHasAttachments;
+        case ObjectKind::Attachment:
+            return id == t::PidTagAttachNumber || id == t::PidTagAttachSize || id == t::PidTagObjectType ||
+                   id == t::PidTagEntryId || id == t::PidTagRecordKey;
+        case ObjectKind::Recipient:
+            return false;
+    }
+    return false;
+}
+
+Bytes utf16Bytes(const std::u16string& s) {
+    Bytes b(s.size() * 2);
+    for (size_t i = 0; i < s.size(); ++i) store::storeLE16(&b[2 * i], s[i]);
+    return b;
+}
+
+Bytes trimUnicode(ByteSpan d) {
+    size_t n = d.size() & ~size_t(1);
+    while (n >= 2 && d[n - 1] == 0 && d[n - 2] == 0) n -= 2;
+    return Bytes(d.begin(), d.begin() + static_cast<ptrdiff_t>(n));
+}
+
+std::u16string decode8(ByteSpan d, uint32_t cp) {
+    std::u16string s = decodeString8(d, cp);
+    while (!s.empty() && s.back() == 0) s.pop_back();
+    return s;
+}
+
+// The value of one property in its PST form; false when it cannot be kept.
+bool convertValue(const Property& in, uint32_t codepage, Property& out) {
+    const uint16_t type = in.type();
+    if (!store::isKnownType(type) || type == store::PT_NULL || type == store::PT_UNSPECIFIED ||
+        store::baseType(type) == store::PT_OBJECT)
+        return false;
+    out = Property{};
+    out.flags = in.flags;
+    if (!store::isMultiValued(type)) {
+        if (type == store::PT_STRING8) {
+            out.tag = store::makeTag(in.id(), store::PT_UNICODE);
+            out.data = utf16Bytes(decode8(in.data, codepage));
+        } else if (type == store::PT_UNICODE) {
+            out.tag = in.tag;
+            out.data = trimUnicode(in.data);
+        } else if (store::fixedSize(type) != 0) {
+            out.tag = in.tag;
+            out.scalar = type == store::PT_BOOLEAN ? (in.scalar ? 1 : 0) : in.scalar;
+        } else {
+            if (type == store::PT_CLSID && in.data.size() != 16) return false;
+            out.tag = in.tag;
+            out.data = in.data;
+        }
+        return true;
+    }
+    const uint16_t base = store::baseType(type);
+    std::vector<Bytes> elems;
+    elems.reserve(in.multi.size());
+    uint16_t outType = type;
+    for (const Bytes& e : in.multi) {
+        if (base == store::PT_STRING8) {
+            outType = store::MV_FLAG | store::PT_UNICODE;
+            elems.push_back(utf16Bytes(decode8(e, codepage)));
+        } else if (base == store::PT_UNICODE) {
+            elems.push_back(trimUnicode(e));
+        } else {
+            const uint32_t fixed = base == store::PT_CLSID ? 16 : store::fixedSize(base);
+            if (fixed != 0 && e.size() != fixed) return false;
+            elems.push_back(e);
+        }
+    }
+    out.tag = store::makeTag(in.id(), outType);
+    out.data = ltp::encodeMultiValue(outType, elems);
+    return true;
+}
+
+ltp::LtpValue ltpValue(const Property& p) { return ltp::LtpValue{p.tag, p.scalar, p.data}; }
+
+ltp::TcCell cellOf(const Property& p) { return ltp::TcCell{true, p.scalar, p.data}; }
+
+// Bytes a property value takes, as MAPI sizes an attachment.
+uint64_t valueSize(const Property& p, uint64_t objectSize) {
+    if (store::baseType(p.type()) == store::PT_OBJECT) return objectSize;
+    if (!store::isMultiValued(p.type()) && store::fixedSize(p.type()) != 0) return store::fixedSize(p.type());
+    return p.data.size();
+}
+
+const Property* findId(const std::vector<Property>& props, uint16_t id) {
+    auto it = std::lower_bound(props.begin(), props.end(), id,
+                               [](const Property& p, uint16_t v) { return p.id() < v; });
+    return it != props.end() && it->id() == id ? &*it : nullptr;
+}
+
+void setProp(std::vector<Property>& props, Property p) {
+    auto it = std::lower_bound(props.begin(), props.end(), p.id(),
+                               [](const Property& q, uint16_t v) { return q.id() < v; });
+    if (it != props.end() && it->id() == p.id())
+        *it = std::move(p);
+    else
+        props.insert(it, std::move(p));
+}
+
+void eraseId(std::vector<Property>& props, uint16_t id) {
+    props.erase(std::remove_if(props.begin(), props.end(), [&](const Property& p) { return p.id() == id; }),
+                props.end());
+}
+
+// A table written as a subnode of the node being built.
+struct SubnodeSink {
+    MessageContext& ctx;
+    std::vector<ndb::SubnodeEntry> entries;
+    uint64_t external = 0;
+
+    ltp::SubnodeStore largeValues() {
+        return [this](ByteSpan data) -> Result<uint32_t> {
+            const uint32_t nid = ctx.counters.newNid(ndb::NID_TYPE_LTP);
+            auto bid = ctx.ndb.writeStream(data, &external);
+            if (!bid) return std::move(bid).error();
+            entries.push_back({nid, *bid, 0});
+            return nid;
+        };
+    }
+    std::function<uint32_t()> ltpNids() {
+        return [this] { return ctx.counters.newNid(ndb::NID_TYPE_LTP); };
+    }
+    Status addTable(uint32_t nid, const ltp::TcSchema& schema, const std::vector<std::vector<ltp::TcCell>>& rows) {
+        ltp::TableWriter tw(ctx.ndb, schema, static_cast<uint32_t>(rows.size()), ltpNids());
+        for (const auto& r : rows)
+            if (auto s = tw.addRow(r); !s) return s;
+        auto nd = tw.finish();
+        if (!nd) return std::move(nd).error();
+        external += nd->external;
+        auto sub = ctx.ndb.writeSubnodes(nd->subnodes);
+        if (!sub) return std::move(sub).error();
+        entries.push_back({nid, nd->bidData, *sub});
+        return {};
+    }
+    Result<uint64_t> finish() {
+        std::sort(entries.begin(), entries.end(),
+                  [](const ndb::SubnodeEntry& a, const ndb::SubnodeEntry& b) { return a.nid < b.nid; });
+        return ctx.ndb.writeSubnodes(entries);
+    }
+};
+
+// Columns of a table: the template's, then (when `extras` allows) every
+// further property of the rows, in order of first appearance.
+Result<ltp::TcSchema> schemaFor(std::span<const uint32_t> base, const std::vector<std::vector<Property>>& rows,
+                                const std::function<bool(uint16_t)>& extras) {
+    std::vector<uint32_t> tags(base.begin(), base.end());
+    auto has = [&](uint16_t id) {
+        return std::any_of(tags.begin(), tags.end(), [&](uint32_t tg) { return store::tagId(tg) == id; });
+    };
+    for (const auto& props : rows)
+        for (const Property& p : props)
+            if (tags.size() < 253 && !has(p.id()) && extras(p.id()) && ltp::TcSchema::cellSize(p.type()) != 0)
+                tags.push_back(p.tag);
+    return ltp::TcSchema::make(tags);
+}
+
+std::vector<ltp::TcCell> rowCells(const ltp::TcSchema& schema, const std::vector<Property>& props, uint32_t rowId,
+                                  uint32_t rowVer) {
+    const auto& cols = schema.columns();
+    std::vector<ltp::TcCell> cells(cols.size());
+    cells[0] = ltp::TcCell{true, rowId, {}};
+    cells[1] = ltp::TcCell{true, rowVer, {}};
+    for (size_t i = 2; i < cols.size(); ++i)
+        if (const Property* p = findId(props, store::tagId(cols[i].tag)); p && p->tag == cols[i].tag)
+            cells[i] = cellOf(*p);
+    return cells;
+}
+
+struct WrittenAttachment {
+    uint32_t nid = 0;
+    std::vector<Property> props;  // as in its PC, for the attachment table
+};
+
+Result<WrittenMessage> emitMessage(MessageContext& ctx, const store::Message& m, uint32_t parentCodepage,
+                                   std::span<const uint32_t> rowColumns, int depth);
+
+Result<WrittenAttachment> emitAttachment(MessageContext& ctx, const store::Attachment& a, uint32_t codepage,
+                                         SubnodeSink& parent, int depth) {
+    WrittenAttachment out;
+    out.nid = ctx.counters.newNid(ndb::NID_TYPE_ATTACHMENT);
+    std::vector<Property> props = convertProperties(a.props, ObjectKind::Attachment, codepage, ctx.names);
+    SubnodeSink sub{ctx, {}, 0};
+    uint64_t objectSize = 0;
+    if (a.embedded) {
+        auto em = emitMessage(ctx, *a.embedded, codepage, {}, depth + 1);
+        if (!em) return std::move(em).error();
+        // [MS-PST] 2.3.3.5 PtypObject: the embedded message is a subnode of
+        // the attachment, its value {nid, size}.
+        const uint32_t nid = ctx.counters.newNid(ndb::NID_TYPE_NORMAL_MESSAGE);
+        sub.entries.push_back({nid, em->bidData, em->bidSub});
+        sub.external += em->size;
+        objectSize = em->size;
+        Property obj;
+        obj.tag = kTagAttachDataObject;
+        obj.data = ltp::ObjectRef{nid, em->size}.encode();
+        setProp(props, std::move(obj));
+    } else if (a.storage) {
+        if (!ctx.storage) return Error(err::kNoSupport, "OLE attachments cannot be written.");
+        auto cfb = ctx.storage(*a.storage);
+        if (!cfb) return std::move(cfb).error();
+        if (cfb->size() > 0xFFFFFFFFu) return Error(err::kTooBig, "An OLE attachment is too large.");
+        const uint32_t nid = ctx.counters.newNid(ndb::NID_TYPE_LTP);
+        auto bid = ctx.ndb.writeStream(*cfb, &sub.external);
+        if (!bid) return std::move(bid).error();
+        sub.entries.push_back({nid, *bid, 0});
+        objectSize = cfb->size();
+        Property obj;
+        obj.tag = kTagAttachDataObject;
+        obj.data = ltp::ObjectRef{nid, static_cast<uint32_t>(cfb->size())}.encode();
+        setProp(props, std::move(obj));
+    }
+    if (!findId(props, t::PidTagAttachMethod)) {
+        int32_t method = t::afNone;
+        if (a.embedded) method = t::afEmbeddedMessage;
+        else if (a.storage) method = t::afStorage;
+        else if (findId(props, t::PidTagAttachDataBinary)) method = t::afByValue;
+        setProp(props, Property::int32(store::makeTag(t::PidTagAttachMethod, store::PT_LONG), method));
+    }
+    if (!findId(props, t::PidTagRenderingPosition))
+        setProp(props, Property::int32(store::makeTag(t::PidTagRenderingPosition, store::PT_LONG), -1));
+    // PidTagAttachSize: the sizes of all the attachment's values, itself
+    // included, as Outlook computes it.
+    uint64_t attachSize = 4;
+    for (const Property& p : props) attachSize += valueSize(p, objectSize);
+    setProp(props, Property::int32(store::makeTag(t::PidTagAttachSize, store::PT_LONG),
+                                   static_cast<int32_t>(std::min<uint64_t>(attachSize, 0x7FFFFFFF))));
+
+    std::vector<ltp::LtpValue> values;
+    values.reserve(props.size());
+    for (const Property& p : props) values.push_back(ltpValue(p));
+    auto pc = ltp::buildPropertyContext(values, sub.largeValues());
+    if (!pc) return std::move(pc).error();
+    auto bidData = ltp::writeHeapBlocks(ctx.ndb, pc->blocks, &sub.external);
+    if (!bidData) return std::move(bidData).error();
+    auto bidSub = sub.finish();
+    if (!bidSub) return std::move(bidSub).error();
+    parent.entries.push_back({out.nid, *bidData, *bidSub});
+    parent.external += sub.external;
+    out.props = std::move(props);
+    return out;
+}
+
+Result<WrittenMessage> emitMessage(MessageContext& ctx, const store::Message& m, uint32_t parentCodepage,
+                                   std::span<const uint32_t> rowColumns, int depth) {
+    if (depth > 32) return Error(err::kCorrupt, "Embedded messages are nested too deeply.");
+    const uint32_t cp = m.codepage(parentCodepage);
+    std::vector<Property> props = convertProperties(m.props, ObjectKind::Message, cp, ctx.names);
+
+    // The subject with Outlook's prefix marker; the prefix and normalized
+    // subject are then derived from it and not stored.
+    if (const Property* s = findId(props, t::PidTagSubject); s && s->type() == store::PT_UNICODE) {
+        const std::u16string subject = s->asUnicode();
+        if (!subject.empty() && subject[0] != u'\x01') {
+            const Property* pre = findId(props, t::PidTagSubjectPrefix);
+            const std::u16string prefix = pre ? pre->asUnicode() : std::u16string();
+            const std::u16string marked = markedSubject(subject, pre ? &prefix : nullptr);
+            const size_t n = static_cast<size_t>(marked[1] - 1);
+            const Property* norm = findId(props, t::PidTagNormalizedSubject);
+            const bool prefixAgrees = !pre || pre->asUnicode() == subject.substr(0, n);
+            const bool normAgrees = !norm || norm->asUnicode() == subject.substr(n);
+            setProp(props, Property::unicode(store::makeTag(t::PidTagSubject, store::PT_UNICODE), marked));
+            if (prefixAgrees && normAgrees) {
+                eraseId(props, t::PidTagSubjectPrefix);
+                eraseId(props, t::PidTagNormalizedSubject);
+            }
+        }
+    }
+    if (!findId(props, t::PidTagMessageClass))
+        setProp(props, Property::unicodeUtf8(store::makeTag(t::PidTagMessageClass, store::PT_UNICODE), "IPM.Note"));
+    if (!findId(props, t::PidTagMessageStatus))
+        setProp(props, Property::int32(store::makeTag(t::PidTagMessageStatus, store::PT_LONG), 0));
+    if (!findId(props, t::PidTagCreationTime))
+        setProp(props, Property::systime(store::makeTag(t::PidTagCreationTime, store::PT_SYSTIME), ctx.now));
+    if (!findId(props, t::PidTagLastModificationTime))
+        setProp(props, Property::systime(store::makeTag(t::PidTagLastModificationTime, store::PT_SYSTIME), ctx.now));
+    if (!findId(props, t::PidTagSearchKey)) {
+        uint8_t key[16];
+        ctx.random(key, sizeof key);
+        setProp(props, Property::binary(store::makeTag(t::PidTagSearchKey, store::PT_BINARY), ByteSpan(key, 16)));
+    }
+
+    SubnodeSink sub{ctx, {}, 0};
+
+    // Recipients: rows of the 0x692 table, which every message has.
+    {
+        std::vector<std::vector<Property>> rprops;
+        rprops.reserve(m.recipients.size());
+        for (const store::Recipient& r : m.recipients)
+            rprops.push_back(convertProperties(r.props, ObjectKind::Recipient, cp, ctx.names));
+        auto schema = schemaFor(columns::kRecipients, rprops, [](uint16_t) { return true; });
+        if (!schema) return std::move(schema).error();
+        std::vector<std::vector<ltp::TcCell>> rows;
+        for (const auto& p : rprops)
+            rows.push_back(rowCells(*schema, p, ++ctx.counters.recipientRowId, ++ctx.counters.rowVersion));
+        if (auto s = sub.addTable(ndb::NID_RECIPIENT_TABLE, *schema, rows); !s) return std::move(s).take();
+    }
+
+    // Attachments: one subnode each, and the 0x671 table over them.
+    if (!m.attachments.empty()) {
+        std::vector<WrittenAttachment> atts;
+        atts.reserve(m.attachments.size());
+        for (const store::Attachment& a : m.attachments) {
+            auto w = emitAttachment(ctx, a, cp, sub, depth);
+            if (!w) return std::move(w).error();
+            atts.push_back(std::move(*w));
+        }
+        std::vector<std::vector<Property>> aprops;
+        for (const auto& a : atts) aprops.push_back(a.props);
+        // Outlook's order for the extra columns, not the order met.
+        std::vector<uint32_t> base(columns::kAttachments.begin(), columns::kAttachments.end());
+        for (uint16_t id : columns::kAttachmentExtras)
+            for (const auto& p : aprops)
+                if (const Property* q = findId(p, id)) {
+                    base.push_back(q->tag);
+                    break;
+                }
+        auto schema = schemaFor(base, aprops, [](uint16_t) { return false; });
+        if (!schema) return std::move(schema).error();
+        std::vector<std::vector<ltp::TcCell>> rows;
+        for (const auto& a : atts) rows.push_back(rowCells(*schema, a.props, a.nid, ++ctx.counters.rowVersion));
+        if (auto s = sub.addTable(ndb::NID_ATTACHMENT_TABLE, *schema, rows); !s) return std::move(s).take();
+    }
+
+    // Flags: the has-attachment bit follows the attachments written.
+    int32_t flags = 0;
+    if (const Property* f = findId(props, t::PidTagMessageFlags); f && f->type() == store::PT_LONG) flags = f->asInt32();
+    flags &= ~t::MSGFLAG_HASATTACH;
+    if (!m.attachments.empty()) flags |= t::MSGFLAG_HASATTACH;
+    setProp(props, Property::int32(kTagMessageFlags, flags));
+    setProp(props, Property::int32(kTagMessageSize, 0));
+
+    std::vector<ltp::LtpValue> values;
+    values.reserve(props.size());
+    for (const Property& p : props) values.push_back(ltpValue(p));
+    auto pc = ltp::buildPropertyContext(values, sub.largeValues());
+    if (!pc) return std::move(pc).error();
+
+    // [MS-PST] PidTagMessageSize as Outlook computes it: the cb of every
+    // external block of the node, its subnodes included.
+    const uint64_t total = pc->size() + sub.external;
+    if (total > 0x7FFFFFFF) return Error(err::kTooBig, "The message is too large for a PST.");
+    const uint32_t size = static_cast<uint32_t>(total);
+    if (!pc->patchInline(t::PidTagMessageSize, size))
+        return Error(err::kCallFailed, "PST writer: message size slot missing");
+    setProp(props, Property::int32(kTagMessageSize, static_cast<int32_t>(size)));
+
+    auto bidData = ltp::writeHeapBlocks(ctx.ndb, pc->blocks, nullptr);
+    if (!bidData) return std::move(bidData).error();
+    auto bidSub = sub.finish();
+    if (!bidSub) return std::move(bidSub).error();
+
+    WrittenMessage w;
+    w.bidData = *bidData;
+    w.bidSub = *bidSub;
+    w.size = size;
+    w.flags = flags;
+    for (uint32_t tag : rowColumns)
+        if (const Property* p = findId(props, store::tagId(tag)); p && p->tag == tag) w.row.push_back(*p);
+    return w;
+}
+
+}  // namespace
+
+std::u16string markedSubject(const std::u16string& subject, const std::u16string* prefix) {
+    size_t n = 0;
+    if (prefix && !prefix->empty() && subject.compare(0, prefix->size(), *prefix) == 0) {
+        n = prefix->size();
+    } else if (!prefix) {
+        // MAPI's rule: one to three non-digit characters, a colon, and the
+        // blank after it.
+        for (size_t k = 1; k <= 3 && k < subject.size(); ++k) {
+            if (subject[k] != u':') continue;
+            bool ok = true;
+            for (size_t i = 0; i < k; ++i)
+                if ((subject[i] >= u'0' && subject[i] <= u'9') || subject[i] == u' ' || subject[i] == u':') ok = false;
+            if (ok) {
+                n = k + 1;
+                if (n < subject.size() && subject[n] == u' ') ++n;
+            }
+            break;
+        }
+    }
+    n = std::min<size_t>(n, 0xFFFE);
+    std::u16string out;
+    out.reserve(subject.size() + 2);
+    out.push_back(u'\x01');
+    out.push_back(static_cast<char16_t>(n + 1));
+    out += subject;
+    return out;
+}
+
+std::vector<Property> convertProperties(const PropertyBag& bag, ObjectKind kind, uint32_t codepage,
+                                        NameMapWriter& names) {
+    std::vector<Property> out;
+    std::map<uint16_t, std::pair<size_t, bool>> seen;  // id -> index, came from PT_STRING8
+    for (const Property& in : bag.items()) {
+        uint16_t id = in.id();
+        if (store::isNamedId(id)) {
+            if (!in.name) continue;  // a named property without a name cannot be mapped
+            auto mapped = names.idFor(*in.name);
+            if (!mapped) continue;
+            id = *mapped;
+        }
+        if (ownedByStore(id, kind)) continue;
+        Property v;
+        if (!convertValue(in, codepage, v)) continue;
+        v.tag = store::makeTag(id, v.type());
+        const bool from8 = store::baseType(in.type()) == store::PT_STRING8;
+        if (auto it = seen.find(id); it != seen.end()) {
+            // Both an 8-bit and a Unicode form: keep the Unicode one.
+            if (it->second.second && !from8) {
+                out[it->second.first] = std::move(v);
+                it->second.second = false;
+            }
+            continue;
+        }
+        seen.emplace(id, std::make_pair(out.size(), from8));
+        out.push_back(std::move(v));
+    }
+    std::sort(out.begin(), out.end(), [](const Property& a, const Property& b) { return a.id() < b.id(); });
+    return out;
+}
+
+Result<WrittenMessage> writeMessage(MessageContext& ctx, const store::Message& message,
+                                    std::span<const uint32_t> rowColumns) {
+    return emitMessage(ctx, message, ctx.fallbackCodepage, rowColumns, 0);
+}
+
+}  // namespace tavrin::pst::messaging

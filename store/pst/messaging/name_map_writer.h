@@ -1,0 +1,45 @@
+// The store's name-to-id map ([MS-PST] 2.4.7): one dictionary for the whole
+// file, so that a named property gets the same id in every message, every
+// property context and every table column.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "store/core/props.h"
+#include "store/pst/messaging/records.h"
+
+namespace tavrin::pst::messaging {
+
+// Property ids 0x8000..0xFFFE: at most 0x7FFF names.
+inline constexpr size_t kMaxNames = 0x7FFF;
+
+class NameMapWriter {
+public:
+    // A new map holds the names Outlook registers when it creates a store:
+    // nine PSETID_Appointment ids, which every Outlook file we have begins
+    // its entry stream with.
+    NameMapWriter();
+
+    // The property id of a name, adding it when new; nullopt when the map
+    // is full. A PS_MAPI name with a numeric id below 0x8000 stands for the
+    // ordinary property of that id.
+    std::optional<uint16_t> idFor(const store::NamedPropName& name);
+    size_t size() const { return entries_.size(); }
+
+    // The property context of NID_NAME_TO_ID_MAP: bucket count, GUID,
+    // entry and string streams, and the non-empty hash buckets.
+    std::vector<store::Property> properties() const;
+
+private:
+    uint16_t guidIndex(const store::Guid& g);  // wGuid
+
+    std::map<store::NamedPropName, uint16_t> ids_;
+    std::vector<store::NamedPropName> entries_;  // in property index order
+    std::vector<uint16_t> wGuids_;
+    std::vector<store::Guid> guids_;              // the GUID stream
+};
+
+}  // namespace tavrin::pst::messaging

@@ -1,0 +1,434 @@
+#include "store/pst/ndb/ndb_writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "store/pst/ndb/crc.h"
+#include "store/pst/ndb/crypt.h"
+
+namespace tavrin::pst::ndb {
+
+
+namespace {
+
+constexpr uint64_t alignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
+constexpr uint32_t kSlotsPerSection = kAMapBytes * 8;  // 3968
+
+Error writerError(const std::string& what) { return Error(err::kCallFailed, "PST writer: " + what); }
+
+// A map page (AMap, PMap, FMap, FPMap): the map bytes and a trailer whose
+// BID is the page's own offset ([MS-PST] 2.2.2.7.2 - 2.2.2.7.6).
+std::array<uint8_t, kPageSize> mapPage(const std::array<uint8_t, kAMapBytes>& rgb, uint8_t ptype, uint64_t ib) {
+    std::array<uint8_t, kPageSize> page{};
+    MapPage m;
+    m.rgb = rgb;
+    (void)m.encode(page);
+    (void)sealPage(page, ptype, ib, ib);
+    return page;
+}
+
+std::array<uint8_t, kAMapBytes> allSet() {
+    std::array<uint8_t, kAMapBytes> rgb;
+    rgb.fill(0xFF);
+    return rgb;
+}
+
+}  // namespace
+
+// A B-tree written bottom-up from entries in ascending key order
+// ([MS-PST] 2.2.2.7.7): one partial page per level; a page goes to disk
+// when an entry arrives that no longer fits, so that the last page of the
+// top level, still in memory at the end, becomes the root.
+class BTreeStream {
+public:
+    BTreeStream(NdbWriter& w, uint8_t ptype, uint8_t leafEntrySize, uint8_t leafMax)
+        : w_(w), ptype_(ptype), leafSize_(leafEntrySize), leafMax_(leafMax) {}
+
+    Status add(uint64_t key, ByteSpan entry) {
+        if (any_ && key <= lastKey_) return writerError("B-tree keys out of order");
+        any_ = true;
+        lastKey_ = key;
+        return push(0, key, entry);
+    }
+
+    Result<Bref> finish() {
+        if (levels_.empty()) return writerError("empty B-tree");
+        for (size_t lv = 0;; ++lv) {
+            Level& L = levels_[lv];
+            const bool top = lv + 1 == levels_.size();
+            auto bref = writeLevel(lv);
+            if (!bref) return bref;
+            if (top && L.pages == 0) return bref;
+            ++L.pages;
+            L.count = 0;
+            const uint64_t first = L.firstKey;
+            uint8_t e[kBTEntrySize];
+            encodeBTEntry(e, first, *bref);
+            if (auto s = push(lv + 1, first, ByteSpan(e, sizeof e)); !s) return std::move(s).take();
+        }
+    }
+
+private:
+    struct Level {
+        std::array<uint8_t, kBTEntriesBytes> entries{};
+        uint8_t count = 0;
+        uint64_t firstKey = 0;
+        uint64_t pages = 0;
+    };
+
+    // [MS-PST] 2.2.2.7.7.2 BTENTRY.
+    static void encodeBTEntry(uint8_t* e, uint64_t key, const Bref& child) {
+        BTEntry{key, child}.encode(MutableByteSpan(e, kBTEntrySize));
+    }
+
+    Status push(size_t lv, uint64_t key, ByteSpan entry) {
+        if (lv >= levels_.size()) levels_.resize(lv + 1);
+        const uint8_t max = lv == 0 ? leafMax_ : kBTEntryMax;
+        const uint8_t size = lv == 0 ? leafSize_ : kBTEntrySize;
+        if (levels_[lv].count == max) {
+            auto bref = writeLevel(lv);
+            if (!bref) return std::move(bref).error();
+            Level& L = levels_[lv];
+            ++L.pages;
+            const uint64_t first = L.firstKey;
+            L.count = 0;
+            uint8_t e[kBTEntrySize];
+            encodeBTEntry(e, first, *bref);
+            if (auto s = push(lv + 1, first, ByteSpan(e, sizeof e)); !s) return s;
+        }
+        Level& L = levels_[lv];
+        if (L.count == 0) {
+            L.firstKey = key;
+            L.entries.fill(0);
+        }
+        std::memcpy(L.entries.data() + size_t(L.count) * size, entry.data(), size);
+        ++L.count;
+        return {};
+    }
+
+    // [MS-PST] 2.2.2.7.7.1 BTPAGE.
+    Result<Bref> writeLevel(size_t lv) {
+        const Level& L = levels_[lv];
+        std::array<uint8_t, kPageSize> page{};
+        std::memcpy(page.data(), L.entries.data(), kBTEntriesBytes);
+        BTPageInfo info;
+        info.cEnt = L.count;
+        info.cEntMax = lv == 0 ? leafMax_ : kBTEntryMax;
+        info.cbEnt = lv == 0 ? leafSize_ : kBTEntrySize;
+        info.cLevel = static_cast<uint8_t>(lv);
+        (void)info.encode(page);
+        return w_.writePage(ptype_, page);
+    }
+
+    NdbWriter& w_;
+    uint8_t ptype_;
+    uint8_t leafSize_;
+    uint8_t leafMax_;
+    std::vector<Level> levels_;
+    bool any_ = false;
+    uint64_t lastKey_ = 0;
+};
+
+NdbWriter::NdbWriter(fs::FileSink& sink, NdbOptions options) : sink_(sink), opt_(options) {
+    buf_.reserve(opt_.writeBuffer + kMaxBlockSize);
+    bbt_ = std::make_unique<BTreeStream>(*this, ptypeBBT, kBBTEntrySize, kBBTEntryMax);
+    openSection(0);
+}
+
+NdbWriter::~NdbWriter() = default;
+
+uint64_t NdbWriter::fileEnd() const { return amapOffset(section_) + kAMapCoverage; }
+
+Status NdbWriter::fail(Error e) {
+    if (!failure_.failed()) failure_ = std::move(e);
+    return failure_;
+}
+
+void NdbWriter::openSection(uint64_t k) {
+    const uint64_t base = amapOffset(k);
+    amap_.fill(0);
+    amap_[0] = 0xFF;  // the AMap page maps itself ([MS-PST] 2.2.2.7.2)
+    cursor_ = base + kPageSize;
+    if (sectionHasPMap(k)) {
+        // [MS-PST] 2.2.2.7.3: deprecated by the DList but still required at
+        // its interval; every page reported in use, as newer Outlook writes.
+        amap_[1] = 0xFF;
+        (void)put(pmapOffset(k), mapPage(allSet(), ptypePMap, pmapOffset(k)));
+        cursor_ = pmapOffset(k) + kPageSize;
+    }
+    // FMap and FPMap never fall in the same section (k = 128 and 256 mod
+    // 496); each takes the page after the PMap.
+    if (sectionHasFMap(k)) {
+        fmapPages_.push_back(fmapOffset(k));  // written at finish(), when every run is known
+        amap_[2] = 0xFF;
+        cursor_ = fmapOffset(k) + kPageSize;
+    }
+    if (sectionHasFPMap(k)) {
+        // [MS-PST] 2.2.2.7.6: one bit per PMap; like the PMaps, all set.
+        amap_[2] = 0xFF;
+        (void)put(fpmapOffset(k), mapPage(allSet(), ptypeFPMap, fpmapOffset(k)));
+        cursor_ = fpmapOffset(k) + kPageSize;
+    }
+}
+
+Status NdbWriter::closeSection() {
+    const uint64_t base = amapOffset(section_);
+    uint32_t zeros = 0, run = 0, longest = 0;
+    for (uint32_t i = 0; i < kSlotsPerSection; ++i) {
+        if (amap_[i / 8] & (0x80 >> (i % 8))) {
+            run = 0;
+        } else {
+            ++zeros;
+            longest = std::max(longest, ++run);
+        }
+    }
+    freeSlots_ += zeros;
+    longestRun_.push_back(static_cast<uint8_t>(std::min<uint32_t>(longest, 255)));
+    return put(base, mapPage(amap_, ptypeAMap, base));
+}
+
+Result<uint64_t> NdbWriter::allocate(uint64_t size, uint64_t align) {
+    for (;;) {
+        const uint64_t base = amapOffset(section_);
+        const uint64_t pos = alignUp(cursor_, align);
+        if (pos + size <= base + kAMapCoverage) {
+            for (uint64_t s = (pos - base) / kSlotSize, e = s + size / kSlotSize; s < e; ++s)
+                amap_[s / 8] |= static_cast<uint8_t>(0x80 >> (s % 8));
+            cursor_ = pos + size;
+            return pos;
+        }
+        if (auto s = closeSection(); !s) return std::move(s).take();
+        openSection(++section_);
+    }
+}
+
+Status NdbWriter::put(uint64_t ib, ByteSpan data) {
+    if (failure_.failed()) return failure_;
+    const uint64_t end = bufStart_ + buf_.size();
+    if (!buf_.empty() && ib >= bufStart_ && ib <= end + 65536) {
+        const size_t off = static_cast<size_t>(ib - bufStart_);
+        if (off + data.size() > buf_.size()) buf_.resize(off + data.size());  // a gap reads as zeros
+        std::memcpy(buf_.data() + off, data.data(), data.size());
+        if (buf_.size() >= opt_.writeBuffer) return flushBuffer();
+        return {};
+    }
+    if (!buf_.empty() && ib < end && ib + data.size() > bufStart_) {
+        // Overlaps the buffer from below: cannot happen with this allocator.
+        return fail(writerError("overlapping write"));
+    }
+    if (!buf_.empty() && ib < bufStart_) {
+        // A page of a section that has already left the buffer.
+        if (auto s = sink_.writeAt(ib, data); !s) return fail(s.error());
+        return {};
+    }
+    if (auto s = flushBuffer(); !s) return s;
+    bufStart_ = ib;
+    buf_.assign(data.begin(), data.end());
+    return {};
+}
+
+Status NdbWriter::flushBuffer() {
+    if (failure_.failed()) return failure_;
+    if (buf_.empty()) return {};
+    auto s = sink_.writeAt(bufStart_, buf_);
+    bufStart_ += buf_.size();
+    buf_.clear();
+    if (!s) return fail(s.error());
+    return {};
+}
+
+Result<Bref> NdbWriter::writePage(uint8_t ptype, MutableByteSpan page) {
+    if (failure_.failed()) return failure_;
+    auto ib = allocate(kPageSize, kPageSize);
+    if (!ib) return fail(std::move(ib).error()).error();
+    const uint64_t bid = nextPage_++;
+    (void)sealPage(page, ptype, bid, *ib);
+    if (auto s = put(*ib, page); !s) return s.error();
+    return Bref{bid, *ib};
+}
+
+Result<uint64_t> NdbWriter::writeBlock(ByteSpan data, bool internal, uint16_t references) {
+    if (failure_.failed()) return failure_;
+    if (finished_) return writerError("block written after finish");
+    if (data.size() > kMaxBlockData) return writerError("block larger than 8176 bytes");
+    if (references == 0xFFFF) return writerError("too many references to one block");
+    const uint64_t bid = nextBid_ | (internal ? kBidInternal : 0);
+    nextBid_ += kBidIncrement;
+    const uint32_t cb = static_cast<uint32_t>(data.size());
+    const uint64_t total = alignUp(cb + kBlockTrailerSize, kBlockAlign);
+    auto ib = allocate(total, kBlockAlign);
+    if (!ib) return fail(std::move(ib).error()).error();
+
+    // [MS-PST] 2.2.2.8.1 block: data, padding, BLOCKTRAILER (2.2.2.8.2).
+    // The CRC is taken over the data as stored, after the encoding.
+    uint8_t block[kMaxBlockSize];
+    std::memcpy(block, data.data(), cb);
+    std::memset(block + cb, 0, static_cast<size_t>(total - cb));
+    if (!internal && opt_.cryptMethod != kCryptNone)
+        encodeBlock(opt_.cryptMethod, std::span<uint8_t>(block, cb), bid);
+    BlockTrailer trailer;
+    trailer.cb = static_cast<uint16_t>(cb);
+    trailer.wSig = computeSig(*ib, bid);
+    trailer.dwCRC = computeCrc(ByteSpan(block, cb));
+    trailer.bid = bid;
+    (void)trailer.encode(MutableByteSpan(block + total - kBlockTrailerSize, kBlockTrailerSize));
+    if (auto s = put(*ib, ByteSpan(block, static_cast<size_t>(total))); !s) return s.error();
+
+    // [MS-PST] 2.2.2.7.7.3 BBTENTRY.
+    BBTEntry entry;
+    entry.bref = Bref{bid, *ib};
+    entry.cb = static_cast<uint16_t>(cb);
+    entry.cRef = static_cast<uint16_t>(references + 1);
+    uint8_t e[kBBTEntrySize] = {};
+    (void)entry.encode(MutableByteSpan(e, sizeof e));
+    if (auto s = bbt_->add(bid, ByteSpan(e, sizeof e)); !s) return fail(s.error()).error();
+    ++blocks_;
+    return bid;
+}
+
+Result<uint64_t> NdbWriter::writeStream(ByteSpan data, uint64_t* external, uint16_t references) {
+    if (data.empty()) return uint64_t{0};
+    if (data.size() > kMaxStreamSize) return Error(err::kTooBig, "A value of more than 4 GB cannot be stored.");
+    if (external) *external += data.size();
+    if (data.size() <= kMaxBlockData) return writeBlock(data, false, references);
+    DataTreeBuilder tree(*this);
+    for (size_t off = 0; off < data.size(); off += kMaxBlockData) {
+        const size_t n = std::min<size_t>(kMaxBlockData, data.size() - off);
+        auto bid = writeBlock(data.subspan(off, n), false);
+        if (!bid) return bid;
+        tree.add(*bid, static_cast<uint32_t>(n));
+    }
+    return tree.finish();
+}
+
+Result<uint64_t> NdbWriter::writeSubnodes(std::span<const SubnodeEntry> entries) {
+    if (entries.empty()) return uint64_t{0};
+    for (size_t i = 1; i < entries.size(); ++i)
+        if (entries[i].nid <= entries[i - 1].nid) return writerError("subnodes out of order or repeated");
+    // [MS-PST] 2.2.2.8.3.3.1 SLBLOCK.
+    auto writeLeaf = [&](std::span<const SubnodeEntry> part) -> Result<uint64_t> {
+        SLBlock b;
+        b.entries.reserve(part.size());
+        for (const SubnodeEntry& e : part) b.entries.push_back(SLEntry{e.nid, e.bidData, e.bidSub});
+        return writeBlock(b.encode(), true);
+    };
+    if (entries.size() <= kSLBlockMaxEntries) return writeLeaf(entries);
+    if (entries.size() > uint64_t(kSLBlockMaxEntries) * kSIBlockMaxEntries)
+        return Error(err::kTooBig, "An item has too many attachments and values to be stored.");
+    // [MS-PST] 2.2.2.8.3.3.2 SIBLOCK over the SLBLOCKs.
+    SIBlock si;
+    for (size_t off = 0; off < entries.size(); off += kSLBlockMaxEntries) {
+        auto part = entries.subspan(off, std::min<size_t>(kSLBlockMaxEntries, entries.size() - off));
+        auto bid = writeLeaf(part);
+        if (!bid) return bid;
+        si.entries.push_back(SIEntry{part[0].nid, *bid});
+    }
+    return writeBlock(si.encode(), true);
+}
+
+Result<uint64_t> DataTreeBuilder::finish() {
+    if (bids_.empty()) return uint64_t{0};
+    if (bids_.size() == 1) return bids_[0];
+    if (total_ > kMaxStreamSize) return Error(err::kTooBig, "A value of more than 4 GB cannot be stored.");
+    if (bids_.size() > uint64_t(kXBlockMaxEntries) * kXBlockMaxEntries)
+        return Error(err::kTooBig, "A value too large for a PST data tree cannot be stored.");
+    // [MS-PST] 2.2.2.8.3.2.1 XBLOCK / 2.2.2.8.3.2.2 XXBLOCK.
+    auto xblock = [&](uint8_t level, std::span<const uint64_t> children, uint64_t bytes) {
+        XBlock x;
+        x.cLevel = level;
+        x.lcbTotal = static_cast<uint32_t>(bytes);
+        x.rgbid.assign(children.begin(), children.end());
+        return w_.writeBlock(x.encode(), true);
+    };
+    if (bids_.size() <= kXBlockMaxEntries) return xblock(1, bids_, total_);
+    std::vector<uint64_t> level1;
+    for (size_t off = 0; off < bids_.size(); off += kXBlockMaxEntries) {
+        const size_t n = std::min<size_t>(kXBlockMaxEntries, bids_.size() - off);
+        uint64_t bytes = 0;
+        for (size_t i = off; i < off + n; ++i) bytes += sizes_[i];
+        auto bid = xblock(1, std::span<const uint64_t>(bids_).subspan(off, n), bytes);
+        if (!bid) return bid;
+        level1.push_back(*bid);
+    }
+    return xblock(2, level1, total_);
+}
+
+Status NdbWriter::finish(const NodeSource& nodes, const std::array<uint32_t, 32>& rgnid) {
+    if (failure_.failed()) return failure_;
+    if (finished_) return writerError("finished twice");
+
+    // The node B-tree from the sorted entries.
+    BTreeStream nbt(*this, ptypeNBT, kNBTEntrySize, kNBTEntryMax);
+    NodeEntry n;
+    for (;;) {
+        auto more = nodes(n);
+        if (!more) return fail(std::move(more).error());
+        if (!*more) break;
+        // [MS-PST] 2.2.2.7.7.4 NBTENTRY: nid zero-extended to 8 bytes.
+        NBTEntry entry;
+        entry.nid = n.nid;
+        entry.bidData = n.bidData;
+        entry.bidSub = n.bidSub;
+        entry.nidParent = n.nidParent;
+        uint8_t e[kNBTEntrySize] = {};
+        (void)entry.encode(MutableByteSpan(e, sizeof e));
+        if (auto s = nbt.add(n.nid, ByteSpan(e, sizeof e)); !s) return fail(s.error());
+    }
+    auto nbtRoot = nbt.finish();
+    if (!nbtRoot) return fail(std::move(nbtRoot).error());
+    auto bbtRoot = bbt_->finish();
+    if (!bbtRoot) return fail(std::move(bbtRoot).error());
+    finished_ = true;
+
+    // [MS-PST] 2.2.2.7.4 DList at 0x4200, outside the AMap sections: empty
+    // and not marked complete, as a new Outlook file has it, so Outlook
+    // builds its density list from the AMaps itself.
+    {
+        std::array<uint8_t, kPageSize> page{};
+        (void)DListPage{}.encode(page);
+        (void)sealPage(page, ptypeDL, nextPage_++, kDListOffset);
+        if (auto s = put(kDListOffset, page); !s) return s;
+    }
+
+    const uint64_t end = fileEnd();
+    const bool tailFree = cursor_ < end;
+    if (auto s = closeSection(); !s) return s;
+    if (tailFree) {
+        // The file extends to the end of its last section.
+        const uint8_t zero = 0;
+        if (auto s = put(end - 1, ByteSpan(&zero, 1)); !s) return s;
+    }
+
+    // [MS-PST] 2.2.2.7.5 FMaps: the longest free run of each AMap they cover.
+    for (uint64_t ib : fmapPages_) {
+        const uint64_t k = (ib - kFirstAMapOffset) / kAMapCoverage;
+        std::array<uint8_t, kAMapBytes> runs{};
+        for (uint32_t i = 0; i < kAMapBytes && k + i < longestRun_.size(); ++i) runs[i] = longestRun_[k + i];
+        if (auto s = put(ib, mapPage(runs, ptypeFMap, ib)); !s) return s;
+    }
+    if (auto s = flushBuffer(); !s) return s;
+
+    Header h;
+    h.bidNextP = nextPage_;
+    h.bidNextB = nextBid_;
+    h.dwUnique = opt_.dwUnique;
+    h.rgnid = rgnid;
+    h.root.ibFileEof = end;
+    h.root.ibAMapLast = amapOffset(section_);
+    h.root.cbAMapFree = freeSlots_ * kSlotSize;
+    h.root.cbPMapFree = 0;
+    h.root.brefNbt = *nbtRoot;
+    h.root.brefBbt = *bbtRoot;
+    h.root.fAMapValid = root::kValidAMap2;
+    // rgbFM and rgbFP are deprecated and MUST be all 0xFF.
+    h.rgbFM.fill(0xFF);
+    h.rgbFP.fill(0xFF);
+    h.bCryptMethod = opt_.cryptMethod;
+    const Bytes header = h.encode();
+    if (auto s = sink_.writeAt(0, header); !s) return fail(s.error());
+    if (auto s = sink_.flush(); !s) return fail(s.error());
+    return {};
+}
+
+}  // namespace tavrin::pst::ndb

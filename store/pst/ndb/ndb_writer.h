@@ -1,0 +1,172 @@
+// The node database writer of a new Unicode PST ([MS-PST] 2.2, 2.6).
+//
+// The file is written front to back. Blocks are placed by a bump allocator
+// inside AMap sections (a block never straddles the next AMap page) and
+// streamed to the sink as they are written; the file grows by whole AMap
+// sections (2.6.1.1.2), each opened with its AMap page and, at their
+// intervals, its PMap, FMap and FPMap pages. The block B-tree is built
+// bottom-up while blocks are written (block ids only grow), so no list of
+// blocks is ever held. finish() then writes the node B-tree from a sorted
+// stream of node entries, the last AMap, the FMaps, the DList and, last of
+// all, the header with both CRCs.
+//
+// Memory: the current AMap section's bitmap, one partial B-tree page per
+// level, a write buffer, and one byte per AMap section (its longest free
+// run, for the FMaps).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "fs/file_io.h"
+#include "fs/result.h"
+#include "store/core/bytes.h"
+#include "store/pst/ndb/format.h"
+#include "store/pst/ndb/records.h"
+
+namespace tavrin::pst::ndb {
+
+using store::ByteSpan;
+using store::Bytes;
+
+// [MS-PST] 2.2.2.7.7.4 NBTENTRY, as the writer is given it.
+struct NodeEntry {
+    uint32_t nid = 0;
+    uint64_t bidData = 0;
+    uint64_t bidSub = 0;
+    uint32_t nidParent = 0;
+};
+
+// [MS-PST] 2.2.2.8.3.3.1.1 SLENTRY.
+struct SubnodeEntry {
+    uint32_t nid = 0;
+    uint64_t bidData = 0;
+    uint64_t bidSub = 0;
+};
+
+// Yields the node entries in ascending NID order: true with an entry, false
+// at the end, or an error.
+using NodeSource = std::function<Result<bool>(NodeEntry&)>;
+
+// Largest stream a data tree can describe: lcbTotal is 32 bits.
+inline constexpr uint64_t kMaxStreamSize = 0xFFFFFFFFu;
+
+struct NdbOptions {
+    uint8_t cryptMethod = 0x01;   // NDB_CRYPT_PERMUTE, what Outlook writes
+    uint32_t dwUnique = 1;        // header dwUnique
+    size_t writeBuffer = 1 << 21; // bytes gathered before one write to the sink
+};
+
+class BTreeStream;
+
+class NdbWriter {
+public:
+    NdbWriter(fs::FileSink& sink, NdbOptions options = {});
+    ~NdbWriter();
+    NdbWriter(const NdbWriter&) = delete;
+    NdbWriter& operator=(const NdbWriter&) = delete;
+
+    // Writes one block of at most 8176 bytes. External blocks are encoded
+    // with the file's method; internal ones (XBLOCK, XXBLOCK, SLBLOCK,
+    // SIBLOCK) never are. `references` is the number of NBT entries,
+    // SLENTRYs and XBLOCK slots that will point at it; the BBT records
+    // cRef = 1 + references, as Outlook does. Returns the block's BID.
+    Result<uint64_t> writeBlock(ByteSpan data, bool internal, uint16_t references = 1);
+
+    // Writes a stream of any length up to kMaxStreamSize as one block or a
+    // data tree of 8176-byte blocks (2.2.2.8.3.2). Adds the data bytes to
+    // `*external` (the cb of every external block). An empty stream has no
+    // block: BID 0.
+    Result<uint64_t> writeStream(ByteSpan data, uint64_t* external = nullptr, uint16_t references = 1);
+
+    // Writes a subnode B-tree (2.2.2.8.3.3) over entries sorted by NID:
+    // SLBLOCKs, and one SIBLOCK above them when they do not fit one. No
+    // entries: BID 0.
+    Result<uint64_t> writeSubnodes(std::span<const SubnodeEntry> entries);
+
+    // Completes the file: the NBT from `nodes`, the rest of the BBT, the
+    // last AMap, FMaps, DList and the header. `rgnid` are the header's NID
+    // counters. After finish() the writer accepts nothing more.
+    Status finish(const NodeSource& nodes, const std::array<uint32_t, 32>& rgnid);
+
+    // The first failure, if any: once a write failed every later call fails
+    // with the same error, so a caller may check only at the end.
+    const Error& error() const { return failure_; }
+
+    uint64_t blocksWritten() const { return blocks_; }
+    uint64_t fileEnd() const;  // bytes the file will have when finished now
+    uint8_t cryptMethod() const { return opt_.cryptMethod; }
+
+private:
+    friend class BTreeStream;
+    Result<uint64_t> allocate(uint64_t size, uint64_t align);
+    void openSection(uint64_t k);
+    Status closeSection();
+    Status put(uint64_t ib, ByteSpan data);
+    Status flushBuffer();
+    Result<Bref> writePage(uint8_t ptype, MutableByteSpan page);
+    Status fail(Error e);
+
+    fs::FileSink& sink_;
+    NdbOptions opt_;
+    Error failure_;
+    bool finished_ = false;
+
+    // Allocation state.
+    uint64_t section_ = 0;          // current AMap section
+    uint64_t cursor_ = 0;           // next free byte in it
+    std::array<uint8_t, kAMapBytes> amap_{};
+    std::vector<uint8_t> longestRun_;  // per finished section, for the FMaps
+    std::vector<uint64_t> fmapPages_;  // offsets of the FMap pages reserved so far
+    uint64_t freeSlots_ = 0;           // zero bits of the finished sections
+
+    uint64_t nextBid_ = 4;   // bidNextB: block BIDs advance by 4
+    uint64_t nextPage_ = 1;  // bidNextP: page BIDs advance by 1
+    uint64_t blocks_ = 0;
+
+    // Write buffer over [bufStart_, bufStart_ + buf_.size()).
+    uint64_t bufStart_ = 0;
+    Bytes buf_;
+
+    std::unique_ptr<BTreeStream> bbt_;
+};
+
+// Collects the children of a node's data tree. Children are external
+// blocks of at most 8176 bytes, in stream order; a child may be left open
+// (reserve) and filled in later, so that a block written last (a heap's
+// first page) can stand first in the tree.
+class DataTreeBuilder {
+public:
+    explicit DataTreeBuilder(NdbWriter& writer) : w_(writer) {}
+    void add(uint64_t bid, uint32_t cb) {
+        bids_.push_back(bid);
+        sizes_.push_back(cb);
+        total_ += cb;
+    }
+    size_t reserve() {
+        bids_.push_back(0);
+        sizes_.push_back(0);
+        return bids_.size() - 1;
+    }
+    void fill(size_t slot, uint64_t bid, uint32_t cb) {
+        bids_[slot] = bid;
+        sizes_[slot] = cb;
+        total_ += cb;
+    }
+    size_t count() const { return bids_.size(); }
+    uint64_t totalSize() const { return total_; }
+    // The root: the only child itself, or an XBLOCK / XXBLOCK over them.
+    Result<uint64_t> finish();
+
+private:
+    NdbWriter& w_;
+    std::vector<uint64_t> bids_;
+    std::vector<uint32_t> sizes_;
+    uint64_t total_ = 0;
+};
+
+}  // namespace tavrin::pst::ndb
