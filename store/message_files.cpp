@@ -1,13 +1,16 @@
 #include "store/message_files.h"
 
+#include "store/msg/cfb/cfb_writer.h"
+#include "store/msg/oxmsg/msg_reader.h"
+
 namespace tavrin::store {
 
 Result<Message> readMessageFile(const std::string& path) {
-    return Error(err::kNoSupport, "The message file " + path + " cannot be read: no message file reader.");
+    return oxmsg::readMsgFile(path);
 }
 
-Result<Bytes> writeStorageAsCompoundFile(const StorageEntry&) {
-    return Error(err::kNoSupport, "OLE attachments cannot be written: no compound file writer.");
+Result<Bytes> writeStorageAsCompoundFile(const StorageEntry& storage) {
+    return cfb::writeCompoundFile(storage);
 }
 
 }  // namespace tavrin::store
