@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "engine/conversion.h"
@@ -59,13 +60,17 @@ struct FakeJob : JobView {
 
 struct FakeHost : Host {
     std::string out;
+    std::function<void()> onYield;
+    MsgResult answer = MsgResult::Yes;
     std::vector<std::string> texts;
     std::vector<MsgIcon> icons;
-    void yield() override {}
+    void yield() override {
+        if (onYield) onYield();
+    }
     MsgResult messageBox(const std::string& t, const std::string&, MsgButtons b, MsgIcon i) override {
         texts.push_back(t);
         icons.push_back(i);
-        return b == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
+        return b == MsgButtons::YesNo ? answer : MsgResult::Ok;
     }
     std::optional<std::string> saveDialog(const std::string&, const std::string&, bool& r) override {
         r = false;
@@ -173,6 +178,41 @@ TEST_F(Engine, MultipleModeNeverReplacesAnExistingFile) {
     EXPECT_EQ(old, "old");
     EXPECT_EQ(readBack((dir_ / "Out" / "Home.pst").string())[""].size(), 1u);
     EXPECT_EQ(job.marked, (std::vector<int>{1, 2}));
+}
+
+TEST_F(Engine, ProgressAndAConfirmedStopThatKeepsTheFile) {
+    for (int i = 1; i <= 8; ++i) writeMsg(dir_ / "Mail" / ("m" + std::to_string(i) + ".msg"), "s");
+    FakeView view;
+    FakeJob job;
+    FakeHost host;
+    job.source = (dir_ / "Mail").string();
+    host.out = (dir_ / "out.pst").string();
+    ConversionEngine e(view, job, host);
+    e.setYieldInterval(std::chrono::microseconds(0));
+    std::vector<std::string> frames, labels;
+    std::vector<float> values;
+    host.onYield = [&] {
+        if (view.frame.find(" of 8)") != std::string::npos && (frames.empty() || frames.back() != view.frame)) {
+            frames.push_back(view.frame);
+            values.push_back(view.value);
+            labels.push_back(view.prog);
+        }
+        if (frames.size() == 3) e.CmdStopMigration_Click();
+    };
+    e.Form_Load();
+    e.CmdStartConversion_Click();
+    ASSERT_GE(frames.size(), 3u);
+    EXPECT_EQ(frames[0], "Reading Messages & Email Metadata - (1 of 8) File(s)");
+    EXPECT_FLOAT_EQ(values[0], 12.5f);
+    EXPECT_EQ(labels[0], "12% Complete");
+    EXPECT_FLOAT_EQ(values[2], 37.5f);
+    EXPECT_EQ(labels[2], "38% Complete");
+    EXPECT_TRUE(e.lastRun().stopped);
+    EXPECT_FALSE(view.loaded);
+    EXPECT_EQ(host.texts.back().rfind("Conversion Stopped.", 0), 0u);
+    auto tree = readBack(host.out);
+    EXPECT_GE(tree[""].size(), 3u);
+    EXPECT_LT(tree[""].size(), 8u);
 }
 
 }  // namespace
