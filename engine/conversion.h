@@ -5,11 +5,39 @@
 // dialogs only through the interfaces of engine/host.h.
 #pragma once
 
+#include <chrono>
+#include <ctime>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/host.h"
 
 namespace tavrin::engine {
+
+// The base address of the help site (the session error box links a document
+// there).
+inline constexpr const char* kHelpSite = "https://www.tavrin.example";
+
+// The date stamp "d.m.YY H.m.ss" of a local time (6.12.26 1.49.28).
+std::string FormatDateStamp(const std::tm& local);
+
+// What one run did, for the completion box and for callers that need an
+// exit status.
+struct RunSummary {
+    int32_t filesFound = 0;          // over all source folders
+    int32_t messagesConverted = 0;
+    std::vector<std::string> failedFiles;    // message files not converted
+    std::vector<std::string> skippedFolders;
+    int32_t folderFailures = 0;      // folder conversions that ended with the session error box
+    std::vector<std::string> pstFiles;       // files completed at Logoff
+    bool stopped = false;
+    bool cancelled = false;          // the save dialog was cancelled
+    // True when every message file found was converted into a completed file.
+    bool allConverted() const {
+        return failedFiles.empty() && skippedFolders.empty() && folderFailures == 0 && !stopped && !cancelled;
+    }
+};
 
 class ConversionEngine {
 public:
@@ -36,6 +64,12 @@ public:
     void StartMigration(const std::string& sFolderName, const std::string& sFolderPath);
 
     bool isRunning() const;
+    const RunSummary& lastRun() const;
+    // The least time between two yields that let the window system deliver
+    // events (10 ms by default; tests set 0 to yield at every point).
+    void setYieldInterval(std::chrono::microseconds interval);
+    // The clock the date stamp is taken from (local time; tests fix it).
+    void setClock(std::function<std::tm()> clock);
     bool skipRequested() const;
     bool stopRequested() const;
 

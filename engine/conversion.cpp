@@ -1,0 +1,635 @@
+// The conversion run, the queue walk and the folder conversion (store
+// creation, folder tree mirroring, message import loop).
+#include "engine/conversion.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "fs/folder_identity.h"
+#include "fs/keyed_collection.h"
+#include "fs/mod_files.h"
+#include "fs/path_separator.h"
+#include "fs/string_array.h"
+#include "fs/text.h"
+#include "fs/yield.h"
+#include "store/session.h"
+
+namespace tavrin::engine {
+
+namespace {
+
+constexpr char kSep = fs::kPathSeparator;
+const std::string kCrLf = "\r\n";
+
+std::string replaceAll(std::string s, const std::string& from, const std::string& to) {
+    if (from.empty()) return s;
+    size_t pos = 0;
+    while ((pos = s.find(from, pos)) != std::string::npos) {
+        s.replace(pos, from.size(), to);
+        pos += to.size();
+    }
+    return s;
+}
+
+std::string trim(const std::string& s) {
+    const size_t b = s.find_first_not_of(' ');
+    if (b == std::string::npos) return {};
+    const size_t e = s.find_last_not_of(' ');
+    return s.substr(b, e - b + 1);
+}
+
+bool endsWith(const std::string& s, const std::string& t) {
+    return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
+}
+bool startsWith(const std::string& s, const std::string& t) { return s.rfind(t, 0) == 0; }
+
+// File-system separators of a relative path as store-path separators.
+std::string toStorePath(std::string s) {
+    for (char& c : s)
+        if (c == kSep) c = '\\';
+    return s;
+}
+
+// The prefix removed from the start of a path. On POSIX the root "/" is also
+// the separator, so only the leading occurrence is taken away.
+std::string removeRoot(const std::string& path, const std::string& root) {
+    if (!root.empty() && startsWith(path, root)) return path.substr(root.size());
+    return path;
+}
+
+std::vector<std::string> splitStore(const std::string& path) {
+    std::vector<std::string> out;
+    std::string cur;
+    for (char c : path) {
+        if (c == '\\') {
+            if (!cur.empty()) out.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty()) out.push_back(cur);
+    return out;
+}
+
+}  // namespace
+
+std::string FormatDateStamp(const std::tm& t) {
+    char b[64];
+    std::snprintf(b, sizeof b, "%d.%d.%02d %d.%d.%02d", t.tm_mday, t.tm_mon + 1, t.tm_year % 100, t.tm_hour, t.tm_min,
+                  t.tm_sec);
+    return b;
+}
+
+struct ConversionEngine::State {
+    StatusView& view;
+    JobView& job;
+    Host& host;
+    State(StatusView& v, JobView& j, Host& h) : view(v), job(j), host(h) {}
+
+    fs::KeyedCollection<std::string> fileQueue, folderQueue;
+    std::string queueFolder, filePattern;
+    int32_t nextFileNumber = 0, nextFolderNumber = 0, totalFiles = 0;
+    bool skipRequested = false, stopRequested = false;
+    bool running = false, windowClosed = false;
+
+    std::string dateStamp, pstPath, storeDisplayName;
+    std::unique_ptr<store::RDOSession> session;
+    std::shared_ptr<store::RDOStore> pstStore;
+    store::EntryId storeEntryID;
+    std::string inboxName, sentName;
+    std::string rootPrefix;
+    fs::StringArray folderList;
+    int32_t processedCount = 0;
+    std::string relativeDir, leafName, parentPath, missingName;
+
+    RunSummary summary;
+    std::chrono::microseconds yieldInterval{10000};
+    std::chrono::steady_clock::time_point lastYield{};
+    std::function<std::tm()> clock;
+
+    void yield() {
+        const auto now = std::chrono::steady_clock::now();
+        if (yieldInterval.count() > 0 && now - lastYield < yieldInterval) return;
+        lastYield = now;
+        host.yield();
+    }
+    bool closed() const { return windowClosed || !view.isLoaded(); }
+
+    void queueFolderFiles(std::string& folder, const std::string& pattern, const fs::FolderChain& inside);
+    void startMigration(const std::string& name, const std::string& path);
+    void sessionError(const std::string& reason);
+    bool mirrorFolders(const std::string& path);
+    std::shared_ptr<store::RDOFolder> lookupParent(Error& failure);
+    std::shared_ptr<store::RDOFolder> ensureStorePath(const std::string& rel);
+    enum class LoopEnd { Done, Skipped, Stopped };
+    LoopEnd importMessages(const std::string& path);
+    void finishStore();
+};
+
+void ConversionEngine::State::queueFolderFiles(std::string& folder, const std::string& pattern,
+                                               const fs::FolderChain& inside) {
+    if (folder.empty() || folder.back() != kSep) folder += kSep;
+    yield();
+    std::vector<std::pair<std::string, fs::FolderChain>> subFolderNames;
+    {
+        fs::FileEntry e;
+        if (fs::FindFirstEntry(folder + "*", e) > 0) {
+            do {
+                yield();
+                std::string name = e.Name;
+                name = fs::CutAtNull(name);
+                if (name == "." || name == "..") continue;
+                yield();
+                const int32_t attr = fs::GetPathAttributes(folder + name);
+                if (attr == -1 || (static_cast<uint32_t>(attr) & fs::kAttrDirectory)) {
+                    yield();
+                    (void)folderQueue.add("Z" + std::to_string(nextFolderNumber), folder + name);
+                    ++nextFolderNumber;
+                    // Follow links, but never into a folder the walk is inside.
+                    auto id = fs::getFolderIdentity(folder + name);
+                    if (id && inside.contains(*id)) continue;
+                    subFolderNames.emplace_back(name, id ? inside.entered(*id) : inside);
+                }
+            } while (fs::FindNextEntry(e) != 0);
+            fs::EndFind(e);
+        }
+    }
+    {
+        fs::FileEntry e;
+        if (fs::FindFirstEntry(folder + pattern, e) > 0) {
+            yield();
+            do {
+                yield();
+                std::string name = e.Name;
+                name = fs::CutAtNull(name);
+                const int32_t attr = fs::GetPathAttributes(folder + name);
+                const bool dir = attr == -1 || (static_cast<uint32_t>(attr) & fs::kAttrDirectory);
+                if (name != "." && name != ".." && !dir) {
+                    yield();
+                    (void)fileQueue.add("K" + std::to_string(nextFileNumber), folder + name);
+                    if (!view.deleteSourceTicked())
+                        view.setCount1(std::to_string(nextFileNumber) + " Messages Queued for Conversion.");
+                    ++nextFileNumber;
+                }
+            } while (fs::FindNextEntry(e) != 0);
+            fs::EndFind(e);
+        }
+    }
+    for (auto& [name, chain] : subFolderNames) {
+        yield();
+        std::string sub = folder + name + kSep;
+        queueFolderFiles(sub, pattern, chain);
+    }
+}
+
+void ConversionEngine::State::sessionError(const std::string& reason) {
+    ++summary.folderFailures;
+    std::string text = "Outlook Session Creation Error !" + kCrLf + "Check if Outlook is installed and configured." +
+                       kCrLf +
+                       "If Outlook 2013/2010 (64 Bit) is installed, then please try to re-install it as Outlook "
+                       "2013/2010 (32 Bit)." +
+                       kCrLf + "Here are steps to downgrade Outlook 2013/2010 to 32 Bit from 64 Bit Edition." + kCrLf +
+                       std::string(kHelpSite) + "/help/downgrade-office-2010-to-32-bit.pdf";
+    if (!reason.empty()) text += kCrLf + reason;
+    host.messageBox(text, "Outlook Error", MsgButtons::Ok, MsgIcon::Information);
+}
+
+void ConversionEngine::State::finishStore() {
+    if (session) {
+        auto st = session->Logoff();
+        if (st.ok()) summary.pstFiles.push_back(trim(pstPath));
+    }
+    pstStore.reset();
+    session.reset();
+}
+
+void ConversionEngine::State::startMigration(const std::string& sFolderName, const std::string& sFolderPath) {
+    dateStamp = FormatDateStamp(clock());
+    bool replace = false;
+    if (job.optSingle()) {
+        auto chosen = host.saveDialog("Outlook Data File(s) (*.pst)|*.pst", sFolderName + dateStamp + ".pst", replace);
+        if (!chosen) {
+            summary.cancelled = true;
+            view.unload();
+            return;
+        }
+        pstPath = *chosen;
+    } else {
+        const std::string outputFolder = trim(job.outputFolder());
+        pstPath = outputFolder + kSep + sFolderName + ".pst";
+    }
+    if (pstPath.empty()) return;
+    yield();
+    view.setProgressRange(0, 100);
+    view.setButtonVisible(Button::StopMigration, true);
+    view.setButtonEnabled(Button::StopMigration, true);
+    view.setButtonEnabled(Button::Skip, true);
+    yield();
+    yield();
+    session = std::make_unique<store::RDOSession>();
+    view.setCurrentDbx("Outlook Session Created...");
+    view.setButtonEnabled(Button::StartConversion, false);
+    storeDisplayName = sFolderName + " : Created - " + dateStamp;
+    store::LogonOptions options;
+    options.replaceExisting = replace;
+    auto st = session->LogonPstStore(trim(pstPath), store::olStoreUnicode, storeDisplayName, options);
+    auto fail = [&](const Error& e) {
+        session.reset();
+        pstStore.reset();
+        sessionError(e.description);
+    };
+    if (!st) return fail(st.error());
+    pstStore = *st;
+    storeEntryID = pstStore->EntryID();
+    if (auto v = pstStore->ValidateIPMTree(); !v.ok()) return fail(v.error());
+    for (int kind : {store::olFolderInbox, store::olFolderSentMail}) {
+        auto s = session->GetStoreFromID(storeEntryID);
+        if (!s) return fail(s.error());
+        auto f = (*s)->GetDefaultFolder(kind);
+        if (!f) return fail(f.error());
+        (kind == store::olFolderInbox ? inboxName : sentName) = (*f)->Name();
+    }
+    if (!mirrorFolders(sFolderPath)) return;
+    const LoopEnd end = importMessages(sFolderPath);
+    if (end == LoopEnd::Stopped) {
+        // The file keeps every message saved before the stop.
+        finishStore();
+        return;
+    }
+    fileQueue.clear();
+    folderQueue.clear();
+    rootPrefix.clear();
+    yield();
+    finishStore();
+    view.setButtonEnabled(Button::StartConversion, true);
+}
+
+std::shared_ptr<store::RDOFolder> ConversionEngine::State::lookupParent(Error& failure) {
+    const std::string path = startsWith(parentPath, "\\") ? "\\\\" + storeDisplayName + parentPath
+                                                           : "\\\\" + storeDisplayName + "\\" + parentPath;
+    auto r = session->GetFolderFromPath(path);
+    if (r) return *r;
+    failure = r.error();
+    return nullptr;
+}
+
+bool ConversionEngine::State::mirrorFolders(const std::string& sFolderPath) {
+    view.setCurrentDbx("Reading Folder(s)...");
+    rootPrefix = sFolderPath;
+    folderList.assign(static_cast<size_t>(folderQueue.Count()) + 1, std::string());
+    size_t next = 0;
+    std::string last;
+    for (const std::string& entry : folderQueue.items()) {
+        yield();
+        if (fs::FolderExists(entry)) {
+            std::string rel = removeRoot(entry, rootPrefix);
+            if (!rel.empty()) {
+                if (rel.back() == kSep) rel.pop_back();
+                rel = toStorePath(rel);
+                if (next < folderList.size()) folderList[next++] = rel;
+                last = rel;
+            }
+        }
+        view.setCurrentDbx("Reading Folder(s)... " + last);
+    }
+    fs::QuickSortStrings(folderList, 0, static_cast<int32_t>(folderList.size()) - 1);
+    yield();
+    fs::RemoveDuplicates(folderList);
+    yield();
+    view.setCurrentDbx("Creating Outlook Folders...");
+
+    static const char* kNotCreated[] = {"\\Calendar", "\\Contacts", "\\Emailed Contacts", "\\Tasks",
+                                        "\\Sent",     "\\Notebook", "\\Conversations"};
+    for (std::string& x : folderList) {
+        Error failure;
+        if (x.empty() || x.find('!') != std::string::npos) continue;
+        yield();
+        if (size_t p = x.find(":\\"); p != std::string::npos) {
+            const size_t q = x.find(":\\", p + 2);
+            x = x.substr(p + 2, q == std::string::npos ? std::string::npos : q - p - 2);
+        }
+        if (x.find('\\') == std::string::npos) {
+            auto s = session->Stores().GetStoreFromID(storeEntryID);
+            if (x == "Inbox") x = inboxName;
+            else if (x == "Sent") x = sentName;
+            if (s) {
+                auto top = (*s)->IPMRootFolder();
+                if (top) {
+                    bool found = false;
+                    for (auto& child : (*top)->Folders().items()) {
+                        yield();
+                        if (child->Name() == x) found = true;
+                    }
+                    if (!found && x != "Emailed Contacts") {
+                        if (x != "Sent" && x != "Inbox") (void)(*top)->Folders().Add(x, store::olFolderMail);
+                        view.setCurrentDbx("Creating Outlook Folders... " + x);
+                    }
+                }
+            }
+            yield();
+            continue;
+        }
+        bool skip = x == "\\Inbox";
+        for (const char* t : kNotCreated) skip = skip || endsWith(x, t);
+        if (skip) continue;
+        const size_t cut = x.rfind('\\');
+        leafName = x.substr(cut + 1);
+        parentPath = x.substr(0, cut);
+        const size_t pc = parentPath.rfind('\\');
+        const std::string lastComponent = pc == std::string::npos ? parentPath : parentPath.substr(pc + 1);
+        if (lastComponent == "Inbox") {
+            if (auto s = session->GetStoreFromID(storeEntryID)) (void)(*s)->GetDefaultFolder(store::olFolderInbox);
+            if (parentPath == "Inbox") parentPath = inboxName;
+        } else if (parentPath == "Sent") {
+            parentPath = sentName;
+        } else if (startsWith(parentPath, "Sent\\")) {
+            parentPath = sentName + "\\" + parentPath.substr(5);
+        }
+        if (size_t p = parentPath.find("\\Inbox\\"); p != std::string::npos) {
+            const size_t q = parentPath.find("\\Inbox\\", p + 7);
+            parentPath = inboxName + "\\" +
+                         parentPath.substr(p + 7, q == std::string::npos ? std::string::npos : q - p - 7);
+        }
+        failure = Error();
+        auto parent = lookupParent(failure);
+        if (!parent) {
+            // The repair loop, bounded: at most (components of the parent path + 2) passes.
+            std::string base = storeDisplayName;
+            const size_t bound = splitStore(parentPath).size() + 2;
+            for (size_t pass = 0; pass < bound && !parent; ++pass) {
+                missingName = failure.description;
+                missingName = replaceAll(missingName, "Folder \"", "");
+                missingName = replaceAll(missingName, "\" does not exist", "");
+                failure = Error();
+                yield();
+                bool passFailed = false;
+                auto baseFolder = session->GetFolderFromPath("\\\\" + base);
+                if (!baseFolder) {
+                    failure = baseFolder.error();
+                    passFailed = true;
+                } else if (auto added = (*baseFolder)->Folders().Add(missingName, store::olFolderMail); !added) {
+                    failure = added.error();
+                    passFailed = true;
+                }
+                Error lookFailure;
+                std::shared_ptr<store::RDOFolder> found;
+                if (missingName.empty()) {
+                    auto r = session->GetFolderFromPath("\\\\" + storeDisplayName + "\\");
+                    if (r) found = *r; else lookFailure = r.error();
+                } else {
+                    found = lookupParent(lookFailure);
+                }
+                if (!found) {
+                    if (!passFailed) failure = lookFailure;
+                    passFailed = true;
+                }
+                if (!passFailed) parent = found;
+                base = storeDisplayName + "\\" + missingName;
+            }
+        }
+        if (!parent) continue;
+        yield();
+        (void)parent->Folders().Add(leafName, store::olFolderMail);
+        yield();
+        view.setCurrentDbx("Creating Outlook Folders... " + leafName);
+    }
+    return true;
+}
+
+// Looks the store path up and creates its missing components, top down.
+std::shared_ptr<store::RDOFolder> ConversionEngine::State::ensureStorePath(const std::string& rel) {
+    auto top = session->GetFolderFromPath("\\\\" + storeDisplayName + "\\");
+    if (!top) return nullptr;
+    std::shared_ptr<store::RDOFolder> cur = *top;
+    for (const std::string& name : splitStore(rel)) {
+        std::shared_ptr<store::RDOFolder> child;
+        for (auto& c : cur->Folders().items())
+            if (c->Name() == name) child = c;
+        if (!child) {
+            auto added = cur->Folders().Add(name, store::olFolderMail);
+            if (!added) return nullptr;
+            child = *added;
+        }
+        cur = child;
+    }
+    return cur;
+}
+
+ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(const std::string&) {
+    processedCount = 1;
+    store::MAPIUtils utils;
+    for (const std::string& entry : fileQueue.items()) {
+        if (text::asciiLower(fs::GetLastPathPart(entry)).size() >= 4 &&
+            endsWith(text::asciiLower(fs::GetLastPathPart(entry)), ".msg")) {
+            yield();
+            view.setCurrentDbx("Converting Messages... from (" + entry + ")");
+            relativeDir = toStorePath(removeRoot(fs::GetParentPath(entry), rootPrefix));
+            if (size_t b = relativeDir.find('!'); b != std::string::npos) {
+                yield();
+                relativeDir = trim(relativeDir.substr(0, b)) + "\\";
+            }
+            if (startsWith(relativeDir, "Inbox\\")) relativeDir = replaceAll(relativeDir, "Inbox", inboxName);
+            if (startsWith(relativeDir, "Sent\\") && relativeDir.size() > 5)
+                relativeDir = sentName + relativeDir.substr(relativeDir.find('\\'));
+            if (relativeDir == "Sent\\") relativeDir = sentName + "\\";
+            if (startsWith(relativeDir, "\\")) relativeDir.erase(0, 1);
+            std::shared_ptr<store::RDOFolder> folder;
+            if (auto r = session->GetFolderFromPath("\\\\" + storeDisplayName + "\\" + relativeDir)) folder = *r;
+            else folder = ensureStorePath(relativeDir);
+            bool converted = false;
+            if (folder) {
+                auto item = folder->Items().Add(0);
+                yield();
+                if (item && (*item)->Import(entry, store::olMSGUnicode).ok()) {
+                    const int32_t flags = 0x01 | ((*item)->AttachmentCount() > 0 ? 0x10 : 0);
+                    auto set = utils.HrSetOneProp((*item)->MAPIOBJECT(), 0x0E070003u, flags, true);
+                    yield();
+                    converted = set.ok() && (*item)->Save().ok();
+                }
+            }
+            if (converted) ++summary.messagesConverted;
+            else summary.failedFiles.push_back(entry);
+        }
+        view.setFrameCaption("Reading Messages & Email Metadata - (" + std::to_string(processedCount) + " of " +
+                             std::to_string(totalFiles) + ") File(s)");
+        view.setProgressValue(static_cast<float>(static_cast<double>(processedCount) / totalFiles * 100.0));
+        ++processedCount;
+        view.setProgressLabel(std::to_string(static_cast<long>(std::nearbyint(view.progressValue()))) + "% Complete");
+        if (closed()) {
+            // Closing the window during a run is a confirmed stop.
+            stopRequested = true;
+            summary.stopped = true;
+            return LoopEnd::Stopped;
+        }
+        if (skipRequested) {
+            if (host.messageBox("Do you really want to \"Skip\" conversion of this folder ?", "Confirm Skip",
+                                MsgButtons::YesNo, MsgIcon::None) == MsgResult::Yes) {
+                yield();
+                view.setProgressLabel(view.progressLabel() + "Skipped... at ");
+                view.setCount1("Checking Next Folder...");
+                summary.skippedFolders.push_back(rootPrefix);
+                return LoopEnd::Skipped;
+            }
+            skipRequested = false;
+        }
+        if (closed()) {
+            stopRequested = true;
+            summary.stopped = true;
+            return LoopEnd::Stopped;
+        }
+        if (stopRequested) {
+            if (host.messageBox("This action will STOP complete conversion process." + kCrLf +
+                                    "Do you really want to \"STOP\" on-going conversion ?",
+                                "Confirm Stop", MsgButtons::YesNo, MsgIcon::None) == MsgResult::Yes) {
+                yield();
+                view.setProgressLabel(view.progressLabel() + "Stopped... at ");
+                view.setCount1("Stopped...");
+                summary.stopped = true;
+                view.unload();
+                return LoopEnd::Stopped;
+            }
+            stopRequested = false;
+        }
+    }
+    return LoopEnd::Done;
+}
+
+ConversionEngine::ConversionEngine(StatusView& view, JobView& job, Host& host) : state_(new State(view, job, host)) {
+    state_->clock = [] {
+        const std::time_t t = std::time(nullptr);
+        std::tm tm{};
+#ifdef _WIN32
+        localtime_s(&tm, &t);
+#else
+        localtime_r(&t, &tm);
+#endif
+        return tm;
+    };
+}
+ConversionEngine::~ConversionEngine() { delete state_; }
+
+void ConversionEngine::Form_Load() {
+    State& s = *state_;
+    s.fileQueue.clear();
+    s.folderQueue.clear();
+    s.stopRequested = s.skipRequested = false;
+    s.windowClosed = false;
+    s.view.setProgressValue(0);
+    s.view.setProgressLabel("0% Complete");
+    s.view.setCount1("Conversion Not Started Yet...");
+    s.view.setCurrentDbx("Converting Messages...");
+    s.view.setFrameCaption(" Details ");
+    s.view.setButtonEnabled(Button::Skip, false);
+}
+
+void ConversionEngine::CmdSkip_Click() { state_->skipRequested = true; }
+
+void ConversionEngine::CmdStopMigration_Click() {
+    if (state_->skipRequested) {
+        state_->windowClosed = true;
+        state_->view.unload();
+    }
+    state_->stopRequested = true;
+}
+
+void ConversionEngine::Form_QueryUnload() {
+    state_->windowClosed = true;
+    if (state_->running) state_->stopRequested = true;
+}
+
+void ConversionEngine::StartMigration(const std::string& sFolderName, const std::string& sFolderPath) {
+    state_->startMigration(sFolderName, sFolderPath);
+}
+
+void ConversionEngine::CmdStartConversion_Click() {
+    State& s = *state_;
+    s.running = true;
+    s.summary = RunSummary();
+    fs::ScopedYieldCallback scoped([&s] { s.yield(); });
+    s.stopRequested = false;
+    const bool single = s.job.optSingle();
+    auto queue = [&](const std::string& folder) {
+        s.queueFolder = folder;
+        s.filePattern = "*.*";
+        s.nextFileNumber = 1;
+        s.yield();
+        auto id = fs::getFolderIdentity(s.queueFolder);
+        s.queueFolderFiles(s.queueFolder, s.filePattern, id ? fs::FolderChain().entered(*id) : fs::FolderChain());
+        s.totalFiles = s.nextFileNumber - 1;
+        s.summary.filesFound += s.totalFiles;
+        s.yield();
+    };
+    if (single) {
+        s.yield();
+        if (!s.stopRequested) {
+            s.view.setButtonEnabled(Button::StartConversion, false);
+            s.view.setButtonEnabled(Button::Skip, false);
+            s.fileQueue.clear();
+            const std::string source = s.job.sourceMailbox();
+            queue(source);
+            s.view.setCount1("Migrating " + std::to_string(s.totalFiles) + " items from " + s.queueFolder);
+            if (s.totalFiles >= 1) {
+                s.skipRequested = s.stopRequested = false;
+                s.view.setWindowTitle("Conversion Status");
+                const size_t p = source.rfind(kSep);
+                s.startMigration(p == std::string::npos ? source : source.substr(p + 1), source);
+            }
+        }
+    } else {
+        const int n = s.job.rowCount();
+        for (int i = 1; i <= n; ++i) {
+            s.yield();
+            if (!s.job.rowChecked(i)) continue;
+            s.yield();
+            if (s.stopRequested || s.closed()) break;
+            s.view.setButtonEnabled(Button::StartConversion, false);
+            s.view.setButtonEnabled(Button::Skip, false);
+            s.job.markRowConverting(i);
+            s.fileQueue.clear();
+            s.folderQueue.clear();
+            const std::string path = s.job.rowSubItemText(i);
+            queue(path);
+            s.view.setCount1("Converting " + std::to_string(s.totalFiles) + " items from " + path);
+            if (s.totalFiles >= 1) {
+                s.skipRequested = s.stopRequested = false;
+                s.view.setWindowTitle("Converting " + std::to_string(i) + " of " + std::to_string(s.job.rowCount()) +
+                                      " Folders");
+                s.startMigration(s.job.rowText(i), path);
+            }
+        }
+    }
+    // The completion box.
+    const RunSummary& r = s.summary;
+    std::string textLines;
+    const std::string second = single ? "Open Converted PST file in Outlook to View Converted Messages."
+                                      : "Open Converted PST file(s) in Outlook to View Individual files.";
+    if (r.stopped) textLines = "Conversion Stopped." + kCrLf + second;
+    else if (r.filesFound == 0) textLines = "No files were found to convert.";
+    else textLines = (single ? "Messages Converted Successfully." : "All Folders Converted Successfully.") + kCrLf + second;
+    if (!r.failedFiles.empty()) {
+        textLines += kCrLf + std::to_string(r.failedFiles.size()) + " message file(s) could not be converted:";
+        for (size_t k = 0; k < r.failedFiles.size() && k < 10; ++k) textLines += kCrLf + r.failedFiles[k];
+        if (r.failedFiles.size() > 10) textLines += kCrLf + "and " + std::to_string(r.failedFiles.size() - 10) + " more.";
+    }
+    for (const std::string& f : r.skippedFolders) textLines += kCrLf + "Skipped: " + f;
+    s.host.messageBox(textLines, "Completed", MsgButtons::Ok,
+                      r.failedFiles.empty() ? MsgIcon::Information : MsgIcon::Warning);
+    if (s.stopRequested) {
+        if (s.view.isLoaded()) s.view.unload();
+    } else {
+        s.view.setButtonEnabled(Button::Skip, false);
+        s.view.setButtonEnabled(Button::StopMigration, false);
+        s.view.setButtonVisible(Button::StopMigration, false);
+    }
+    s.running = false;
+}
+
+bool ConversionEngine::isRunning() const { return state_->running; }
+bool ConversionEngine::skipRequested() const { return state_->skipRequested; }
+bool ConversionEngine::stopRequested() const { return state_->stopRequested; }
+const RunSummary& ConversionEngine::lastRun() const { return state_->summary; }
+void ConversionEngine::setYieldInterval(std::chrono::microseconds interval) { state_->yieldInterval = interval; }
+void ConversionEngine::setClock(std::function<std::tm()> clock) { state_->clock = std::move(clock); }
+
+}  // namespace tavrin::engine
