@@ -115,6 +115,13 @@ struct ConversionEngine::State {
         host.yield();
     }
     bool closed() const { return windowClosed || !view.isLoaded(); }
+    // Closing the window during a run is a confirmed stop.
+    bool closedStop() {
+        if (!closed()) return false;
+        stopRequested = true;
+        summary.stopped = true;
+        return true;
+    }
 
     void queueFolderFiles(std::string& folder, const std::string& pattern, const fs::FolderChain& inside);
     void startMigration(const std::string& name, const std::string& path);
@@ -420,8 +427,7 @@ ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(const s
     processedCount = 1;
     store::MAPIUtils utils;
     for (const std::string& entry : fileQueue.items()) {
-        if (text::asciiLower(fs::GetLastPathPart(entry)).size() >= 4 &&
-            endsWith(text::asciiLower(fs::GetLastPathPart(entry)), ".msg")) {
+        if (endsWith(text::asciiLower(fs::GetLastPathPart(entry)), ".msg")) {
             yield();
             view.setCurrentDbx("Converting Messages... from (" + entry + ")");
             relativeDir = toStorePath(removeRoot(fs::GetParentPath(entry), rootPrefix));
@@ -456,12 +462,7 @@ ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(const s
         view.setProgressValue(static_cast<float>(static_cast<double>(processedCount) / totalFiles * 100.0));
         ++processedCount;
         view.setProgressLabel(std::to_string(static_cast<long>(std::nearbyint(view.progressValue()))) + "% Complete");
-        if (closed()) {
-            // Closing the window during a run is a confirmed stop.
-            stopRequested = true;
-            summary.stopped = true;
-            return LoopEnd::Stopped;
-        }
+        if (closedStop()) return LoopEnd::Stopped;
         if (skipRequested) {
             if (host.messageBox("Do you really want to \"Skip\" conversion of this folder ?", "Confirm Skip",
                                 MsgButtons::YesNo, MsgIcon::None) == MsgResult::Yes) {
@@ -473,11 +474,7 @@ ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(const s
             }
             skipRequested = false;
         }
-        if (closed()) {
-            stopRequested = true;
-            summary.stopped = true;
-            return LoopEnd::Stopped;
-        }
+        if (closedStop()) return LoopEnd::Stopped;
         if (stopRequested) {
             if (host.messageBox("This action will STOP complete conversion process." + kCrLf +
                                     "Do you really want to \"STOP\" on-going conversion ?",
