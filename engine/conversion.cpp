@@ -197,7 +197,7 @@ void ConversionEngine::State::sessionError(const std::string& reason) {
                        "If Outlook 2013/2010 (64 Bit) is installed, then please try to re-install it as Outlook "
                        "2013/2010 (32 Bit)." +
                        kCrLf + "Here are steps to downgrade Outlook 2013/2010 to 32 Bit from 64 Bit Edition." + kCrLf +
-                       std::string(kHelpSite) + "/help/downgrade-office-2010-to-32-bit.pdf";
+                       HelpAddress(kHelpSessionError);
     if (!reason.empty()) text += kCrLf + reason;
     host.messageBox(text, "Outlook Error", MsgButtons::Ok, MsgIcon::Information);
 }

@@ -11,13 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/help_site.h"
 #include "engine/host.h"
 
 namespace tavrin::engine {
-
-// The base address of the help site (the session error box links a document
-// there).
-inline constexpr const char* kHelpSite = "https://www.tavrin.example";
 
 // The date stamp "d.m.YY H.m.ss" of a local time (6.12.26 1.49.28).
 std::string FormatDateStamp(const std::tm& local);
