@@ -104,6 +104,7 @@ struct ConversionEngine::State {
     std::string relativeDir, leafName, parentPath, missingName;
 
     RunSummary summary;
+    std::vector<std::string> convertedHere;  // saved into the current folder conversion's store
     std::chrono::microseconds yieldInterval{10000};
     std::chrono::steady_clock::time_point lastYield{};
     std::function<std::tm()> clock;
@@ -125,6 +126,7 @@ struct ConversionEngine::State {
 
     void queueFolderFiles(std::string& folder, const std::string& pattern, const fs::FolderChain& inside);
     void startMigration(const std::string& name, const std::string& path);
+    static bool isMessageFile(const std::string& path);
     void sessionError(const std::string& reason);
     bool mirrorFolders(const std::string& path);
     std::shared_ptr<store::RDOFolder> lookupParent(Error& failure);
@@ -190,8 +192,15 @@ void ConversionEngine::State::queueFolderFiles(std::string& folder, const std::s
     }
 }
 
+bool ConversionEngine::State::isMessageFile(const std::string& path) {
+    return endsWith(text::asciiLower(fs::GetLastPathPart(path)), ".msg");
+}
+
 void ConversionEngine::State::sessionError(const std::string& reason) {
     ++summary.folderFailures;
+    // None of this folder's message files was converted.
+    for (const std::string& f : fileQueue.items())
+        if (isMessageFile(f)) summary.failedFiles.push_back(f);
     std::string text = "Outlook Session Creation Error !" + kCrLf + "Check if Outlook is installed and configured." +
                        kCrLf +
                        "If Outlook 2013/2010 (64 Bit) is installed, then please try to re-install it as Outlook "
@@ -205,8 +214,16 @@ void ConversionEngine::State::sessionError(const std::string& reason) {
 void ConversionEngine::State::finishStore() {
     if (session) {
         auto st = session->Logoff();
-        if (st.ok()) summary.pstFiles.push_back(trim(pstPath));
+        if (st.ok()) {
+            summary.pstFiles.push_back(trim(pstPath));
+        } else {
+            // The file was not completed: none of its messages reached it.
+            summary.messagesConverted -= static_cast<int32_t>(convertedHere.size());
+            summary.failedFiles.insert(summary.failedFiles.end(), convertedHere.begin(), convertedHere.end());
+            ++summary.folderFailures;
+        }
     }
+    convertedHere.clear();
     pstStore.reset();
     session.reset();
 }
@@ -388,7 +405,8 @@ bool ConversionEngine::State::mirrorFolders(const std::string& sFolderPath) {
                     found = lookupParent(lookFailure);
                 }
                 if (!found) {
-                    if (!passFailed) failure = lookFailure;
+                    // The later failure replaces the earlier one.
+                    failure = lookFailure;
                     passFailed = true;
                 }
                 if (!passFailed) parent = found;
@@ -425,9 +443,8 @@ std::shared_ptr<store::RDOFolder> ConversionEngine::State::ensureStorePath(const
 
 ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(const std::string&) {
     processedCount = 1;
-    store::MAPIUtils utils;
     for (const std::string& entry : fileQueue.items()) {
-        if (endsWith(text::asciiLower(fs::GetLastPathPart(entry)), ".msg")) {
+        if (isMessageFile(entry)) {
             yield();
             view.setCurrentDbx("Converting Messages... from (" + entry + ")");
             relativeDir = toStorePath(removeRoot(fs::GetParentPath(entry), rootPrefix));
@@ -448,14 +465,21 @@ ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(const s
                 auto item = folder->Items().Add(0);
                 yield();
                 if (item && (*item)->Import(entry, store::olMSGUnicode).ok()) {
+                    // MSGFLAG_READ, plus MSGFLAG_HASATTACH only when the item
+                    // holds attachments.
                     const int32_t flags = 0x01 | ((*item)->AttachmentCount() > 0 ? 0x10 : 0);
+                    store::MAPIUtils utils;
                     auto set = utils.HrSetOneProp((*item)->MAPIOBJECT(), 0x0E070003u, flags, true);
                     yield();
                     converted = set.ok() && (*item)->Save().ok();
                 }
             }
-            if (converted) ++summary.messagesConverted;
-            else summary.failedFiles.push_back(entry);
+            if (converted) {
+                ++summary.messagesConverted;
+                convertedHere.push_back(entry);
+            } else {
+                summary.failedFiles.push_back(entry);
+            }
         }
         view.setFrameCaption("Reading Messages & Email Metadata - (" + std::to_string(processedCount) + " of " +
                              std::to_string(totalFiles) + ") File(s)");
@@ -566,7 +590,7 @@ void ConversionEngine::CmdStartConversion_Click() {
             const std::string source = s.job.sourceMailbox();
             queue(source);
             s.view.setCount1("Migrating " + std::to_string(s.totalFiles) + " items from " + s.queueFolder);
-            if (s.totalFiles >= 1) {
+            if (s.totalFiles >= 1 && !s.closedStop()) {
                 s.skipRequested = s.stopRequested = false;
                 s.view.setWindowTitle("Conversion Status");
                 const size_t p = source.rfind(kSep);
@@ -582,12 +606,16 @@ void ConversionEngine::CmdStartConversion_Click() {
             if (s.stopRequested || s.closed()) break;
             s.view.setButtonEnabled(Button::StartConversion, false);
             s.view.setButtonEnabled(Button::Skip, false);
-            s.job.markRowConverting(i);
+            s.job.setRowForeColor(i, 0, 128, 0);
+            s.job.setRowBold(i, true);
             s.fileQueue.clear();
             s.folderQueue.clear();
             const std::string path = s.job.rowSubItemText(i);
             queue(path);
             s.view.setCount1("Converting " + std::to_string(s.totalFiles) + " items from " + path);
+            // A window closed while this folder was being queued ends the
+            // run as a confirmed stop does.
+            if (s.totalFiles >= 1 && s.closedStop()) break;
             if (s.totalFiles >= 1) {
                 s.skipRequested = s.stopRequested = false;
                 s.view.setWindowTitle("Converting " + std::to_string(i) + " of " + std::to_string(s.job.rowCount()) +
@@ -601,7 +629,9 @@ void ConversionEngine::CmdStartConversion_Click() {
     std::string textLines;
     const std::string second = single ? "Open Converted PST file in Outlook to View Converted Messages."
                                       : "Open Converted PST file(s) in Outlook to View Individual files.";
-    if (r.stopped) textLines = "Conversion Stopped." + kCrLf + second;
+    // A run that ended before its files were converted (a stop, a closed
+    // window, a cancelled save dialog) never claims success.
+    if (r.stopped || r.cancelled) textLines = "Conversion Stopped." + kCrLf + second;
     else if (r.filesFound == 0) textLines = "No files were found to convert.";
     else textLines = (single ? "Messages Converted Successfully." : "All Folders Converted Successfully.") + kCrLf + second;
     if (!r.failedFiles.empty()) {
@@ -623,6 +653,10 @@ void ConversionEngine::CmdStartConversion_Click() {
 }
 
 bool ConversionEngine::isRunning() const { return state_->running; }
+const fs::KeyedCollection<std::string>& ConversionEngine::fileQueue() const { return state_->fileQueue; }
+const fs::KeyedCollection<std::string>& ConversionEngine::folderQueue() const { return state_->folderQueue; }
+int32_t ConversionEngine::nextFolderNumber() const { return state_->nextFolderNumber; }
+int32_t ConversionEngine::totalFiles() const { return state_->totalFiles; }
 bool ConversionEngine::skipRequested() const { return state_->skipRequested; }
 bool ConversionEngine::stopRequested() const { return state_->stopRequested; }
 const RunSummary& ConversionEngine::lastRun() const { return state_->summary; }

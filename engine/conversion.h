@@ -13,6 +13,7 @@
 
 #include "engine/help_site.h"
 #include "engine/host.h"
+#include "fs/keyed_collection.h"
 
 namespace tavrin::engine {
 
@@ -68,6 +69,12 @@ public:
     // The clock the date stamp is taken from (local time; tests fix it).
     void setClock(std::function<std::tm()> clock);
     bool skipRequested() const;
+    // The program-wide queues of the current source folder (keys K1... and
+    // Z...), and the counters that outlive a run.
+    const fs::KeyedCollection<std::string>& fileQueue() const;
+    const fs::KeyedCollection<std::string>& folderQueue() const;
+    int32_t nextFolderNumber() const;
+    int32_t totalFiles() const;
     bool stopRequested() const;
 
 private:

@@ -44,8 +44,11 @@ public:
     virtual bool rowChecked(int row) const = 0;
     virtual std::string rowText(int row) const = 0;      // the sub-folder's name
     virtual std::string rowSubItemText(int row) const = 0;  // the sub-folder's full path
-    // Green text (RGB 0,128,0) plus the further display attribute (bold).
-    virtual void markRowConverting(int row) = 0;
+    // The look of a row whose folder the run has taken up: its text colour
+    // (green, RGB 0,128,0) and one further display attribute, bold. The row
+    // keeps both to the end of the run.
+    virtual void setRowForeColor(int row, int red, int green, int blue) = 0;
+    virtual void setRowBold(int row, bool bold) = 0;
     virtual std::string outputFolder() const = 0;        // frmMultiple.txtOutputFolder
 };
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <tuple>
 
 #include "engine/conversion.h"
 #include "store/core/tags.h"
@@ -48,13 +49,19 @@ struct FakeJob : JobView {
     std::string source, output;
     std::vector<std::pair<std::string, std::string>> rows;
     std::vector<int> marked;
+    std::map<int, std::tuple<int, int, int>> colour;
+    std::map<int, bool> bold;
     bool optSingle() const override { return single; }
     std::string sourceMailbox() const override { return source; }
     int rowCount() const override { return static_cast<int>(rows.size()); }
     bool rowChecked(int) const override { return true; }
     std::string rowText(int r) const override { return rows[r - 1].first; }
     std::string rowSubItemText(int r) const override { return rows[r - 1].second; }
-    void markRowConverting(int r) override { marked.push_back(r); }
+    void setRowForeColor(int r, int red, int green, int blue) override {
+        marked.push_back(r);
+        colour[r] = {red, green, blue};
+    }
+    void setRowBold(int r, bool b) override { bold[r] = b; }
     std::string outputFolder() const override { return output; }
 };
 
@@ -178,6 +185,8 @@ TEST_F(Engine, MultipleModeNeverReplacesAnExistingFile) {
     EXPECT_EQ(old, "old");
     EXPECT_EQ(readBack((dir_ / "Out" / "Home.pst").string())[""].size(), 1u);
     EXPECT_EQ(job.marked, (std::vector<int>{1, 2}));
+    EXPECT_EQ(job.colour[1], std::make_tuple(0, 128, 0));
+    EXPECT_TRUE(job.bold[2]);
 }
 
 TEST_F(Engine, ProgressAndAConfirmedStopThatKeepsTheFile) {

@@ -74,10 +74,12 @@ struct ObjectEntries {
         used[static_cast<size_t>(it - streams.begin())] = 1;
         return it->second;
     }
+    // The first storage of a tag, in directory order (storages is stably
+    // sorted by tag).
     std::optional<uint32_t> storage(uint32_t tag) const {
-        for (const auto& [t, id] : storages)
-            if (t == tag) return id;
-        return std::nullopt;
+        auto it = std::lower_bound(storages.begin(), storages.end(), tag, [](const auto& e, uint32_t t) { return e.first < t; });
+        if (it == storages.end() || it->first != tag) return std::nullopt;
+        return it->second;
     }
 };
 
@@ -111,6 +113,7 @@ ObjectEntries classify(const CompoundFile& cf, uint32_t storage) {
     std::sort(o.streams.begin(), o.streams.end());
     o.used.assign(o.streams.size(), 0);
     std::sort(o.elements.begin(), o.elements.end());
+    std::stable_sort(o.storages.begin(), o.storages.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::sort(o.recipients.begin(), o.recipients.end());
     std::sort(o.attachments.begin(), o.attachments.end());
     return o;
@@ -140,7 +143,11 @@ public:
             sawEmpty_ = true;
             return fresh;
         }
-        for (size_t i = (tag * 0x9E3779B1u) & mask_;; i = (i + 1) & mask_) {
+        // Tags that differ only in their id (the high 16 bits) must spread
+        // over the whole table, so the slot comes from a full avalanche mix;
+        // taking the low bits of a plain product would put every property of
+        // one type on one probe chain and make a long stream quadratic.
+        for (size_t i = mix(tag) & mask_;; i = (i + 1) & mask_) {
             if (slots_[i] == tag) return false;
             if (slots_[i] == kEmpty) {
                 slots_[i] = tag;
@@ -150,6 +157,15 @@ public:
     }
 
 private:
+    // The 32-bit finaliser of MurmurHash3.
+    static uint32_t mix(uint32_t h) {
+        h ^= h >> 16;
+        h *= 0x85EBCA6Bu;
+        h ^= h >> 13;
+        h *= 0xC2B2AE35u;
+        h ^= h >> 16;
+        return h;
+    }
     static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
     static constexpr size_t kInline = 256;
     uint32_t inline_[kInline];

@@ -426,6 +426,20 @@ TEST(MsgReader, ScrambledCopiesNeverCrash) {
     for (size_t cut = 0; cut < good.size(); cut += 211) (void)readMsg(ByteSpan(good).first(cut));
 }
 
+// A property stream of 1 MiB holds 65,536 entries. Entries of one type that
+// differ only in their id, and repeats of one tag, must not make reading
+// quadratic: this input once took minutes.
+TEST(MsgReader, LongPropertyStreamsOfOneTypeReadInLinearTime) {
+    MessageBuilder m;
+    const uint32_t count = 60000;
+    for (uint32_t i = 0; i < count; ++i) m.fixed(makeTag(static_cast<uint16_t>(0x1000 + i), PT_LONG), i);
+    for (uint32_t i = 0; i < 4000; ++i) m.fixed(makeTag(0x1000, PT_LONG), 0);  // repeats: the first counts
+    auto r = readMsg(m.file());
+    ASSERT_TRUE(r.ok()) << r.error().description;
+    ASSERT_EQ(r->props.items().size(), count);
+    EXPECT_EQ(r->props.items()[count - 1].tag, makeTag(static_cast<uint16_t>(0x1000 + count - 1), PT_LONG));
+}
+
 TEST(MsgReader, OpensFilesReadOnlyAndReportsMissingOnes) {
     auto r = readMsgFile("/nonexistent/dir/x.msg");
     ASSERT_FALSE(r.ok());
