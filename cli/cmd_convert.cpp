@@ -82,8 +82,11 @@ struct TerminalHost : Host {
     TerminalView* view = nullptr;
     void yield() override {}
     MsgResult messageBox(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon) override {
-        std::string t = text;
-        for (size_t p; (p = t.find("\r\n")) != std::string::npos;) t.replace(p, 2, "\n");
+        // The boxes' line breaks are CR LF; a terminal wants LF alone.
+        std::string t;
+        t.reserve(text.size());
+        for (size_t i = 0; i < text.size(); ++i)
+            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) t += text[i];
         if (view && view->barShown) {
             std::fputc('\n', stderr);
             view->barShown = false;

@@ -224,5 +224,123 @@ TEST_F(Engine, ProgressAndAConfirmedStopThatKeepsTheFile) {
     EXPECT_LT(tree[""].size(), 8u);
 }
 
+void writeMsgWithAttachment(const fsys::path& p) {
+    fsys::create_directories(p.parent_path());
+    testing::MessageBuilder m;
+    m.unicode(makeTag(PidTagSubject, PT_UNICODE), "with attachment");
+    testing::MessageBuilder::Att a;
+    a.props.fixed(makeTag(PidTagAttachMethod, PT_LONG), afByValue);
+    a.props.variable(makeTag(PidTagAttachDataBinary, PT_BINARY), Bytes{1, 2, 3});
+    m.attachments.push_back(a);
+    const Bytes b = m.file();
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+// Files that cannot be imported are counted, named (ten at most, then a
+// count) under a warning icon, left untouched, and never stop the good ones;
+// each converted message is flagged read, and has-attachments only when it
+// has one.
+TEST_F(Engine, FailedFilesAreListedAndGoodOnesFlaggedByTheirAttachments) {
+    writeMsg(dir_ / "Mail" / "plain.msg", "plain");
+    writeMsgWithAttachment(dir_ / "Mail" / "att.msg");
+    for (int i = 0; i < 12; ++i)
+        std::ofstream(dir_ / "Mail" / ("bad" + std::to_string(i) + ".msg")) << "not a message file";
+    FakeView view;
+    FakeJob job;
+    FakeHost host;
+    job.source = (dir_ / "Mail").string();
+    host.out = (dir_ / "out.pst").string();
+    ConversionEngine e(view, job, host);
+    e.setYieldInterval(std::chrono::microseconds(0));
+    e.Form_Load();
+    e.CmdStartConversion_Click();
+    EXPECT_EQ(e.lastRun().messagesConverted, 2);
+    EXPECT_EQ(e.lastRun().failedFiles.size(), 12u);
+    EXPECT_FALSE(e.lastRun().allConverted());
+    ASSERT_FALSE(host.texts.empty());
+    const std::string& box = host.texts.back();
+    EXPECT_NE(box.find("12 message file(s) could not be converted:"), std::string::npos) << box;
+    EXPECT_NE(box.find("and 2 more."), std::string::npos) << box;
+    EXPECT_EQ(host.icons.back(), MsgIcon::Warning);
+    std::ifstream in(dir_ / "Mail" / "bad0.msg");
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first, "not a message file");
+
+    auto rep = pst::verify::verifyFile(host.out);
+    ASSERT_TRUE(rep.ok() && rep->clean());
+    auto r = pst::messaging::PstReader::open(host.out);
+    ASSERT_TRUE(r.ok());
+    auto tree = (*r)->folderTree((*r)->ipmSubtree());
+    ASSERT_TRUE(tree.ok());
+    std::map<std::string, int32_t> flags;
+    for (auto& f : *tree)
+        for (uint32_t nid : f.folder.messages) {
+            auto m = (*r)->readMessage(nid);
+            ASSERT_TRUE(m.ok());
+            const Property* fl = m->props.findTag(makeTag(PidTagMessageFlags, PT_LONG));
+            ASSERT_TRUE(fl);
+            flags[m->attachments.empty() ? "plain" : "att"] = fl->asInt32();
+        }
+    EXPECT_EQ(flags["plain"], 0x01);
+    EXPECT_EQ(flags["att"], 0x11);
+}
+
+// A link back to the source folder must not make the walk endless or queue
+// a file twice.
+TEST_F(Engine, ALinkLoopInTheSourceConvertsEachFileOnce) {
+    writeMsg(dir_ / "Mail" / "a.msg", "a");
+    writeMsg(dir_ / "Mail" / "Sub" / "b.msg", "b");
+    std::error_code ec;
+    fsys::create_directory_symlink(dir_ / "Mail", dir_ / "Mail" / "Sub" / "loop", ec);
+    if (ec) GTEST_SKIP() << "no symbolic links here: " << ec.message();
+    FakeView view;
+    FakeJob job;
+    FakeHost host;
+    job.source = (dir_ / "Mail").string();
+    host.out = (dir_ / "out.pst").string();
+    ConversionEngine e(view, job, host);
+    e.setYieldInterval(std::chrono::microseconds(0));
+    e.Form_Load();
+    e.CmdStartConversion_Click();
+    EXPECT_EQ(e.lastRun().filesFound, 2);
+    EXPECT_EQ(e.lastRun().messagesConverted, 2);
+    auto tree = readBack(host.out);
+    EXPECT_EQ(tree[""].size(), 1u);
+    EXPECT_EQ(tree["Sub"].size(), 1u);
+}
+
+// Skip: a double press asks once; No clears the request, so the folder
+// converts whole.
+TEST_F(Engine, ADoubleSkipAsksOnceAndNoClearsIt) {
+    for (int i = 1; i <= 4; ++i) writeMsg(dir_ / "Mail" / ("m" + std::to_string(i) + ".msg"), "s");
+    FakeView view;
+    FakeJob job;
+    FakeHost host;
+    job.source = (dir_ / "Mail").string();
+    host.out = (dir_ / "out.pst").string();
+    host.answer = MsgResult::No;
+    ConversionEngine e(view, job, host);
+    e.setYieldInterval(std::chrono::microseconds(0));
+    bool pressed = false;
+    host.onYield = [&] {
+        if (!pressed && view.frame.find("(1 of 4)") != std::string::npos) {
+            pressed = true;
+            e.CmdSkip_Click();
+            e.CmdSkip_Click();
+        }
+    };
+    e.Form_Load();
+    e.CmdStartConversion_Click();
+    ASSERT_TRUE(pressed);
+    int asked = 0;
+    for (const auto& t : host.texts) asked += t.find("\"Skip\"") != std::string::npos;
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(e.skipRequested());
+    EXPECT_EQ(e.lastRun().messagesConverted, 4);
+    EXPECT_TRUE(e.lastRun().skippedFolders.empty());
+    EXPECT_EQ(readBack(host.out)[""].size(), 4u);
+}
+
 }  // namespace
 }  // namespace tavrin::engine
