@@ -85,6 +85,20 @@ struct FakeHost : Host {
     }
 };
 
+// A single-folder run from DIR/Mail into DIR/out.pst that yields at every
+// point, so that tests can act in the middle of it.
+struct SingleRun {
+    FakeView view;
+    FakeJob job;
+    FakeHost host;
+    ConversionEngine e{view, job, host};
+    explicit SingleRun(const fsys::path& dir) {
+        job.source = (dir / "Mail").string();
+        host.out = (dir / "out.pst").string();
+        e.setYieldInterval(std::chrono::microseconds(0));
+    }
+};
+
 void writeMsg(const fsys::path& p, const std::string& subject) {
     fsys::create_directories(p.parent_path());
     testing::MessageBuilder m;
@@ -131,13 +145,10 @@ TEST_F(Engine, SingleFolderMirrorsAndMapsAndFlagsEveryMessage) {
     writeMsg(dir_ / "Mail" / "Work" / "A!B" / "d.msg", "ab");
     writeMsg(dir_ / "Mail" / "Emailed Contacts" / "e.msg", "ec");
     std::ofstream(dir_ / "Mail" / "notes.txt") << "x";
-    FakeView view;
-    FakeJob job;
-    FakeHost host;
-    job.source = (dir_ / "Mail").string();
-    host.out = (dir_ / "out.pst").string();
-    ConversionEngine e(view, job, host);
-    e.setYieldInterval(std::chrono::microseconds(0));
+    SingleRun run(dir_);
+    FakeView& view = run.view;
+    FakeHost& host = run.host;
+    ConversionEngine& e = run.e;
     e.Form_Load();
     e.CmdStartConversion_Click();
     EXPECT_EQ(e.lastRun().messagesConverted, 5);
@@ -191,13 +202,10 @@ TEST_F(Engine, MultipleModeNeverReplacesAnExistingFile) {
 
 TEST_F(Engine, ProgressAndAConfirmedStopThatKeepsTheFile) {
     for (int i = 1; i <= 8; ++i) writeMsg(dir_ / "Mail" / ("m" + std::to_string(i) + ".msg"), "s");
-    FakeView view;
-    FakeJob job;
-    FakeHost host;
-    job.source = (dir_ / "Mail").string();
-    host.out = (dir_ / "out.pst").string();
-    ConversionEngine e(view, job, host);
-    e.setYieldInterval(std::chrono::microseconds(0));
+    SingleRun run(dir_);
+    FakeView& view = run.view;
+    FakeHost& host = run.host;
+    ConversionEngine& e = run.e;
     std::vector<std::string> frames, labels;
     std::vector<float> values;
     host.onYield = [&] {
@@ -245,13 +253,9 @@ TEST_F(Engine, FailedFilesAreListedAndGoodOnesFlaggedByTheirAttachments) {
     writeMsgWithAttachment(dir_ / "Mail" / "att.msg");
     for (int i = 0; i < 12; ++i)
         std::ofstream(dir_ / "Mail" / ("bad" + std::to_string(i) + ".msg")) << "not a message file";
-    FakeView view;
-    FakeJob job;
-    FakeHost host;
-    job.source = (dir_ / "Mail").string();
-    host.out = (dir_ / "out.pst").string();
-    ConversionEngine e(view, job, host);
-    e.setYieldInterval(std::chrono::microseconds(0));
+    SingleRun run(dir_);
+    FakeHost& host = run.host;
+    ConversionEngine& e = run.e;
     e.Form_Load();
     e.CmdStartConversion_Click();
     EXPECT_EQ(e.lastRun().messagesConverted, 2);
@@ -294,13 +298,9 @@ TEST_F(Engine, ALinkLoopInTheSourceConvertsEachFileOnce) {
     std::error_code ec;
     fsys::create_directory_symlink(dir_ / "Mail", dir_ / "Mail" / "Sub" / "loop", ec);
     if (ec) GTEST_SKIP() << "no symbolic links here: " << ec.message();
-    FakeView view;
-    FakeJob job;
-    FakeHost host;
-    job.source = (dir_ / "Mail").string();
-    host.out = (dir_ / "out.pst").string();
-    ConversionEngine e(view, job, host);
-    e.setYieldInterval(std::chrono::microseconds(0));
+    SingleRun run(dir_);
+    FakeHost& host = run.host;
+    ConversionEngine& e = run.e;
     e.Form_Load();
     e.CmdStartConversion_Click();
     EXPECT_EQ(e.lastRun().filesFound, 2);
@@ -314,14 +314,11 @@ TEST_F(Engine, ALinkLoopInTheSourceConvertsEachFileOnce) {
 // converts whole.
 TEST_F(Engine, ADoubleSkipAsksOnceAndNoClearsIt) {
     for (int i = 1; i <= 4; ++i) writeMsg(dir_ / "Mail" / ("m" + std::to_string(i) + ".msg"), "s");
-    FakeView view;
-    FakeJob job;
-    FakeHost host;
-    job.source = (dir_ / "Mail").string();
-    host.out = (dir_ / "out.pst").string();
+    SingleRun run(dir_);
+    FakeView& view = run.view;
+    FakeHost& host = run.host;
+    ConversionEngine& e = run.e;
     host.answer = MsgResult::No;
-    ConversionEngine e(view, job, host);
-    e.setYieldInterval(std::chrono::microseconds(0));
     bool pressed = false;
     host.onYield = [&] {
         if (!pressed && view.frame.find("(1 of 4)") != std::string::npos) {
