@@ -5,6 +5,7 @@
 //
 //   bench_convert [--count N] [--rounds R] [--keep] [DIR]
 //   bench_convert --write-corpus DIR [COUNT]
+//   bench_convert --convert-only DIR OUT.pst     (one conversion, for profilers)
 //
 // Without DIR a synthetic corpus is written to a temporary folder first:
 // COUNT (10,000) messages of about 20 KB, a third of them with attachments.
@@ -235,6 +236,7 @@ bool convertAll(const std::vector<std::string>& inputs, const std::string& out) 
 struct Run {
     bool ok = false;
     double seconds = 0;
+    double cpu = 0;  // user + system
     long peakRssKb = 0;
 };
 
@@ -267,6 +269,7 @@ Run inChild(F work) {
     int ok = 0;
     if (std::sscanf(buf, "%d %lf", &ok, &r.seconds) == 2) r.ok = ok == 1 && WIFEXITED(status);
     r.peakRssKb = ru.ru_maxrss;
+    r.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
     return r;
 }
 
@@ -284,6 +287,15 @@ int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "--write-corpus") == 0) {
         writeCorpus(argv[2], argc >= 4 ? std::max(1, std::atoi(argv[3])) : count);
         return 0;
+    }
+    if (argc == 4 && std::strcmp(argv[1], "--convert-only") == 0) {
+        // One conversion in this process, for profilers.
+        std::vector<std::string> inputs;
+        for (const auto& e : fsys::recursive_directory_iterator(argv[2]))
+            if (e.is_regular_file() && text::equalsIgnoreAsciiCase(e.path().extension().string(), ".msg"))
+                inputs.push_back(e.path().string());
+        std::sort(inputs.begin(), inputs.end());
+        return convertAll(inputs, argv[3]) ? 0 : 1;
     }
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--count") == 0 && i + 1 < argc) count = std::max(1, std::atoi(argv[++i]));
@@ -341,8 +353,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         pstSize = fsys::file_size(pstOut, ec);
-        std::printf("  round %d: copy %.3f s, convert %.3f s (%.2f), convert peak RSS %ld KB\n", r, c.seconds,
-                    v.seconds, v.seconds / c.seconds, v.peakRssKb);
+        std::printf("  round %d: copy %.3f s (cpu %.3f), convert %.3f s (cpu %.3f), ratio %.2f, convert peak RSS %ld KB\n",
+                    r, c.seconds, c.cpu, v.seconds, v.cpu, v.seconds / c.seconds, v.peakRssKb);
         ratios.push_back(v.seconds / c.seconds);
         convTimes.push_back(v.seconds);
         copyTimes.push_back(c.seconds);

@@ -118,21 +118,28 @@ public:
     uint32_t folder;
     Message message;
     bool saved = false;
+    Error failure;  // a Save that failed
     int attachments = 0;
 
     Status changeable() const {
         if (auto s = session->check(); !s) return s;
         if (saved) return Error(err::kNoSupport, "The item has been saved and can no longer be changed.");
+        if (failure.failed()) return failure;
         return {};
     }
     Status save() {
         if (saved) return {};
+        if (failure.failed()) return failure;
         if (auto s = session->check(); !s) return s;
-        auto nid = session->writer().addMessage(folder, message);
-        if (!nid) return std::move(nid).error();
+        const int count = static_cast<int>(message.attachments.size());
+        auto nid = session->writer().addMessage(folder, std::move(message));
+        message = Message{};  // taken by the writer, saved or not
+        if (!nid) {
+            failure = std::move(nid).error();  // what the item held is gone: it cannot be saved again
+            return failure;
+        }
         saved = true;
-        attachments = static_cast<int>(message.attachments.size());
-        message = Message{};  // written: the memory goes
+        attachments = count;
         return {};
     }
 };

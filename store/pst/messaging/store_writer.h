@@ -100,8 +100,8 @@ public:
     // records them as the store's default folders. Safe to call again.
     Status validateIpmTree();
 
-    // Writes a message into a folder; returns its NID.
-    Result<uint32_t> addMessage(uint32_t folder, const store::Message& message);
+    // Writes a message into a folder, taking its values; returns its NID.
+    Result<uint32_t> addMessage(uint32_t folder, store::Message&& message);
 
     // Completes the file. Nothing may be added afterwards.
     Status finish();
