@@ -503,13 +503,15 @@ std::u16string markedSubject(const std::u16string& subject, const std::u16string
 }
 
 std::vector<Property> convertProperties(PropertyBag& bag, ObjectKind kind, uint32_t codepage, NameMapWriter& names) {
-    struct Kept {
-        Property value;
-        size_t order;  // position in the bag
-        bool from8;    // came from PT_STRING8
-    };
-    std::vector<Kept> kept;
+    std::vector<Property> kept;
     kept.reserve(bag.size());
+    struct Key {
+        uint16_t id;
+        bool from8;      // came from PT_STRING8
+        uint32_t index;  // into `kept`, in bag order
+    };
+    std::vector<Key> keys;
+    keys.reserve(bag.size());
     for (Property& in : bag.items()) {
         uint16_t id = in.id();
         if (store::isNamedId(id)) {
@@ -523,19 +525,20 @@ std::vector<Property> convertProperties(PropertyBag& bag, ObjectKind kind, uint3
         Property v;
         if (!convertValue(in, codepage, v)) continue;
         v.tag = store::makeTag(id, v.type());
-        kept.push_back({std::move(v), kept.size(), from8});
+        keys.push_back({id, from8, static_cast<uint32_t>(kept.size())});
+        kept.push_back(std::move(v));
     }
     // One property per id: the first, except that a Unicode form wins over
     // an 8-bit one that came before it.
-    std::sort(kept.begin(), kept.end(), [](const Kept& a, const Kept& b) {
-        if (a.value.id() != b.value.id()) return a.value.id() < b.value.id();
+    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+        if (a.id != b.id) return a.id < b.id;
         if (a.from8 != b.from8) return !a.from8;
-        return a.order < b.order;
+        return a.index < b.index;
     });
     std::vector<Property> out;
-    out.reserve(kept.size());
-    for (Kept& k : kept)
-        if (out.empty() || out.back().id() != k.value.id()) out.push_back(std::move(k.value));
+    out.reserve(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i)
+        if (i == 0 || keys[i].id != keys[i - 1].id) out.push_back(std::move(kept[keys[i].index]));
     return out;
 }
 
