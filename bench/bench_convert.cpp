@@ -5,7 +5,9 @@
 //
 //   bench_convert [--count N] [--rounds R] [--keep] [DIR]
 //   bench_convert --write-corpus DIR [COUNT]
-//   bench_convert --convert-only DIR OUT.pst     (one conversion, for profilers)
+//   bench_convert --convert-only DIR OUT.pst [REPEAT]
+//       one conversion in this process (for profilers), each file imported
+//       REPEAT times (for files beyond 4 GiB)
 //
 // Without DIR a synthetic corpus is written to a temporary folder first:
 // COUNT (10,000) messages of about 20 KB, a third of them with attachments.
@@ -208,7 +210,7 @@ bool plainCopy(const std::vector<std::string>& inputs, const std::string& out) {
 
 // Converts every input file into a new PST, one folder, through the store
 // operations the engine uses.
-bool convertAll(const std::vector<std::string>& inputs, const std::string& out) {
+bool convertAll(const std::vector<std::string>& inputs, const std::string& out, int repeat = 1) {
     RDOSession session;
     auto store = session.LogonPstStore(out, olStoreUnicode, "Bench");
     if (!store) {
@@ -221,10 +223,11 @@ bool convertAll(const std::vector<std::string>& inputs, const std::string& out) 
     auto folder = (*inbox)->Folders().Add("Bench");
     if (!folder) return false;
     size_t failed = 0;
-    for (const auto& p : inputs) {
-        auto item = (*folder)->Items().Add(0);
-        if (!item || !(*item)->Import(p, olMSGUnicode) || !(*item)->Save()) ++failed;
-    }
+    for (int k = 0; k < repeat; ++k)
+        for (const auto& p : inputs) {
+            auto item = (*folder)->Items().Add(0);
+            if (!item || !(*item)->Import(p, olMSGUnicode) || !(*item)->Save()) ++failed;
+        }
     if (Status s = session.Logoff(); !s) {
         std::fprintf(stderr, "logoff: %s\n", s.error().description.c_str());
         return false;
@@ -288,14 +291,17 @@ int main(int argc, char** argv) {
         writeCorpus(argv[2], argc >= 4 ? std::max(1, std::atoi(argv[3])) : count);
         return 0;
     }
-    if (argc == 4 && std::strcmp(argv[1], "--convert-only") == 0) {
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--convert-only") == 0) {
         // One conversion in this process, for profilers.
         std::vector<std::string> inputs;
         for (const auto& e : fsys::recursive_directory_iterator(argv[2]))
             if (e.is_regular_file() && text::equalsIgnoreAsciiCase(e.path().extension().string(), ".msg"))
                 inputs.push_back(e.path().string());
         std::sort(inputs.begin(), inputs.end());
-        return convertAll(inputs, argv[3]) ? 0 : 1;
+        const auto t0 = Clock::now();
+        const bool ok = convertAll(inputs, argv[3], argc == 5 ? std::max(1, std::atoi(argv[4])) : 1);
+        std::printf("%s in %.1f s\n", ok ? "converted" : "FAILED", std::chrono::duration<double>(Clock::now() - t0).count());
+        return ok ? 0 : 1;
     }
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--count") == 0 && i + 1 < argc) count = std::max(1, std::atoi(argv[++i]));
