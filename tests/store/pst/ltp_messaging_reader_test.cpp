@@ -210,5 +210,65 @@ TEST(PstLtpAndMessagingReader, AFolderTreeWithAManyRowContentsTable) {
     EXPECT_GT(nodes, kMessages);
 }
 
+// Named properties go through the store's name-to-id map and come back
+// with their names; an embedded message comes back whole; all of it in
+// each of the three encodings.
+TEST(PstLtpAndMessagingReader, NamedPropertiesAndEmbeddedMessagesInEveryEncoding) {
+    const Guid set{{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x01}};
+    NamedPropName numeric{set, false, 0x8520, {}};
+    NamedPropName text{PS_PUBLIC_STRINGS, true, 0, u"X-Custom-Header"};
+    for (uint8_t crypt : {uint8_t(0), uint8_t(1), uint8_t(2)}) {
+        SCOPED_TRACE(int(crypt));
+        WrittenStore w(crypt);
+        auto folder = w.writer->addFolder(*w.writer->folderByRole(messaging::FolderRole::IpmSubtree), "F", "IPF.Note");
+        ASSERT_TRUE(folder.ok());
+        Message m;
+        m.props.set(Property::unicodeUtf8(makeTag(PidTagSubject, PT_UNICODE), "outer"));
+        m.props.set(Property::unicodeUtf8(makeTag(PidTagMessageClass, PT_UNICODE), "IPM.Note"));
+        m.props.set(Property::int32(makeTag(PidTagMessageFlags, PT_LONG), 0x11));
+        Property p1 = Property::int32(makeTag(0x8000, PT_LONG), 42);
+        p1.name = numeric;
+        m.props.set(p1);
+        Property p2 = Property::unicodeUtf8(makeTag(0x8001, PT_UNICODE), "hello");
+        p2.name = text;
+        m.props.set(p2);
+        Attachment a;
+        a.props.set(Property::int32(makeTag(PidTagAttachMethod, PT_LONG), afEmbeddedMessage));
+        a.props.set(Property::unicodeUtf8(makeTag(PidTagDisplayName, PT_UNICODE), "inner"));
+        a.embedded = std::make_unique<Message>();
+        a.embedded->props.set(Property::unicodeUtf8(makeTag(PidTagSubject, PT_UNICODE), "inner subject"));
+        a.embedded->props.set(Property::unicodeUtf8(makeTag(PidTagMessageClass, PT_UNICODE), "IPM.Note"));
+        a.embedded->props.set(Property::unicode(makeTag(PidTagBody, PT_UNICODE), text16(5000, u'k')));
+        m.attachments.push_back(std::move(a));
+        auto nid = w.writer->addMessage(*folder, m);
+        ASSERT_TRUE(nid.ok()) << nid.error().description;
+        const Bytes file = w.finish();
+        ASSERT_FALSE(file.empty());
+
+        auto report = verify::verify(ndb::MemorySource::borrow(ByteSpan(file.data(), file.size())));
+        EXPECT_TRUE(report.clean()) << findings(report);
+        auto pst = messaging::PstReader::open(ndb::MemorySource::borrow(ByteSpan(file.data(), file.size())));
+        ASSERT_TRUE(pst.ok()) << pst.error().description;
+        EXPECT_EQ((*pst)->header().bCryptMethod, crypt);
+        auto back = (*pst)->readMessage(*nid);
+        ASSERT_TRUE(back.ok()) << back.error().description;
+        const Property* n1 = back->props.findNamed(numeric);
+        ASSERT_TRUE(n1);
+        EXPECT_EQ(n1->asInt32(), 42);
+        EXPECT_GE(n1->id(), 0x8000);
+        const Property* n2 = back->props.findNamed(text);
+        ASSERT_TRUE(n2);
+        EXPECT_EQ(utf8(n2), "hello");
+        EXPECT_NE(n1->id(), n2->id());
+        ASSERT_EQ(back->attachments.size(), 1u);
+        ASSERT_TRUE(back->attachments[0].embedded);
+        const Message& inner = *back->attachments[0].embedded;
+        EXPECT_EQ(utf8(inner.props.findTag(makeTag(PidTagSubject, PT_UNICODE))), "inner subject");
+        const Property* body = inner.props.findTag(makeTag(PidTagBody, PT_UNICODE));
+        ASSERT_TRUE(body);
+        EXPECT_EQ(body->asUnicode(), text16(5000, u'k'));
+    }
+}
+
 }  // namespace
 }  // namespace tavrin::pst
