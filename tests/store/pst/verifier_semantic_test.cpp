@@ -407,5 +407,101 @@ TEST(PstVerifierSemantic, AMandatoryNodeThatIsMissing) {
     EXPECT_TRUE(found(f, "mandatory node is missing"));
 }
 
+// The name-to-id map's entry stream gives a named property another index:
+// the hash buckets no longer agree with the entries, and the property the
+// message uses has no name any more.
+TEST(PstVerifierSemantic, ANameToIdMapThatDisagreesWithItself) {
+    testing::WrittenStore w;
+    const uint32_t top = *w.writer->folderByRole(messaging::FolderRole::IpmSubtree);
+    const uint32_t folder = *w.writer->addFolder(top, "N", "IPF.Note");
+    Message m;
+    m.props.set(Property::unicodeUtf8(makeTag(PidTagSubject, PT_UNICODE), "named"));
+    m.props.set(Property::unicodeUtf8(makeTag(PidTagMessageClass, PT_UNICODE), "IPM.Note"));
+    m.props.set(Property::int32(makeTag(PidTagMessageFlags, PT_LONG), 1));
+    Property p = Property::int32(makeTag(0x8000, PT_LONG), 7);
+    p.name = NamedPropName{PS_PUBLIC_STRINGS, false, 0x1234, {}};
+    m.props.set(p);
+    ASSERT_TRUE(w.writer->addMessage(folder, m).ok());
+    Bytes f = w.finish();
+    ASSERT_TRUE(verifyBytes(f).clean()) << allFindings(verifyBytes(f));
+
+    auto db = openDb(f);
+    ASSERT_TRUE(db);
+    auto node = Node::open(*db, NID_NAME_TO_ID_MAP);
+    ASSERT_TRUE(node.ok());
+    auto pc = ltp::PropertyContext::open(*node);
+    ASSERT_TRUE(pc.ok());
+    Bytes entries;
+    for (const auto& e : pc->entries())
+        if (e.wPropId == messaging::PidTagNameidStreamEntry) entries = pc->read(e)->data;
+    ASSERT_GE(entries.size(), 8u);
+    ASSERT_EQ(entries.size() % 8, 0u);
+    // Find the entry of lid 0x1234 and move it to another index.
+    size_t at = entries.size();
+    for (size_t i = 0; i + 8 <= entries.size(); i += 8)
+        if (loadLE32(&entries[i]) == 0x1234) at = i;
+    ASSERT_LT(at, entries.size());
+    Bytes changed = entries;
+    storeLE16(&changed[at + 6], static_cast<uint16_t>(loadLE16(&changed[at + 6]) + 0x40));
+    ASSERT_FALSE(isInternalBid(node->bidData())) << "the map of a new store fits one block";
+    rewriteBlock(f, node->bidData(), [&](Bytes& d) {
+        auto it = std::search(d.begin(), d.end(), entries.begin(), entries.end());
+        ASSERT_NE(it, d.end());
+        std::copy(changed.begin(), changed.end(), it);
+    });
+    const auto r = verifyBytes(f);
+    EXPECT_FALSE(r.clean());
+    EXPECT_TRUE(found(f, "hash bucket")) ;
+    EXPECT_TRUE(found(f, "has no entry in the name-to-id map"));
+}
+
+// A file of more than 128 AMap sections has its first FMap page at section
+// 128: the verifier finds it where it belongs, and finds it gone when its
+// page carries another type.
+TEST(PstVerifierSemantic, TheFirstFMapPageOfALargeFile) {
+    testing::WrittenStore w;
+    const uint32_t top = *w.writer->folderByRole(messaging::FolderRole::IpmSubtree);
+    const uint32_t folder = *w.writer->addFolder(top, "Big", "IPF.Note");
+    Message m;
+    m.props.set(Property::unicodeUtf8(makeTag(PidTagSubject, PT_UNICODE), "large"));
+    m.props.set(Property::unicodeUtf8(makeTag(PidTagMessageClass, PT_UNICODE), "IPM.Note"));
+    m.props.set(Property::int32(makeTag(PidTagMessageFlags, PT_LONG), 0x11));
+    for (int i = 0; i < 4; ++i) {
+        Attachment a;
+        a.props.set(Property::int32(makeTag(PidTagAttachMethod, PT_LONG), afByValue));
+        a.props.set(Property::unicodeUtf8(makeTag(PidTagAttachLongFilename, PT_UNICODE), "part" + std::to_string(i)));
+        a.props.set(Property::binary(makeTag(PidTagAttachDataBinary, PT_BINARY), Bytes(8500000, static_cast<uint8_t>(i))));
+        m.attachments.push_back(std::move(a));
+    }
+    ASSERT_TRUE(w.writer->addMessage(folder, m).ok());
+    Bytes f = w.finish();
+    ASSERT_GT(f.size(), fmapOffset(kFMapFirstSection) + kPageSize);
+    const auto clean = verifyBytes(f);
+    EXPECT_TRUE(clean.clean()) << allFindings(clean);
+    MutableByteSpan p(f.data() + fmapOffset(kFMapFirstSection), kPageSize);
+    auto t = PageTrailer::decodeFromPage(p);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->ptype, ptypeFMap);
+    ASSERT_TRUE(sealPage(p, ptypeAMap, fmapOffset(kFMapFirstSection), fmapOffset(kFMapFirstSection)));
+    EXPECT_TRUE(found(f, "not a FMap page")) ;
+}
+
+// A written file cut short at any page: the verifier reports it and the
+// reader fails or reads what is there, without crashing.
+TEST(PstVerifierSemantic, ATruncatedFileIsReportedAndSurvived) {
+    const Bytes& whole = sample().file;
+    for (size_t cut = 0; cut < whole.size(); cut += 8 * kPageSize) {
+        SCOPED_TRACE(cut);
+        const Bytes part(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(cut));
+        EXPECT_FALSE(verifyBytes(part).clean());
+        auto pst = messaging::PstReader::open(MemorySource::borrow(ByteSpan(part.data(), part.size())));
+        if (!pst.ok()) continue;
+        auto tree = (*pst)->folderTree((*pst)->ipmSubtree());
+        if (!tree.ok()) continue;
+        for (const auto& e : *tree)
+            for (uint32_t nid : e.folder.messages) (void)(*pst)->readMessage(nid);
+    }
+}
+
 }  // namespace
 }  // namespace tavrin::pst
