@@ -30,6 +30,13 @@ std::u16string text16(size_t n, char16_t base) {
     return s;
 }
 
+// Files written in one go must pass the strict checks too.
+verify::VerifyReport verifyStrict(const Bytes& file) {
+    verify::VerifyOptions o;
+    o.strict = true;
+    return verify::verify(ndb::MemorySource::borrow(ByteSpan(file.data(), file.size())), o);
+}
+
 std::string findings(const verify::VerifyReport& r) {
     std::string s;
     for (size_t i = 0; i < r.findings.size() && i < 10; ++i) s += r.findings[i].text() + "\n";
@@ -84,7 +91,7 @@ TEST(PstLtpAndMessagingReader, AMessageOfEveryLargerFormReadsBackThroughEachLaye
     const Bytes file = w.finish();
     ASSERT_FALSE(file.empty());
 
-    auto report = verify::verify(ndb::MemorySource::borrow(ByteSpan(file.data(), file.size())));
+    auto report = verifyStrict(file);
     EXPECT_TRUE(report.clean()) << findings(report);
 
     // Messaging: everything comes back.
@@ -179,7 +186,7 @@ TEST(PstLtpAndMessagingReader, AFolderTreeWithAManyRowContentsTable) {
     ASSERT_TRUE(w.writer->addMessage(*c, one).ok());
     const Bytes file = w.finish();
 
-    auto report = verify::verify(ndb::MemorySource::borrow(ByteSpan(file.data(), file.size())));
+    auto report = verifyStrict(file);
     EXPECT_TRUE(report.clean()) << findings(report);
     EXPECT_EQ(report.messages, kMessages + 1);
 
@@ -245,7 +252,7 @@ TEST(PstLtpAndMessagingReader, NamedPropertiesAndEmbeddedMessagesInEveryEncoding
         const Bytes file = w.finish();
         ASSERT_FALSE(file.empty());
 
-        auto report = verify::verify(ndb::MemorySource::borrow(ByteSpan(file.data(), file.size())));
+        auto report = verifyStrict(file);
         EXPECT_TRUE(report.clean()) << findings(report);
         auto pst = messaging::PstReader::open(ndb::MemorySource::borrow(ByteSpan(file.data(), file.size())));
         ASSERT_TRUE(pst.ok()) << pst.error().description;

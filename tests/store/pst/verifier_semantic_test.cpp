@@ -169,7 +169,9 @@ PageRef firstLeaf(const Bytes& file, const Bref& root) {
 }
 
 TEST(PstVerifierSemantic, TheUndamagedSampleIsClean) {
-    const auto r = verifyBytes(sample().file);
+    verify::VerifyOptions strict;
+    strict.strict = true;
+    const auto r = verify::verify(MemorySource::borrow(ByteSpan(sample().file.data(), sample().file.size())), strict);
     EXPECT_TRUE(r.clean()) << allFindings(r);
     EXPECT_EQ(r.messages, 4u);
 }
