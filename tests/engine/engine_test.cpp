@@ -820,5 +820,35 @@ TEST_F(Engine, ASuccessfulRunSaysSoUnderAnInformationIcon) {
     EXPECT_TRUE(run.view.enabled[Button::StartConversion]);
 }
 
+// A replacement that fails at Logoff (here the new file vanishes before it
+// can be moved into place) leaves the old file intact, and the messages
+// that went into the lost file count as not converted.
+TEST_F(Engine, AReplacementThatFailsAtLogoffKeepsTheOldFile) {
+    writeMsg(dir_ / "Mail" / "a.msg", "a");
+    writeMsg(dir_ / "Mail" / "b.msg", "b");
+    SingleRun run(dir_);
+    std::ofstream(*run.host.out) << "old";
+    run.host.replace = true;
+    bool removed = false;
+    run.host.onYield = [&] {
+        if (removed || run.view.frame.find("(1 of 2)") == std::string::npos) return;
+        for (auto& d : fsys::directory_iterator(dir_))
+            if (d.path().filename().string().rfind("out.pst.", 0) == 0) removed = fsys::remove(d.path()) || removed;
+    };
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    ASSERT_TRUE(removed) << "the new file is written beside the old one until Logoff";
+    EXPECT_EQ(slurp(*run.host.out), "old");
+    EXPECT_EQ(run.e.lastRun().messagesConverted, 0);
+    EXPECT_EQ(run.e.lastRun().failedFiles.size(), 2u);
+    EXPECT_EQ(run.e.lastRun().folderFailures, 1);
+    EXPECT_TRUE(run.e.lastRun().pstFiles.empty());
+    EXPECT_FALSE(run.e.lastRun().allConverted());
+    EXPECT_NE(run.host.texts.back().find("2 message file(s) could not be converted:"), std::string::npos);
+    EXPECT_EQ(run.host.icons.back(), MsgIcon::Warning);
+    for (auto& d : fsys::directory_iterator(dir_))
+        EXPECT_EQ(d.path().filename().string().find(".tmp"), std::string::npos) << "left behind: " << d.path();
+}
+
 }  // namespace
 }  // namespace tavrin::engine
