@@ -798,7 +798,7 @@ TEST_F(Engine, ACancelledSaveDialogCreatesNothing) {
     for (auto& d : fsys::directory_iterator(dir_)) EXPECT_NE(d.path().extension(), ".pst") << d.path();
 }
 
-// Success: the Part's texts under an information icon and the title
+// Success: the completion texts under an information icon and the title
 // "Completed"; REPORT.MSG counts as a message file, notes.txt only in the
 // progress.
 TEST_F(Engine, ASuccessfulRunSaysSoUnderAnInformationIcon) {
@@ -848,6 +848,26 @@ TEST_F(Engine, AReplacementThatFailsAtLogoffKeepsTheOldFile) {
     EXPECT_EQ(run.host.icons.back(), MsgIcon::Warning);
     for (auto& d : fsys::directory_iterator(dir_))
         EXPECT_EQ(d.path().filename().string().find(".tmp"), std::string::npos) << "left behind: " << d.path();
+}
+
+// Store folder names ignore letter case, as Outlook's do, while POSIX
+// folder names do not: "work" and "Work" are one store folder. A message
+// below "work" in a folder the mirroring does not create still finds its way
+// into that folder.
+TEST_F(Engine, FoldersDifferingOnlyInCaseShareOneStoreFolder) {
+    writeMsg(dir_ / "Mail" / "Work" / "a.msg", "a");
+    writeMsg(dir_ / "Mail" / "work" / "Calendar" / "b.msg", "b");
+    writeMsg(dir_ / "Mail" / "work" / "c.msg", "c");
+    SingleRun run(dir_);
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    EXPECT_TRUE(run.e.lastRun().allConverted()) << run.host.texts.back();
+    auto tree = readBack(*run.host.out);
+    std::vector<std::string> work = tree["Work"];
+    std::sort(work.begin(), work.end());
+    EXPECT_EQ(work, (std::vector<std::string>{"a", "c"}));
+    EXPECT_EQ(tree["Work/Calendar"], std::vector<std::string>{"b"});
+    EXPECT_EQ(tree.count("work"), 0u);
 }
 
 }  // namespace
