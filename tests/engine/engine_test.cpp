@@ -45,7 +45,8 @@ struct FakeView : StatusView {
         title = t;
         titles.push_back(t);
     }
-    bool deleteSourceTicked() const override { return false; }
+    bool deleteTicked = false;
+    bool deleteSourceTicked() const override { return deleteTicked; }
     void unload() override { loaded = false; }
     bool isLoaded() const override { return loaded; }
 };
@@ -868,6 +869,24 @@ TEST_F(Engine, FoldersDifferingOnlyInCaseShareOneStoreFolder) {
     EXPECT_EQ(work, (std::vector<std::string>{"a", "c"}));
     EXPECT_EQ(tree["Work/Calendar"], std::vector<std::string>{"b"});
     EXPECT_EQ(tree.count("work"), 0u);
+}
+
+// The running count shows while files are queued, unless the delete-source
+// box is ticked; the summary after the walk shows either way.
+TEST_F(Engine, TheRunningQueueCountFollowsTheDeleteSourceBox) {
+    for (int i = 1; i <= 3; ++i) writeMsg(dir_ / "Mail" / ("m" + std::to_string(i) + ".msg"), "s");
+    for (bool ticked : {false, true}) {
+        SCOPED_TRACE(ticked);
+        SingleRun run(dir_);
+        run.host.out = (dir_ / (ticked ? "t.pst" : "u.pst")).string();
+        run.view.deleteTicked = ticked;
+        std::set<std::string> seen;
+        run.host.onYield = [&] { seen.insert(run.view.c1); };
+        run.e.Form_Load();
+        run.e.CmdStartConversion_Click();
+        EXPECT_EQ(seen.count("3 Messages Queued for Conversion."), ticked ? 0u : 1u);
+        EXPECT_EQ(seen.count("Migrating 3 items from " + mail() + "/"), 1u);
+    }
 }
 
 }  // namespace
