@@ -889,5 +889,36 @@ TEST_F(Engine, TheRunningQueueCountFollowsTheDeleteSourceBox) {
     }
 }
 
+// A run over a source without files leaves its sub-folders in the folder
+// queue (the single-folder mode does not empty it); the next run queues them
+// again, and each folder is still created once.
+TEST_F(Engine, AFolderQueuedTwiceIsCreatedOnce) {
+    fsys::create_directories(dir_ / "Mail" / "A" / "B");
+    SingleRun run(dir_);
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    ASSERT_EQ(run.e.folderQueue().Count(), 2);
+    writeMsg(dir_ / "Mail" / "A" / "B" / "m.msg", "m");
+    std::vector<std::string> queued;
+    run.host.onYield = [&] {
+        if (queued.empty() && run.view.dbx == "Reading Folder(s)...") queued = run.e.folderQueue().items();
+    };
+    run.e.CmdStartConversion_Click();
+    EXPECT_EQ(queued.size(), 4u);
+    EXPECT_TRUE(run.e.lastRun().allConverted()) << run.host.texts.back();
+    auto r = pst::messaging::PstReader::open(*run.host.out);
+    ASSERT_TRUE(r.ok());
+    auto tree = (*r)->folderTree((*r)->ipmSubtree());
+    ASSERT_TRUE(tree.ok());
+    int a = 0, ab = 0;
+    for (const auto& f : *tree) {
+        a += f.path == "A";
+        ab += f.path == "A/B";
+    }
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(ab, 1);
+    EXPECT_EQ(readBack(*run.host.out)["A/B"], std::vector<std::string>{"m"});
+}
+
 }  // namespace
 }  // namespace tavrin::engine
