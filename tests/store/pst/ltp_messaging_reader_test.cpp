@@ -215,6 +215,11 @@ TEST(PstLtpAndMessagingReader, AFolderTreeWithAManyRowContentsTable) {
     size_t nodes = 0;
     ASSERT_TRUE((*pst)->database().forEachNode([&](const ndb::NodeInfo&) { ++nodes; }).ok());
     EXPECT_GT(nodes, kMessages);
+    // So many nodes take a node B-tree of three levels.
+    auto rootPage = (*pst)->database().readPage((*pst)->header().root.brefNbt.ib, ndb::ptypeNBT,
+                                                (*pst)->header().root.brefNbt.bid);
+    ASSERT_TRUE(rootPage.ok()) << rootPage.error().description;
+    EXPECT_GE(ndb::BTPageInfo::decode(*rootPage)->cLevel, 2);
 }
 
 // Named properties go through the store's name-to-id map and come back

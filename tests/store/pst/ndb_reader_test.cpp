@@ -383,5 +383,29 @@ TEST(PstNdbReader, ASubnodeTreeThatListsItselfEndsWithAnError) {
     EXPECT_FALSE(d->readSubnodes(n->bidSub).ok());
 }
 
+// An XBLOCK claiming nearly 4 GiB over one small block: the reader refuses
+// the disagreement rather than sizing anything by the claim.
+TEST(PstNdbReader, ADataTreeTotalThatLiesIsRefused) {
+    const Bytes big = pattern(kMaxBlockData + 10, 3);
+    Bytes file = writeFile(kCryptPermute, [&](NdbWriter& w, std::vector<NodeEntry>& nodes) {
+        nodes.push_back({nidOf(0), *w.writeStream(big), 0, 0});
+    });
+    auto db = openDb(file);
+    ASSERT_TRUE(db);
+    auto n = db->findNode(nidOf(0));
+    ASSERT_TRUE(n.ok());
+    auto info = db->findBlock(n->bidData);
+    ASSERT_TRUE(info.ok());
+    auto x = XBlock::decode(ByteSpan(file.data() + info->ib, info->cb));
+    ASSERT_TRUE(x.ok());
+    x->lcbTotal = 0xFFFFFF00u;
+    const Bytes b = buildBlock(x->encode(), n->bidData, info->ib);
+    std::copy(b.begin(), b.end(), file.begin() + static_cast<ptrdiff_t>(info->ib));
+    auto d = openDb(file);
+    ASSERT_TRUE(d);
+    EXPECT_FALSE(d->readStream(n->bidData).ok());
+    EXPECT_FALSE(d->readDataBlocks(n->bidData).ok());
+}
+
 }  // namespace
 }  // namespace tavrin::pst::ndb
