@@ -110,11 +110,15 @@ void rewriteBlock(Bytes& file, uint64_t bid, const std::function<void(Bytes&)>& 
     Bytes data(file.begin() + static_cast<ptrdiff_t>(info->ib),
                file.begin() + static_cast<ptrdiff_t>(info->ib + info->cb));
     const bool external = !isInternalBid(bid);
-    if (external) ASSERT_TRUE(decodeBlock(db->cryptMethod(), data, bid));
+    if (external) {
+        ASSERT_TRUE(decodeBlock(db->cryptMethod(), data, bid));
+    }
     const size_t size = data.size();
     change(data);
     ASSERT_EQ(data.size(), size);
-    if (external) ASSERT_TRUE(encodeBlock(db->cryptMethod(), data, bid));
+    if (external) {
+        ASSERT_TRUE(encodeBlock(db->cryptMethod(), data, bid));
+    }
     const Bytes b = buildBlock(data, bid, info->ib);
     ASSERT_FALSE(b.empty());
     std::copy(b.begin(), b.end(), file.begin() + static_cast<ptrdiff_t>(info->ib));
