@@ -2,11 +2,15 @@
 
 #include <QFile>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 
 #include <cmath>
+
+// The pictures compiled into the static ui library need registering.
+static void InitWizardResources() { Q_INIT_RESOURCE(wizard); }
 
 namespace tavrin::ui {
 
@@ -145,12 +149,20 @@ QPixmap PicturePixmap(Picture pic) {
 }
 
 QIcon AppIcon() {
+    static const bool registered = (InitWizardResources(), true);
+    (void)registered;
     QIcon icon;
     for (int size : {16, 32, 48}) {
         const QString path = QStringLiteral(":/tavrin/icons/tavrin-msg-to-pst-%1.png").arg(size);
         if (QFile::exists(path)) icon.addFile(path, QSize(size, size));
     }
     return icon;
+}
+
+void BringToFront(QWidget* window) {
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) return;
+    window->raise();
+    window->activateWindow();
 }
 
 QString EscapeAmpersands(const QString& text) {

@@ -81,6 +81,10 @@ QPixmap PicturePixmap(Picture p);
 // The application icon (16 x 16 and 32 x 32).
 QIcon AppIcon();
 
+// Raises a top-level window and gives it the focus (the offscreen
+// platform has no window stack, so nothing is asked of it there).
+void BringToFront(QWidget* window);
+
 // A caption with one "&" per literal ampersand as Qt's group frames and
 // buttons need it ("&&" draws one "&").
 QString EscapeAmpersands(const QString& text);

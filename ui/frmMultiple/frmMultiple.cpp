@@ -124,8 +124,7 @@ void frmMultiple::showModeless() {
         }
     }
     show();
-    raise();
-    activateWindow();
+    BringToFront(this);
     if (first) cmdNext_->setFocus();
 }
 
@@ -209,8 +208,7 @@ void frmMultiple::showStatusModal() { wizard_.status().showModal(this); }
 void frmMultiple::showStart() {
     frmStart& s = wizard_.start();
     s.show();
-    s.raise();
-    s.activateWindow();
+    BringToFront(&s);
 }
 void frmMultiple::hideWindow() { hide(); }
 void frmMultiple::yield() { QCoreApplication::processEvents(); }

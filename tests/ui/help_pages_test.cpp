@@ -1,0 +1,103 @@
+// Every help address the program opens resolves to a page that ships with
+// it, in the source tree and beside the built program, with its anchor; the
+// session-error document is a well-formed PDF.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "engine/help_site.h"
+#include "ui/common/help_folder.h"
+
+namespace tavrin::ui {
+namespace {
+
+namespace fsys = std::filesystem;
+
+std::string ReadAll(const fsys::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+const fsys::path kSourceHelp = fsys::path(TAVRIN_SOURCE_DIR) / "docs" / "help";
+const fsys::path kBuiltHelp = fsys::path(TAVRIN_BIN_DIR) / "help";
+
+TEST(HelpPages, EveryHelpAddressResolvesToAShippedFileWithItsAnchor) {
+    ASSERT_EQ(engine::HelpPaths().size(), 6u);
+    for (const fsys::path& base : {kSourceHelp, kBuiltHelp}) {
+        for (const std::string& p : engine::HelpPaths()) {
+            const engine::HelpTarget t = engine::ResolveHelpPath(p);
+            const fsys::path file = base / t.file;
+            ASSERT_TRUE(fsys::is_regular_file(file)) << p << " -> " << file;
+            EXPECT_GT(fsys::file_size(file), 500u) << file;
+            if (!t.anchor.empty()) {
+                EXPECT_NE(ReadAll(file).find("id=\"" + t.anchor + "\""), std::string::npos) << p;
+            }
+        }
+    }
+}
+
+TEST(HelpPages, LinksBetweenThePagesPointAtShippedFiles) {
+    for (const auto& e : fsys::recursive_directory_iterator(kSourceHelp)) {
+        if (e.path().extension() != ".html") continue;
+        const std::string html = ReadAll(e.path());
+        const std::regex href("(href)=\"([^\"#]+)(#[^\"]*)?\"");
+        for (auto it = std::sregex_iterator(html.begin(), html.end(), href); it != std::sregex_iterator(); ++it) {
+            const fsys::path target = e.path().parent_path() / (*it)[2].str();
+            EXPECT_TRUE(fsys::exists(target)) << e.path() << " links to " << (*it)[2].str();
+        }
+    }
+}
+
+TEST(HelpPages, TheSessionErrorDocumentIsAWellFormedPdf) {
+    const std::string pdf = ReadAll(kSourceHelp / "help" / "downgrade-office-2010-to-32-bit.pdf");
+    ASSERT_EQ(pdf.rfind("%PDF-1.", 0), 0u);
+    ASSERT_NE(pdf.find("%%EOF"), std::string::npos);
+    const size_t sx = pdf.rfind("startxref");
+    ASSERT_NE(sx, std::string::npos);
+    const size_t xref = std::stoul(pdf.substr(sx + 9));
+    ASSERT_LT(xref, pdf.size());
+    ASSERT_EQ(pdf.compare(xref, 4, "xref"), 0);
+    // Every in-use entry of the cross-reference table points at its object.
+    std::istringstream table(pdf.substr(xref + 4));
+    int first = 0, count = 0;
+    table >> first >> count;
+    ASSERT_GT(count, 3);
+    for (int n = first; n < first + count; ++n) {
+        std::string offset, gen, kind;
+        table >> offset >> gen >> kind;
+        if (kind != "n") continue;
+        const size_t at = std::stoul(offset);
+        const std::string head = std::to_string(n) + " 0 obj";
+        EXPECT_EQ(pdf.compare(at, head.size(), head), 0) << "object " << n;
+    }
+    // It explains our case: no Outlook needed, and what to do.
+    EXPECT_NE(pdf.find("You do not need Outlook"), std::string::npos);
+    EXPECT_NE(pdf.find("What to do"), std::string::npos);
+}
+
+TEST(HelpFolder, FoundBesideTheProgramAndAddressedAsAFileUrl) {
+    const QString found = FindHelpFolder(QString::fromUtf8(TAVRIN_BIN_DIR));
+    ASSERT_FALSE(found.isEmpty());
+    EXPECT_EQ(QDir(found).canonicalPath(), QDir(QString::fromStdString(kBuiltHelp.string())).canonicalPath());
+    const std::string site = HelpSiteFor(found);
+    EXPECT_EQ(site.rfind("file:///", 0), 0u);
+    EXPECT_NE(site.back(), '/');
+    engine::SetHelpSite(site);
+    const QUrl url(QString::fromStdString(engine::HelpAddress(engine::kHelpSelectRootFolder)));
+    engine::SetHelpSite("");
+    EXPECT_TRUE(QFileInfo::exists(url.toLocalFile())) << url.toString().toStdString();
+    EXPECT_EQ(url.fragment(), QStringLiteral("select-root-folder"));
+    EXPECT_TRUE(FindHelpFolder(QStringLiteral("/nonexistent-folder")).isEmpty());
+}
+
+}  // namespace
+}  // namespace tavrin::ui
