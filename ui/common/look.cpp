@@ -23,6 +23,7 @@ QFont sized(const char* family, double points, bool bold) {
     f.setPixelSize(static_cast<int>(std::lround(points * 96.0 / 72.0)));
     f.setBold(bold);
     f.setStyleHint(QFont::SansSerif);
+    f.setKerning(false);
     return f;
 }
 }  // namespace
@@ -30,7 +31,10 @@ QFont sized(const char* family, double points, bool bold) {
 bool LoadWizardFonts() {
     bool tahoma = QFontDatabase::families().contains(QStringLiteral("Tahoma"));
     if (!tahoma) {
-        for (const char* file : {"tahoma.ttf", "tahomabd.ttf"}) {
+        // Only the regular face: the bold face of that package gives "/" an
+        // advance several times too wide, so paths in bold labels fall
+        // apart; Qt emboldens the regular face instead.
+        for (const char* file : {"tahoma.ttf"}) {
             const QString path = QString::fromLatin1(kWineFonts) + QString::fromLatin1(file);
             if (QFile::exists(path) && QFontDatabase::addApplicationFont(path) >= 0) tahoma = true;
         }
@@ -65,7 +69,7 @@ void Band::paintEvent(QPaintEvent*) {
 
 QLabel* MakeLabel(QWidget* parent, const QString& text, const QRect& geometry, const QFont& font,
                   const QColor& colour, bool wrap) {
-    auto* l = new QLabel(text, parent);
+    auto* l = new QLabel(parent);
     l->setGeometry(geometry);
     l->setFont(font);
     QPalette pal = l->palette();
@@ -73,7 +77,15 @@ QLabel* MakeLabel(QWidget* parent, const QString& text, const QRect& geometry, c
     l->setPalette(pal);
     l->setWordWrap(wrap);
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    l->setTextFormat(Qt::PlainText);
+    if (wrap) {
+        // Tahoma's own line spacing is tight; wrapped descriptions get a
+        // little more, as the platform's label draws them.
+        l->setTextFormat(Qt::RichText);
+        l->setText(QStringLiteral("<div style=\"line-height:112%\">") + text.toHtmlEscaped() + QStringLiteral("</div>"));
+    } else {
+        l->setTextFormat(Qt::PlainText);
+        l->setText(text);
+    }
     return l;
 }
 

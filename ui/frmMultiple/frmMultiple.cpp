@@ -70,8 +70,11 @@ frmMultiple::frmMultiple(Wizard& wizard, QWidget* parent) : QWidget(parent), wiz
     lv_->setIconSize(QSize(16, 16));
     lv_->header()->setStretchLastSection(true);
     lv_->header()->setSectionsMovable(false);
+    // "User" 200 pixels; "Mailbox Folder" takes the rest of the list's
+    // width (about 440), and a long path is elided, the full one in its tooltip.
     lv_->setColumnWidth(0, Px(3000));
-    lv_->setColumnWidth(1, Px(6600));
+    lv_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    lv_->setTextElideMode(Qt::ElideMiddle);
 
     MakeLabel(this, QStringLiteral("Output Folder:"), Tw(240, 5880, 1575, 345), Tahoma(9));
     txtOutputFolder_ = new QLineEdit(this);
