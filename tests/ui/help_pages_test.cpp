@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -97,6 +99,17 @@ TEST(HelpFolder, FoundBesideTheProgramAndAddressedAsAFileUrl) {
     EXPECT_TRUE(QFileInfo::exists(url.toLocalFile())) << url.toString().toStdString();
     EXPECT_EQ(url.fragment(), QStringLiteral("select-root-folder"));
     EXPECT_TRUE(FindHelpFolder(QStringLiteral("/nonexistent-folder")).isEmpty());
+}
+
+TEST(HelpFolder, AnInstalledProgramFindsTheDataFolder) {
+    const fsys::path prefix = fsys::temp_directory_path() / ("tavrin-help-prefix-" + std::to_string(::getpid()));
+    fsys::remove_all(prefix);
+    fsys::create_directories(prefix / "bin");
+    fsys::create_directories(prefix / "share" / "tavrin-msg-to-pst" / "help" / "msg-to-pst");
+    std::ofstream(prefix / "share" / "tavrin-msg-to-pst" / "help" / "msg-to-pst" / "index.html") << "<html></html>";
+    const QString found = FindHelpFolder(QString::fromStdString((prefix / "bin").string()));
+    EXPECT_EQ(found.toStdString(), (prefix / "share" / "tavrin-msg-to-pst" / "help").string());
+    fsys::remove_all(prefix);
 }
 
 }  // namespace
