@@ -583,6 +583,8 @@ void ConversionEngine::CmdStartConversion_Click() {
     };
     if (single) {
         s.yield();
+        // A stop pressed before the folder was queued leaves it unconverted.
+        if (s.stopRequested) s.summary.stopped = true;
         if (!s.stopRequested) {
             s.view.setButtonEnabled(Button::StartConversion, false);
             s.view.setButtonEnabled(Button::Skip, false);
@@ -603,7 +605,13 @@ void ConversionEngine::CmdStartConversion_Click() {
             s.yield();
             if (!s.job.rowChecked(i)) continue;
             s.yield();
-            if (s.stopRequested || s.closed()) break;
+            // A stop (or a closed window) still in force at a ticked row
+            // leaves this row and the later ones unconverted: the run was
+            // stopped, even when the folders converted so far had no files.
+            if (s.stopRequested || s.closed()) {
+                s.summary.stopped = true;
+                break;
+            }
             s.view.setButtonEnabled(Button::StartConversion, false);
             s.view.setButtonEnabled(Button::Skip, false);
             s.job.setRowForeColor(i, 0, 128, 0);

@@ -220,6 +220,60 @@ std::vector<ltp::TcCell> rowCells(const ltp::TcSchema& schema, const std::vector
     return cells;
 }
 
+// A message's addressing as Outlook's store completes it.
+//  - PidTagDisplayTo/Cc/Bcc, when absent: the display names of the
+//    recipients of that type, joined by "; ", as the store computes them
+//    from the recipient table.
+//  - The sent-representing identity, when the message carries none of its
+//    own (no PidTagSentRepresentingEmailAddress, and a representing name,
+//    if any, that is the sender's): a message sent by its sender on nobody
+//    else's behalf represents the sender, so the sender's values are copied.
+void completeAddressing(std::vector<Property>& props, const std::vector<std::vector<Property>>& recipients) {
+    const uint16_t displays[3] = {t::PidTagDisplayTo, t::PidTagDisplayCc, t::PidTagDisplayBcc};
+    for (int type = 1; type <= 3; ++type) {
+        const uint16_t id = displays[type - 1];
+        if (findId(props, id)) continue;
+        std::u16string joined;
+        bool any = false;
+        for (const auto& r : recipients) {
+            const Property* rt = findId(r, t::PidTagRecipientType);
+            if (!rt || rt->type() != store::PT_LONG || (rt->asInt32() & 0x0F) != type) continue;
+            const Property* dn = findId(r, t::PidTagDisplayName);
+            std::u16string name = dn && dn->type() == store::PT_UNICODE ? dn->asUnicode() : std::u16string();
+            if (name.empty())
+                if (const Property* ea = findId(r, t::PidTagEmailAddress); ea && ea->type() == store::PT_UNICODE)
+                    name = ea->asUnicode();
+            if (any) joined += u"; ";
+            joined += name;
+            any = true;
+        }
+        if (any) setProp(props, Property::unicode(store::makeTag(id, store::PT_UNICODE), joined));
+    }
+
+    if (findId(props, t::PidTagSentRepresentingEmailAddress)) return;
+    const Property* sender = findId(props, t::PidTagSenderEmailAddress);
+    if (!sender) return;
+    const Property* repName = findId(props, t::PidTagSentRepresentingName);
+    const Property* senderName = findId(props, t::PidTagSenderName);
+    if (repName && !(senderName && senderName->type() == repName->type() && senderName->data == repName->data)) return;
+    constexpr std::pair<uint16_t, uint16_t> pairs[] = {
+        {0x0C19, 0x0041},  // PidTagSenderEntryId -> PidTagSentRepresentingEntryId
+        {t::PidTagSenderName, t::PidTagSentRepresentingName},
+        {0x0C1D, 0x003B},  // PidTagSenderSearchKey -> PidTagSentRepresentingSearchKey
+        {0x0C1E, 0x0064},  // PidTagSenderAddressType -> PidTagSentRepresentingAddressType
+        {t::PidTagSenderEmailAddress, t::PidTagSentRepresentingEmailAddress},
+        {t::PidTagSenderSmtpAddress, t::PidTagSentRepresentingSmtpAddress},
+    };
+    for (const auto& [from, to] : pairs) {
+        if (findId(props, to)) continue;
+        const Property* src = findId(props, from);
+        if (!src) continue;
+        Property copy = *src;
+        copy.tag = store::makeTag(to, src->type());
+        setProp(props, std::move(copy));
+    }
+}
+
 struct WrittenAttachment {
     uint32_t nid = 0;
     std::vector<Property> props;  // as in its PC, for the attachment table
@@ -333,14 +387,16 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, const store::Message& m,
         setProp(props, Property::binary(store::makeTag(t::PidTagSearchKey, store::PT_BINARY), ByteSpan(key, 16)));
     }
 
+    std::vector<std::vector<Property>> rprops;
+    rprops.reserve(m.recipients.size());
+    for (const store::Recipient& r : m.recipients)
+        rprops.push_back(convertProperties(r.props, ObjectKind::Recipient, cp, ctx.names));
+    completeAddressing(props, rprops);
+
     SubnodeSink sub{ctx, {}, 0};
 
     // Recipients: rows of the 0x692 table, which every message has.
     {
-        std::vector<std::vector<Property>> rprops;
-        rprops.reserve(m.recipients.size());
-        for (const store::Recipient& r : m.recipients)
-            rprops.push_back(convertProperties(r.props, ObjectKind::Recipient, cp, ctx.names));
         auto schema = schemaFor(columns::kRecipients, rprops, [](uint16_t) { return true; });
         if (!schema) return std::move(schema).error();
         std::vector<std::vector<ltp::TcCell>> rows;

@@ -26,6 +26,19 @@ NameMapWriter::NameMapWriter() {
         n.lid = lid;
         (void)idFor(n);
     }
+    // PS_INTERNET_HEADERS {00020386-0000-0000-C000-000000000046}: the four
+    // string names Outlook registers next. Besides matching Outlook's map,
+    // they keep the string stream from being empty: some readers take an
+    // empty stream value for a missing subnode and give up on the file.
+    const store::Guid internetHeaders{{0x86, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00,
+                                       0x00, 0x00, 0x46}};
+    for (const char16_t* s : {u"content-class", u"DRMLicense", u"x-cr-hashedpuzzle", u"x-cr-puzzleid"}) {
+        store::NamedPropName n;
+        n.guid = internetHeaders;
+        n.isString = true;
+        n.name = s;
+        (void)idFor(n);
+    }
 }
 
 

@@ -20,7 +20,7 @@ class NameMapWriter {
 public:
     // A new map holds the names Outlook registers when it creates a store:
     // nine PSETID_Appointment ids, which every Outlook file we have begins
-    // its entry stream with.
+    // its entry stream with, then four PS_INTERNET_HEADERS string names.
     NameMapWriter();
 
     // The property id of a name, adding it when new; nullopt when the map
