@@ -12,8 +12,8 @@ OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "docs", "he
 CONTENT = [
     ("h1", "The \"Outlook Session Creation Error\" box"),
     ("p", "Tavrin MSG to PST Converter shows this box when it could not create the new .pst file "
-          "for a folder. The wording of the box is kept from the program's earlier versions, which "
-          "drove a 32-bit Outlook to write the files."),
+          "for a folder. The first lines of the box speak of Outlook editions; they do not apply to "
+          "this program."),
     ("h2", "You do not need Outlook"),
     ("p", "This program reads the .msg files and writes the .pst files itself. It needs no Outlook, "
           "no MAPI and no particular Office edition. You do not have to install, repair, re-install "
@@ -32,13 +32,13 @@ CONTENT = [
           "system does not allow."),
     ("b", "Another program, for example Outlook, has a file of that name open."),
     ("h2", "What to do"),
+    ("p", "Close the status window, remove the cause, then press Next > and Start Conversion again:"),
     ("b", "Multiple-folder mode: press Change... and choose an output folder you can write to, or "
-          "move or rename the existing .pst file, then press Start Conversion again."),
-    ("b", "Single-folder mode: press Start Conversion again and choose another name or folder in the "
-          "save dialog."),
+          "move or rename the existing .pst file. Untick the folders already converted: their .pst "
+          "files exist now and would not be replaced."),
+    ("b", "Single-folder mode: choose another name or folder in the save dialog."),
     ("b", "Free some disk space, or shorten the path, if the reason says so."),
-    ("p", "Folders converted before the error keep their finished .pst files; you can convert the "
-          "remaining folder on its own afterwards."),
+    ("p", "Folders converted before the error keep their finished .pst files."),
 ]
 
 PAGE_W, PAGE_H, MARGIN = 595, 842, 56  # A4 in points

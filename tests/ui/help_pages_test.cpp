@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -84,6 +85,18 @@ TEST(HelpPages, TheSessionErrorDocumentIsAWellFormedPdf) {
     // It explains our case: no Outlook needed, and what to do.
     EXPECT_NE(pdf.find("You do not need Outlook"), std::string::npos);
     EXPECT_NE(pdf.find("What to do"), std::string::npos);
+}
+
+TEST(HelpPages, APdfReaderOpensTheSessionErrorDocument) {
+    if (std::system("command -v pdfinfo >/dev/null 2>&1") != 0) GTEST_SKIP() << "pdfinfo (poppler-utils) is not installed";
+    const fsys::path pdf = kSourceHelp / "help" / "downgrade-office-2010-to-32-bit.pdf";
+    const fsys::path out = fsys::temp_directory_path() / ("tavrin-pdfinfo-" + std::to_string(::getpid()));
+    const std::string cmd = "pdfinfo '" + pdf.string() + "' > '" + out.string() + "' 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    const std::string info = ReadAll(out);
+    fsys::remove(out);
+    EXPECT_NE(info.find("Pages:"), std::string::npos) << info;
+    EXPECT_EQ(info.find("Syntax Error"), std::string::npos) << info;
 }
 
 TEST(HelpFolder, FoundBesideTheProgramAndAddressedAsAFileUrl) {
