@@ -108,6 +108,22 @@ TEST_F(Windows, ChoosingAnOptionOnlyMovesTheBoldAndClickingItAgainKeepsIt) {
     EXPECT_EQ(wizard_->multipleIfCreated(), nullptr);
 }
 
+TEST_F(Windows, AltNOnTheStartWindowPressesNext) {
+    frmStart& s = start();
+    s.show();
+    QApplication::setActiveWindow(&s);
+    if (!QTest::qWaitForWindowActive(&s, 2000)) GTEST_SKIP() << "the platform activates no window";
+    bool seen = false;
+    WhenModal<frmSingle>([&](frmSingle& f) {
+        seen = true;
+        f.close();
+    });
+    QTest::keyClick(&s, Qt::Key_N, Qt::AltModifier);
+    // A button's access key clicks it after a short animation.
+    for (int i = 0; i < 100 && !seen; ++i) QTest::qWait(10);
+    EXPECT_TRUE(seen);
+}
+
 TEST_F(Windows, HelpLinksAreBlueHandsWithTheTooltipAndOpenTheirPages) {
     engine::SetHelpSite("file:///opt/help");
     frmStart& s = start();
@@ -310,6 +326,15 @@ TEST_F(ListWindow, OpensWithTheDesktopAsOutputAndTheSelectAllBoxDisabled) {
     EXPECT_EQ(lv()->headerItem()->text(1), QStringLiteral("Mailbox Folder"));
     EXPECT_EQ(lv()->columnWidth(0), 200);
     EXPECT_EQ(QApplication::focusWidget() == nullptr || QApplication::focusWidget() == Button(*m_, "CmdNext"), true);
+}
+
+TEST_F(ListWindow, AltKGoesBack) {
+    QApplication::setActiveWindow(m_);
+    if (!QTest::qWaitForWindowActive(m_, 2000)) GTEST_SKIP() << "the platform activates no window";
+    QTest::keyClick(m_, Qt::Key_K, Qt::AltModifier);
+    for (int i = 0; i < 100 && m_->isVisible(); ++i) QTest::qWait(10);
+    EXPECT_FALSE(m_->isVisible());
+    EXPECT_TRUE(start().isVisible());
 }
 
 TEST_F(ListWindow, FocusOrderRunsNextListSelectBoxChangeOutputBack) {
@@ -586,6 +611,18 @@ TEST_F(StatusWindow, TheCloseBoxDuringARunAsksNothingAndEndsTheRun) {
         EXPECT_FALSE(st.engine().isRunning());
     });
     for (const Box& b : dialogs_.boxes) EXPECT_NE(b.buttons, MsgButtons::YesNo) << b.title;
+}
+
+TEST_F(StatusWindow, AltRStartsTheConversion) {
+    inStatus([&](frmMigateAll& st) {
+        QApplication::setActiveWindow(&st);
+        if (!QTest::qWaitForWindowActive(&st, 2000)) return;
+        QTest::keyClick(&st, Qt::Key_R, Qt::AltModifier);
+        for (int i = 0; i < 200 && dialogs_.boxes.empty(); ++i) QTest::qWait(10);
+        ASSERT_FALSE(dialogs_.boxes.empty());
+        EXPECT_EQ(dialogs_.boxes.back().title, "Completed");
+    });
+    EXPECT_TRUE(fsys::exists(dir_->path() / "out.pst"));
 }
 
 TEST_F(StatusWindow, ASecondShowingStartsFromTheStartStateAgain) {
