@@ -4,6 +4,9 @@
 #include <QResizeEvent>
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #endif
 

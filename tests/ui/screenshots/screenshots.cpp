@@ -53,13 +53,19 @@ int main(int argc, char** argv) {
     QDir().mkpath(g_out);
     LoadWizardFonts();
 
-    TempDir dir("shots");
-    const fsys::path root = dir.path() / "Mailboxes";
+    // A fixed folder name, so that the pictures do not change from run to run.
+    const fsys::path base = fsys::temp_directory_path() / "Mail Archive";
+    fsys::remove_all(base);
+    struct Cleanup {
+        fsys::path p;
+        ~Cleanup() { fsys::remove_all(p); }
+    } cleanup{base};
+    const fsys::path root = base / "Mailboxes";
     const char* people[] = {"Alice Smith", "Bob Jones", "Carol White", "Sales Team"};
     int k = 0;
     for (const char* p : people)
         for (int i = 0; i < 60; ++i) WriteMsg(root / p / ("message " + std::to_string(++k) + ".msg"), "Subject");
-    const fsys::path out = dir.path() / "Converted";
+    const fsys::path out = base / "Converted";
     fsys::create_directories(out);
 
     FakeDialogs dialogs;
