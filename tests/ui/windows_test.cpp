@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QFile>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -47,6 +49,50 @@ protected:
     std::unique_ptr<Wizard> wizard_;
     int ended_ = 0;
 };
+
+// ---- Text that fits ---------------------------------------------------------
+
+// Labels, buttons, option buttons and check boxes whose text does not fit
+// their fixed rectangle in the window's fonts.
+std::vector<std::string> Clipped(QWidget& window) {
+    std::vector<std::string> out;
+    for (QLabel* l : window.findChildren<QLabel*>()) {
+        if (l->text().isEmpty() || l->pixmap().isNull() == false) continue;
+        const QSize need = l->wordWrap() ? QSize(l->width(), l->heightForWidth(l->width())) : l->sizeHint();
+        if (need.width() > l->width() + 1 || need.height() > l->height() + 1)
+            out.push_back(l->text().left(40).toStdString() + " needs " + std::to_string(need.width()) + "x" +
+                          std::to_string(need.height()) + " has " + std::to_string(l->width()) + "x" +
+                          std::to_string(l->height()));
+    }
+    for (QAbstractButton* b : window.findChildren<QAbstractButton*>()) {
+        if (b->text().isEmpty()) continue;
+        QString t = b->text();
+        t.remove(QLatin1Char('&'));
+        const int textWidth = QFontMetrics(b->font()).horizontalAdvance(t);
+        const int room = qobject_cast<QPushButton*>(b) ? b->width() - 8 : b->width() - 20;
+        if (textWidth > room)
+            out.push_back(t.toStdString() + " needs " + std::to_string(textWidth) + " has " + std::to_string(room));
+    }
+    return out;
+}
+
+TEST(ClippedCheck, FindsALabelAndAButtonThatAreTooSmall) {
+    QWidget w;
+    MakeLabel(&w, QStringLiteral("A caption far too long"), QRect(0, 0, 30, 20), Tahoma(9));
+    MakeLabel(&w, QStringLiteral("Wrapped words that need several lines"), QRect(0, 0, 60, 14), Tahoma(9), Qt::black,
+              true);
+    (new QPushButton(QStringLiteral("&Long button caption"), &w))->setGeometry(0, 0, 40, 20);
+    MakeLabel(&w, QStringLiteral("Fits"), QRect(0, 0, 100, 20), Tahoma(9));
+    EXPECT_EQ(Clipped(w).size(), 3u);
+}
+
+TEST_F(Windows, EveryCaptionFitsItsControlInTahoma) {
+    if (!QFile::exists(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"))) GTEST_SKIP() << "fonts-wine is not installed";
+    std::vector<QWidget*> windows{&start(), &wizard_->single(), &wizard_->multiple(), &wizard_->status()};
+    for (QWidget* w : windows) {
+        for (const std::string& c : Clipped(*w)) ADD_FAILURE() << w->objectName().toStdString() << ": " << c;
+    }
+}
 
 // ---- Start window ----------------------------------------------------------
 
