@@ -114,6 +114,13 @@ TEST(HelpFolder, FoundBesideTheProgramAndAddressedAsAFileUrl) {
     EXPECT_TRUE(FindHelpFolder(QStringLiteral("/nonexistent-folder")).isEmpty());
 }
 
+TEST(HelpFolder, AFolderWithBlanksAndAccentsStaysOneFileUrl) {
+    engine::SetHelpSite(HelpSiteFor(QStringLiteral("/opt/Tavrin Tools/aide \u00e9t\u00e9/help")));
+    const QUrl url(QString::fromStdString(engine::HelpAddress(engine::kHelpMain)), QUrl::TolerantMode);
+    engine::SetHelpSite("");
+    EXPECT_EQ(url.toLocalFile(), QStringLiteral("/opt/Tavrin Tools/aide \u00e9t\u00e9/help/msg-to-pst/index.html"));
+}
+
 TEST(HelpFolder, AnInstalledProgramFindsTheDataFolder) {
     const fsys::path prefix = fsys::temp_directory_path() / ("tavrin-help-prefix-" + std::to_string(::getpid()));
     fsys::remove_all(prefix);
