@@ -45,7 +45,8 @@ struct FakeView : StatusView {
         title = t;
         titles.push_back(t);
     }
-    bool deleteSourceTicked() const override { return false; }
+    bool deleteTicked = false;
+    bool deleteSourceTicked() const override { return deleteTicked; }
     void unload() override { loaded = false; }
     bool isLoaded() const override { return loaded; }
 };
@@ -798,7 +799,7 @@ TEST_F(Engine, ACancelledSaveDialogCreatesNothing) {
     for (auto& d : fsys::directory_iterator(dir_)) EXPECT_NE(d.path().extension(), ".pst") << d.path();
 }
 
-// Success: the Part's texts under an information icon and the title
+// Success: the completion texts under an information icon and the title
 // "Completed"; REPORT.MSG counts as a message file, notes.txt only in the
 // progress.
 TEST_F(Engine, ASuccessfulRunSaysSoUnderAnInformationIcon) {
@@ -818,6 +819,105 @@ TEST_F(Engine, ASuccessfulRunSaysSoUnderAnInformationIcon) {
     EXPECT_FALSE(run.view.enabled[Button::StopMigration]);
     EXPECT_FALSE(run.view.visible[Button::StopMigration]);
     EXPECT_TRUE(run.view.enabled[Button::StartConversion]);
+}
+
+// A replacement that fails at Logoff (here the new file vanishes before it
+// can be moved into place) leaves the old file intact, and the messages
+// that went into the lost file count as not converted.
+TEST_F(Engine, AReplacementThatFailsAtLogoffKeepsTheOldFile) {
+    writeMsg(dir_ / "Mail" / "a.msg", "a");
+    writeMsg(dir_ / "Mail" / "b.msg", "b");
+    SingleRun run(dir_);
+    std::ofstream(*run.host.out) << "old";
+    run.host.replace = true;
+    bool removed = false;
+    run.host.onYield = [&] {
+        if (removed || run.view.frame.find("(1 of 2)") == std::string::npos) return;
+        for (auto& d : fsys::directory_iterator(dir_))
+            if (d.path().filename().string().rfind("out.pst.", 0) == 0) removed = fsys::remove(d.path()) || removed;
+    };
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    ASSERT_TRUE(removed) << "the new file is written beside the old one until Logoff";
+    EXPECT_EQ(slurp(*run.host.out), "old");
+    EXPECT_EQ(run.e.lastRun().messagesConverted, 0);
+    EXPECT_EQ(run.e.lastRun().failedFiles.size(), 2u);
+    EXPECT_EQ(run.e.lastRun().folderFailures, 1);
+    EXPECT_TRUE(run.e.lastRun().pstFiles.empty());
+    EXPECT_FALSE(run.e.lastRun().allConverted());
+    EXPECT_NE(run.host.texts.back().find("2 message file(s) could not be converted:"), std::string::npos);
+    EXPECT_EQ(run.host.icons.back(), MsgIcon::Warning);
+    for (auto& d : fsys::directory_iterator(dir_))
+        EXPECT_EQ(d.path().filename().string().find(".tmp"), std::string::npos) << "left behind: " << d.path();
+}
+
+// Store folder names ignore letter case, as Outlook's do, while POSIX
+// folder names do not: "work" and "Work" are one store folder. A message
+// below "work" in a folder the mirroring does not create still finds its way
+// into that folder.
+TEST_F(Engine, FoldersDifferingOnlyInCaseShareOneStoreFolder) {
+    writeMsg(dir_ / "Mail" / "Work" / "a.msg", "a");
+    writeMsg(dir_ / "Mail" / "work" / "Calendar" / "b.msg", "b");
+    writeMsg(dir_ / "Mail" / "work" / "c.msg", "c");
+    SingleRun run(dir_);
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    EXPECT_TRUE(run.e.lastRun().allConverted()) << run.host.texts.back();
+    auto tree = readBack(*run.host.out);
+    std::vector<std::string> work = tree["Work"];
+    std::sort(work.begin(), work.end());
+    EXPECT_EQ(work, (std::vector<std::string>{"a", "c"}));
+    EXPECT_EQ(tree["Work/Calendar"], std::vector<std::string>{"b"});
+    EXPECT_EQ(tree.count("work"), 0u);
+}
+
+// The running count shows while files are queued, unless the delete-source
+// box is ticked; the summary after the walk shows either way.
+TEST_F(Engine, TheRunningQueueCountFollowsTheDeleteSourceBox) {
+    for (int i = 1; i <= 3; ++i) writeMsg(dir_ / "Mail" / ("m" + std::to_string(i) + ".msg"), "s");
+    for (bool ticked : {false, true}) {
+        SCOPED_TRACE(ticked);
+        SingleRun run(dir_);
+        run.host.out = (dir_ / (ticked ? "t.pst" : "u.pst")).string();
+        run.view.deleteTicked = ticked;
+        std::set<std::string> seen;
+        run.host.onYield = [&] { seen.insert(run.view.c1); };
+        run.e.Form_Load();
+        run.e.CmdStartConversion_Click();
+        EXPECT_EQ(seen.count("3 Messages Queued for Conversion."), ticked ? 0u : 1u);
+        EXPECT_EQ(seen.count("Migrating 3 items from " + mail() + "/"), 1u);
+    }
+}
+
+// A run over a source without files leaves its sub-folders in the folder
+// queue (the single-folder mode does not empty it); the next run queues them
+// again, and each folder is still created once.
+TEST_F(Engine, AFolderQueuedTwiceIsCreatedOnce) {
+    fsys::create_directories(dir_ / "Mail" / "A" / "B");
+    SingleRun run(dir_);
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    ASSERT_EQ(run.e.folderQueue().Count(), 2);
+    writeMsg(dir_ / "Mail" / "A" / "B" / "m.msg", "m");
+    std::vector<std::string> queued;
+    run.host.onYield = [&] {
+        if (queued.empty() && run.view.dbx == "Reading Folder(s)...") queued = run.e.folderQueue().items();
+    };
+    run.e.CmdStartConversion_Click();
+    EXPECT_EQ(queued.size(), 4u);
+    EXPECT_TRUE(run.e.lastRun().allConverted()) << run.host.texts.back();
+    auto r = pst::messaging::PstReader::open(*run.host.out);
+    ASSERT_TRUE(r.ok());
+    auto tree = (*r)->folderTree((*r)->ipmSubtree());
+    ASSERT_TRUE(tree.ok());
+    int a = 0, ab = 0;
+    for (const auto& f : *tree) {
+        a += f.path == "A";
+        ab += f.path == "A/B";
+    }
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(ab, 1);
+    EXPECT_EQ(readBack(*run.host.out)["A/B"], std::vector<std::string>{"m"});
 }
 
 }  // namespace
