@@ -671,6 +671,26 @@ TEST_F(StatusWindow, AltRStartsTheConversion) {
     EXPECT_TRUE(fsys::exists(dir_->path() / "out.pst"));
 }
 
+TEST_F(StatusWindow, EscapeDuringARunClosesLikeTheCloseBox) {
+    inStatus([&](frmMigateAll& st) {
+        bool pressed = false;
+        QTimer t;
+        t.setInterval(0);
+        QObject::connect(&t, &QTimer::timeout, [&] {
+            if (pressed || !Button(st, "CmdSkip")->isEnabled()) return;
+            pressed = true;
+            QTest::keyClick(&st, Qt::Key_Escape);
+        });
+        t.start();
+        Click(st, "CmdStartConversion");
+        t.stop();
+        EXPECT_TRUE(pressed);
+        EXPECT_FALSE(st.isVisible());
+        EXPECT_TRUE(st.engine().lastRun().stopped);
+    });
+    for (const Box& b : dialogs_.boxes) EXPECT_NE(b.buttons, MsgButtons::YesNo) << b.title;
+}
+
 TEST_F(StatusWindow, ASecondShowingStartsFromTheStartStateAgain) {
     inStatus([&](frmMigateAll& st) { Click(st, "CmdStartConversion"); });
     inStatus([&](frmMigateAll& st) {
