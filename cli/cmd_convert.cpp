@@ -30,13 +30,17 @@ struct TerminalView : StatusView {
     float value = 0;
     bool loaded = true;
     bool tty = ::isatty(STDERR_FILENO) == 1;
-    int lastTenth = -1;       // the last tenth printed as a plain line
+    // The last tenth printed as a plain line; kIdle outside a folder
+    // conversion (the window's start state prints nothing).
+    static constexpr int kIdle = -2;
+    int lastTenth = kIdle;
     bool barShown = false;    // a bar line is open (no newline yet)
     void setCount1(const std::string& c) override { c1 = c; }
     std::string count1() const override { return c1; }
     void setCurrentDbx(const std::string&) override {}
     void setProgressLabel(const std::string& c) override {
         prog = c;
+        if (lastTenth == kIdle) return;
         if (tty) {
             const int filled = std::clamp(static_cast<int>(value / 5), 0, 20);
             std::fprintf(stderr, "\r[%-20s] %s", std::string(static_cast<size_t>(filled), '#').c_str(), c.c_str());
@@ -126,6 +130,8 @@ int runConvert(int argc, char** argv) {
         std::string src = args[0];
         while (src.size() > 1 && src.back() == '/') src.pop_back();
         if (!needFolder(src, "source folder")) return 2;
+        const sfs::path parent = sfs::path(args[1]).parent_path();
+        if (!parent.empty() && !needFolder(parent.string(), "output folder")) return 2;
         job.source = src;
         host.out = args[1];
     } else {

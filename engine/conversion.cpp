@@ -423,20 +423,23 @@ bool ConversionEngine::State::mirrorFolders(const std::string& sFolderPath) {
 }
 
 // Looks the store path up and creates its missing components, top down.
+// Each component is looked up as the import's own lookup does (which also
+// takes a folder whose name differs only in letter case, as store folder
+// names do), so that nothing is added beside a folder that is already there.
 std::shared_ptr<store::RDOFolder> ConversionEngine::State::ensureStorePath(const std::string& rel) {
-    auto top = session->GetFolderFromPath("\\\\" + storeDisplayName + "\\");
+    std::string path = "\\\\" + storeDisplayName;
+    auto top = session->GetFolderFromPath(path + "\\");
     if (!top) return nullptr;
     std::shared_ptr<store::RDOFolder> cur = *top;
     for (const std::string& name : splitStore(rel)) {
-        std::shared_ptr<store::RDOFolder> child;
-        for (auto& c : cur->Folders().items())
-            if (c->Name() == name) child = c;
-        if (!child) {
-            auto added = cur->Folders().Add(name, store::olFolderMail);
-            if (!added) return nullptr;
-            child = *added;
+        path += "\\" + name;
+        if (auto found = session->GetFolderFromPath(path)) {
+            cur = *found;
+            continue;
         }
-        cur = child;
+        auto added = cur->Folders().Add(name, store::olFolderMail);
+        if (!added) return nullptr;
+        cur = *added;
     }
     return cur;
 }
@@ -583,6 +586,8 @@ void ConversionEngine::CmdStartConversion_Click() {
     };
     if (single) {
         s.yield();
+        // A stop pressed before the folder was queued leaves it unconverted.
+        if (s.stopRequested) s.summary.stopped = true;
         if (!s.stopRequested) {
             s.view.setButtonEnabled(Button::StartConversion, false);
             s.view.setButtonEnabled(Button::Skip, false);
@@ -603,7 +608,13 @@ void ConversionEngine::CmdStartConversion_Click() {
             s.yield();
             if (!s.job.rowChecked(i)) continue;
             s.yield();
-            if (s.stopRequested || s.closed()) break;
+            // A stop (or a closed window) still in force at a ticked row
+            // leaves this row and the later ones unconverted: the run was
+            // stopped, even when the folders converted so far had no files.
+            if (s.stopRequested || s.closed()) {
+                s.summary.stopped = true;
+                break;
+            }
             s.view.setButtonEnabled(Button::StartConversion, false);
             s.view.setButtonEnabled(Button::Skip, false);
             s.job.setRowForeColor(i, 0, 128, 0);

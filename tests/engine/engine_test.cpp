@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <algorithm>
 #include <map>
+#include <set>
 #include <tuple>
 
 #include "engine/conversion.h"
@@ -24,6 +26,7 @@ using namespace store::tags;
 
 struct FakeView : StatusView {
     std::string c1, dbx, prog, frame, title;
+    std::vector<std::string> titles;
     float value = 0;
     bool loaded = true;
     std::map<Button, bool> enabled, visible;
@@ -38,8 +41,12 @@ struct FakeView : StatusView {
     float progressValue() const override { return value; }
     void setButtonEnabled(Button b, bool e) override { enabled[b] = e; }
     void setButtonVisible(Button b, bool v) override { visible[b] = v; }
-    void setWindowTitle(const std::string& t) override { title = t; }
-    bool deleteSourceTicked() const override { return false; }
+    void setWindowTitle(const std::string& t) override {
+        title = t;
+        titles.push_back(t);
+    }
+    bool deleteTicked = false;
+    bool deleteSourceTicked() const override { return deleteTicked; }
     void unload() override { loaded = false; }
     bool isLoaded() const override { return loaded; }
 };
@@ -48,13 +55,14 @@ struct FakeJob : JobView {
     bool single = true;
     std::string source, output;
     std::vector<std::pair<std::string, std::string>> rows;
+    std::vector<bool> ticked;  // empty: every row ticked
     std::vector<int> marked;
     std::map<int, std::tuple<int, int, int>> colour;
     std::map<int, bool> bold;
     bool optSingle() const override { return single; }
     std::string sourceMailbox() const override { return source; }
     int rowCount() const override { return static_cast<int>(rows.size()); }
-    bool rowChecked(int) const override { return true; }
+    bool rowChecked(int r) const override { return ticked.empty() || ticked[r - 1]; }
     std::string rowText(int r) const override { return rows[r - 1].first; }
     std::string rowSubItemText(int r) const override { return rows[r - 1].second; }
     void setRowForeColor(int r, int red, int green, int blue) override {
@@ -66,22 +74,32 @@ struct FakeJob : JobView {
 };
 
 struct FakeHost : Host {
-    std::string out;
+    std::optional<std::string> out;  // nullopt: the user cancels the save dialog
+    bool replace = false;            // the user confirmed replacing an existing file
+    std::vector<std::string> proposed;
     std::function<void()> onYield;
     MsgResult answer = MsgResult::Yes;
-    std::vector<std::string> texts;
+    std::vector<std::string> texts, titles;
     std::vector<MsgIcon> icons;
     void yield() override {
         if (onYield) onYield();
     }
-    MsgResult messageBox(const std::string& t, const std::string&, MsgButtons b, MsgIcon i) override {
+    MsgResult messageBox(const std::string& t, const std::string& title, MsgButtons b, MsgIcon i) override {
         texts.push_back(t);
+        titles.push_back(title);
         icons.push_back(i);
         return b == MsgButtons::YesNo ? answer : MsgResult::Ok;
     }
-    std::optional<std::string> saveDialog(const std::string&, const std::string&, bool& r) override {
-        r = false;
+    std::optional<std::string> saveDialog(const std::string&, const std::string& name, bool& r) override {
+        proposed.push_back(name);
+        r = replace;
         return out;
+    }
+    // The Yes/No questions asked so far with this title.
+    int asked(const std::string& title) const {
+        int n = 0;
+        for (const auto& t : titles) n += t == title;
+        return n;
     }
 };
 
@@ -114,8 +132,9 @@ protected:
         fsys::remove_all(dir_);
         fsys::create_directories(dir_ / "Mail");
     }
+    std::string mail() const { return (dir_ / "Mail").string(); }
     void TearDown() override { fsys::remove_all(dir_); }
-    // folder path -> subjects
+    // folder path -> subjects of its messages
     std::map<std::string, std::vector<std::string>> readBack(const std::string& pst) {
         auto rep = pst::verify::verifyFile(pst);
         EXPECT_TRUE(rep.ok() && rep->clean());
@@ -130,7 +149,14 @@ protected:
             auto& v = out[f.path];
             for (uint32_t nid : f.folder.messages) {
                 auto m = (*r)->readMessage(nid);
-                if (m.ok()) v.push_back("m");
+                EXPECT_TRUE(m.ok());
+                if (!m.ok()) continue;
+                std::string subject;
+                if (const Property* p = m->props.findTag(makeTag(PidTagSubject, PT_UNICODE)))
+                    for (char16_t c : p->asUnicode()) subject += static_cast<char>(c);
+                // A PST subject starts with 0x01 and the length of its prefix.
+                if (subject.size() >= 2 && subject[0] == '\x01') subject.erase(0, 2);
+                v.push_back(subject);
             }
         }
         return out;
@@ -155,7 +181,7 @@ TEST_F(Engine, SingleFolderMirrorsAndMapsAndFlagsEveryMessage) {
     EXPECT_TRUE(e.lastRun().allConverted());
     ASSERT_FALSE(host.texts.empty());
     EXPECT_EQ(host.texts.back(), "Messages Converted Successfully.\r\nOpen Converted PST file in Outlook to View Converted Messages.");
-    auto tree = readBack(host.out);
+    auto tree = readBack(*host.out);
     EXPECT_EQ(tree[""].size(), 1u);
     EXPECT_EQ(tree["Inbox/Old"].size(), 1u);
     EXPECT_EQ(tree["Sent/Projects"].size(), 1u);
@@ -227,7 +253,7 @@ TEST_F(Engine, ProgressAndAConfirmedStopThatKeepsTheFile) {
     EXPECT_TRUE(e.lastRun().stopped);
     EXPECT_FALSE(view.loaded);
     EXPECT_EQ(host.texts.back().rfind("Conversion Stopped.", 0), 0u);
-    auto tree = readBack(host.out);
+    auto tree = readBack(*host.out);
     EXPECT_GE(tree[""].size(), 3u);
     EXPECT_LT(tree[""].size(), 8u);
 }
@@ -271,13 +297,16 @@ TEST_F(Engine, FailedFilesAreListedAndGoodOnesFlaggedByTheirAttachments) {
     std::getline(in, first);
     EXPECT_EQ(first, "not a message file");
 
-    auto rep = pst::verify::verifyFile(host.out);
+    auto rep = pst::verify::verifyFile(*host.out);
     ASSERT_TRUE(rep.ok() && rep->clean());
-    auto r = pst::messaging::PstReader::open(host.out);
+    auto r = pst::messaging::PstReader::open(*host.out);
     ASSERT_TRUE(r.ok());
     auto tree = (*r)->folderTree((*r)->ipmSubtree());
     ASSERT_TRUE(tree.ok());
     std::map<std::string, int32_t> flags;
+    size_t saved = 0;
+    for (auto& f : *tree) saved += f.folder.messages.size();
+    EXPECT_EQ(saved, 2u) << "a failed import must leave no empty item behind";
     for (auto& f : *tree)
         for (uint32_t nid : f.folder.messages) {
             auto m = (*r)->readMessage(nid);
@@ -305,7 +334,7 @@ TEST_F(Engine, ALinkLoopInTheSourceConvertsEachFileOnce) {
     e.CmdStartConversion_Click();
     EXPECT_EQ(e.lastRun().filesFound, 2);
     EXPECT_EQ(e.lastRun().messagesConverted, 2);
-    auto tree = readBack(host.out);
+    auto tree = readBack(*host.out);
     EXPECT_EQ(tree[""].size(), 1u);
     EXPECT_EQ(tree["Sub"].size(), 1u);
 }
@@ -336,7 +365,559 @@ TEST_F(Engine, ADoubleSkipAsksOnceAndNoClearsIt) {
     EXPECT_FALSE(e.skipRequested());
     EXPECT_EQ(e.lastRun().messagesConverted, 4);
     EXPECT_TRUE(e.lastRun().skippedFolders.empty());
-    EXPECT_EQ(readBack(host.out)[""].size(), 4u);
+    EXPECT_EQ(readBack(*host.out)[""].size(), 4u);
+}
+
+
+std::string toUtf8Ascii(const std::u16string& u) {
+    std::string s;
+    for (char16_t c : u) s += static_cast<char>(c);
+    return s;
+}
+
+std::tm fixedStamp() {
+    std::tm t{};
+    t.tm_mday = 6; t.tm_mon = 11; t.tm_year = 126; t.tm_hour = 1; t.tm_min = 49; t.tm_sec = 28;
+    return t;
+}
+
+std::string storeName(const std::string& pst) {
+    auto r = pst::messaging::PstReader::open(pst);
+    if (!r.ok()) return "<unreadable>";
+    const Property* p = (*r)->storeProperties().findTag(makeTag(PidTagDisplayName, PT_UNICODE));
+    return p ? toUtf8Ascii(p->asUnicode()) : "<none>";
+}
+
+std::string slurp(const fsys::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A source that ends in the separator (the form of a drive root: "/" on
+// POSIX, D:\ on Windows) takes the first-level branch: Inbox and Sent are the
+// store's default folders, and everything below them goes under those.
+TEST_F(Engine, ASourceEndingInTheSeparatorMapsInboxAndSentOntoTheDefaultFolders) {
+    writeMsg(dir_ / "Mail" / "top.msg", "top");
+    writeMsg(dir_ / "Mail" / "Inbox" / "a.msg", "inbox");
+    writeMsg(dir_ / "Mail" / "Inbox" / "Old" / "b.msg", "old");
+    writeMsg(dir_ / "Mail" / "Sent" / "c.msg", "sent");
+    writeMsg(dir_ / "Mail" / "Sent" / "Projects" / "d.msg", "projects");
+    writeMsg(dir_ / "Mail" / "Sent" / "Projects" / "X" / "e.msg", "x");
+    writeMsg(dir_ / "Mail" / "Emailed Contacts" / "f.msg", "contacts");
+    writeMsg(dir_ / "Mail" / "Work" / "g.msg", "work");
+    SingleRun run(dir_);
+    run.job.source = mail() + "/";
+    run.e.setClock(fixedStamp);
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    EXPECT_TRUE(run.e.lastRun().allConverted()) << run.host.texts.back();
+    EXPECT_EQ(run.e.lastRun().messagesConverted, 8);
+    EXPECT_EQ(run.view.c1, "Migrating 8 items from " + mail() + "/");
+    // The folder name after the last separator is empty.
+    ASSERT_EQ(run.host.proposed.size(), 1u);
+    EXPECT_EQ(run.host.proposed[0], "6.12.26 1.49.28.pst");
+    EXPECT_EQ(storeName(*run.host.out), " : Created - 6.12.26 1.49.28");
+    auto tree = readBack(*run.host.out);
+    using V = std::vector<std::string>;
+    EXPECT_EQ(tree[""], V{"top"});
+    EXPECT_EQ(tree["Inbox"], V{"inbox"});
+    EXPECT_EQ(tree["Inbox/Old"], V{"old"});
+    EXPECT_EQ(tree["Sent Items"], V{"sent"});
+    EXPECT_EQ(tree["Sent Items/Projects"], V{"projects"});
+    EXPECT_EQ(tree["Sent Items/Projects/X"], V{"x"});
+    // Not created by the mirroring, created when its message needs it.
+    EXPECT_EQ(tree["Emailed Contacts"], V{"contacts"});
+    EXPECT_EQ(tree["Work"], V{"work"});
+    EXPECT_EQ(tree.count("Sent"), 0u);
+    EXPECT_EQ(tree.count("Sent/Projects"), 0u);
+}
+
+// Without the trailing separator every relative path begins with one:
+// \Inbox reaches the default Inbox by name, but \Sent is not mapped, so its
+// messages go to a folder "Sent" at the top that the import creates; the
+// folders the mirroring never creates still receive their messages.
+TEST_F(Engine, WithoutTheTrailingSeparatorSentIsAFolderOfItsOwn) {
+    writeMsg(dir_ / "Mail" / "Inbox" / "a.msg", "inbox");
+    writeMsg(dir_ / "Mail" / "Sent" / "c.msg", "sent");
+    writeMsg(dir_ / "Mail" / "Sent" / "Projects" / "d.msg", "projects");
+    for (const char* f : {"Calendar", "Contacts", "Tasks", "Notebook", "Conversations"})
+        writeMsg(dir_ / "Mail" / "Work" / f / "m.msg", f);
+    SingleRun run(dir_);
+    run.e.setClock(fixedStamp);
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    EXPECT_TRUE(run.e.lastRun().allConverted()) << run.host.texts.back();
+    ASSERT_EQ(run.host.proposed.size(), 1u);
+    EXPECT_EQ(run.host.proposed[0], "Mail6.12.26 1.49.28.pst");
+    EXPECT_EQ(storeName(*run.host.out), "Mail : Created - 6.12.26 1.49.28");
+    auto tree = readBack(*run.host.out);
+    using V = std::vector<std::string>;
+    EXPECT_EQ(tree["Inbox"], V{"inbox"});
+    EXPECT_EQ(tree["Sent"], V{"sent"});
+    EXPECT_EQ(tree["Sent/Projects"], V{"projects"});
+    EXPECT_TRUE(tree["Sent Items"].empty());
+    for (const char* f : {"Calendar", "Contacts", "Tasks", "Notebook", "Conversations"})
+        EXPECT_EQ(tree[std::string("Work/") + f], V{f}) << f;
+}
+
+// Keys K1... restart with every folder; Z... keep growing for the life of
+// the window, across runs, so that the folder queue's keys stay unique even
+// where the single-folder mode does not empty it.
+TEST_F(Engine, QueueKeysAndTheFolderNumberAcrossTwoRuns) {
+    for (const char* n : {"a.msg", "b.msg", "c.txt"}) writeMsg(dir_ / "Mail" / n, n);
+    for (const char* n : {"d.msg", "e.msg"}) writeMsg(dir_ / "Mail" / "Old" / n, n);
+    SingleRun run(dir_);
+    std::vector<std::string> fileKeys, files, folderKeys, folders;
+    run.host.onYield = [&] {
+        if (run.view.dbx == "Reading Folder(s)..." && fileKeys.empty()) {
+            fileKeys = run.e.fileQueue().keys();
+            files = run.e.fileQueue().items();
+            folderKeys = run.e.folderQueue().keys();
+            folders = run.e.folderQueue().items();
+        }
+    };
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    EXPECT_EQ(fileKeys, (std::vector<std::string>{"K1", "K2", "K3", "K4", "K5"}));
+    ASSERT_EQ(files.size(), 5u);
+    // A folder's own files come before those of its sub-folders.
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(fsys::path(files[i]).parent_path(), dir_ / "Mail") << files[i];
+    for (size_t i = 3; i < 5; ++i) EXPECT_EQ(fsys::path(files[i]).parent_path(), dir_ / "Mail" / "Old") << files[i];
+    EXPECT_EQ(folderKeys, std::vector<std::string>{"Z0"});
+    EXPECT_EQ(folders, std::vector<std::string>{mail() + "/Old"});
+    EXPECT_EQ(run.view.c1, "Migrating 5 items from " + mail() + "/");
+    EXPECT_EQ(run.e.totalFiles(), 5);
+    EXPECT_EQ(run.e.nextFolderNumber(), 1);
+    // The closing steps empty both queues.
+    EXPECT_EQ(run.e.fileQueue().Count(), 0);
+    EXPECT_EQ(run.e.folderQueue().Count(), 0);
+
+    run.host.out = (dir_ / "second.pst").string();
+    fileKeys.clear();
+    run.e.CmdStartConversion_Click();
+    EXPECT_EQ(fileKeys, (std::vector<std::string>{"K1", "K2", "K3", "K4", "K5"}));
+    EXPECT_EQ(folderKeys, std::vector<std::string>{"Z1"});
+    EXPECT_EQ(run.e.nextFolderNumber(), 2);
+    EXPECT_EQ(run.e.lastRun().messagesConverted, 4);
+    EXPECT_EQ(readBack((dir_ / "second.pst").string())["Old"].size(), 2u);
+}
+
+// A source with no files: nothing is converted and the queues stay as the
+// walk left them; a second run appends Z2, Z3 to the same folder queue.
+TEST_F(Engine, AFolderWithoutFilesIsNotConvertedAndSaysSo) {
+    fsys::create_directories(dir_ / "Mail" / "A" / "B");
+    SingleRun run(dir_);
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    EXPECT_TRUE(run.host.proposed.empty()) << "no folder conversion for an empty source";
+    EXPECT_EQ(run.view.c1, "Migrating 0 items from " + mail() + "/");
+    ASSERT_EQ(run.host.texts.size(), 1u);
+    EXPECT_EQ(run.host.texts[0], "No files were found to convert.");
+    EXPECT_EQ(run.host.titles[0], "Completed");
+    EXPECT_EQ(run.host.icons[0], MsgIcon::Information);
+    EXPECT_FALSE(run.view.enabled[Button::StartConversion]);
+    EXPECT_FALSE(fsys::exists(*run.host.out));
+    EXPECT_EQ(run.e.folderQueue().keys(), (std::vector<std::string>{"Z0", "Z1"}));
+    EXPECT_EQ(run.e.folderQueue().items(), (std::vector<std::string>{mail() + "/A", mail() + "/A/B"}));
+    run.e.CmdStartConversion_Click();
+    EXPECT_EQ(run.e.folderQueue().keys(), (std::vector<std::string>{"Z0", "Z1", "Z2", "Z3"}));
+    EXPECT_EQ(run.e.nextFolderNumber(), 4);
+}
+
+// Stop pressed while a skip request is pending closes the window at once and
+// leaves the stop set; the run ends as after a confirmed stop, without
+// asking, and the file keeps the messages saved before.
+TEST_F(Engine, AStopWhileASkipIsPendingClosesTheWindowAndKeepsTheFile) {
+    for (int i = 1; i <= 6; ++i) writeMsg(dir_ / "Mail" / ("m" + std::to_string(i) + ".msg"), "s");
+    SingleRun run(dir_);
+    bool pressed = false, closedAtOnce = false;
+    run.host.onYield = [&] {
+        if (!pressed && run.view.frame.find("(2 of 6)") != std::string::npos) {
+            pressed = true;
+            run.e.CmdSkip_Click();
+            run.e.CmdStopMigration_Click();
+            closedAtOnce = !run.view.loaded;
+        }
+    };
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    ASSERT_TRUE(pressed);
+    EXPECT_TRUE(closedAtOnce);
+    EXPECT_TRUE(run.e.stopRequested());
+    EXPECT_EQ(run.host.asked("Confirm Skip"), 0);
+    EXPECT_EQ(run.host.asked("Confirm Stop"), 0);
+    EXPECT_TRUE(run.e.lastRun().stopped);
+    EXPECT_FALSE(run.e.lastRun().allConverted());
+    ASSERT_FALSE(run.host.texts.empty());
+    EXPECT_EQ(run.host.texts.back(),
+              "Conversion Stopped.\r\nOpen Converted PST file in Outlook to View Converted Messages.");
+    const size_t kept = readBack(*run.host.out)[""].size();
+    EXPECT_GE(kept, 2u);
+    EXPECT_LT(kept, 6u);
+}
+
+// Closing the window with its close box during a run is a confirmed stop:
+// no question, the run ends, the file is complete.
+TEST_F(Engine, ClosingTheWindowDuringARunActsAsAConfirmedStop) {
+    for (int i = 1; i <= 5; ++i) writeMsg(dir_ / "Mail" / ("m" + std::to_string(i) + ".msg"), "s");
+    SingleRun run(dir_);
+    bool closed = false;
+    run.host.onYield = [&] {
+        if (!closed && run.view.frame.find("(2 of 5)") != std::string::npos) {
+            closed = true;
+            run.view.loaded = false;
+            run.e.Form_QueryUnload();
+        }
+    };
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(run.host.asked("Confirm Stop"), 0);
+    EXPECT_TRUE(run.e.lastRun().stopped);
+    EXPECT_EQ(run.host.texts.back().rfind("Conversion Stopped.\r\n", 0), 0u);
+    const size_t kept = readBack(*run.host.out)[""].size();
+    EXPECT_GE(kept, 2u);
+    EXPECT_LT(kept, 5u);
+    EXPECT_FALSE(run.e.isRunning());
+}
+
+// A confirmed skip: the folder's file keeps what was saved, the box names
+// the folder, the skip flag stays set and the start button is enabled again.
+TEST_F(Engine, AConfirmedSkipKeepsTheSavedMessagesAndNamesTheFolder) {
+    for (int i = 1; i <= 5; ++i) writeMsg(dir_ / "Mail" / ("m" + std::to_string(i) + ".msg"), "s");
+    SingleRun run(dir_);
+    run.host.onYield = [&] {
+        if (!run.e.skipRequested() && run.host.asked("Confirm Skip") == 0 &&
+            run.view.frame.find("(2 of 5)") != std::string::npos)
+            run.e.CmdSkip_Click();
+    };
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    EXPECT_EQ(run.host.asked("Confirm Skip"), 1);
+    EXPECT_TRUE(run.e.skipRequested());
+    EXPECT_EQ(run.view.c1, "Checking Next Folder...");
+    EXPECT_EQ(run.view.prog.substr(run.view.prog.size() - 14), "Skipped... at ");
+    EXPECT_TRUE(run.view.enabled[Button::StartConversion]);
+    EXPECT_TRUE(run.view.loaded);
+    EXPECT_FALSE(run.e.lastRun().allConverted());
+    const std::string& box = run.host.texts.back();
+    EXPECT_EQ(box, "Messages Converted Successfully.\r\nOpen Converted PST file in Outlook to View Converted "
+                   "Messages.\r\nSkipped: " + mail());
+    const size_t kept = readBack(*run.host.out)[""].size();
+    EXPECT_GE(kept, 2u);
+    EXPECT_LT(kept, 5u);
+}
+
+// No clears the request; a later press asks again.
+TEST_F(Engine, AfterNoToTheSkipQuestionALaterPressAsksAgain) {
+    for (int i = 1; i <= 4; ++i) writeMsg(dir_ / "Mail" / ("m" + std::to_string(i) + ".msg"), "s");
+    SingleRun run(dir_);
+    run.host.answer = MsgResult::No;
+    std::set<std::string> pressedAt;
+    run.host.onYield = [&] {
+        for (const char* at : {"(1 of 4)", "(3 of 4)"})
+            if (run.view.frame.find(at) != std::string::npos && pressedAt.insert(at).second) run.e.CmdSkip_Click();
+    };
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    EXPECT_EQ(pressedAt.size(), 2u);
+    EXPECT_EQ(run.host.asked("Confirm Skip"), 2);
+    EXPECT_EQ(run.e.lastRun().messagesConverted, 4);
+    EXPECT_TRUE(run.e.lastRun().allConverted());
+}
+
+// The repair loop cannot reach a parent that the mirroring never creates
+// (\Archive\Calendar): it gives up after a bounded number of passes, leaves
+// that folder uncreated and the run goes on with the next folders; a
+// message file below it still reaches a folder of its own path.
+TEST_F(Engine, TheRepairLoopGivesUpOnAnUnreachableParent) {
+    fsys::create_directories(dir_ / "Mail" / "Archive" / "Calendar" / "X");
+    std::ofstream(dir_ / "Mail" / "Archive" / "Calendar" / "X" / "notes.txt") << "x";
+    writeMsg(dir_ / "Mail" / "Archive" / "Calendar" / "Y" / "y.msg", "y");
+    writeMsg(dir_ / "Mail" / "Zeta" / "z.msg", "z");
+    SingleRun run(dir_);
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    EXPECT_TRUE(run.e.lastRun().allConverted()) << run.host.texts.back();
+    auto tree = readBack(*run.host.out);
+    using V = std::vector<std::string>;
+    EXPECT_EQ(tree.count("Archive"), 1u);
+    EXPECT_EQ(tree.count("Archive/Calendar/X"), 0u) << "the mirroring must leave it uncreated";
+    EXPECT_EQ(tree["Archive/Calendar/Y"], V{"y"});
+    EXPECT_EQ(tree["Zeta"], V{"z"});
+    // The passes made Calendar at the top, then below the previous pass's
+    // folder, and nothing deeper than the bound allows.
+    EXPECT_EQ(tree.count("Calendar"), 1u);
+    for (const auto& [path, subjects] : tree)
+        EXPECT_LT(std::count(path.begin(), path.end(), '/'), 4) << path;
+}
+
+// Multiple mode: the title counts every row, ticked or not; an unticked row
+// is never coloured or converted; a stop confirmed in the first conversion
+// ends the run before the next ticked row, shows the box and closes the
+// window.
+TEST_F(Engine, MultipleModeTitlesCountEveryRowAndAStopEndsTheRun) {
+    FakeView view;
+    FakeJob job;
+    FakeHost host;
+    job.single = false;
+    fsys::create_directories(dir_ / "Out");
+    job.output = (dir_ / "Out").string();
+    for (const char* n : {"R1", "R2", "R3", "R4", "R5"}) {
+        for (int i = 1; i <= 5; ++i) writeMsg(dir_ / "Mail" / n / ("m" + std::to_string(i) + ".msg"), n);
+        job.rows.emplace_back(n, (dir_ / "Mail" / n).string());
+    }
+    job.ticked = {false, true, false, true, false};
+    ConversionEngine e(view, job, host);
+    e.setYieldInterval(std::chrono::microseconds(0));
+    host.onYield = [&] {
+        if (view.frame.find("(2 of 5)") != std::string::npos && !e.stopRequested() && host.asked("Confirm Stop") == 0)
+            e.CmdStopMigration_Click();
+    };
+    e.Form_Load();
+    e.CmdStartConversion_Click();
+    EXPECT_EQ(view.titles, std::vector<std::string>{"Converting 2 of 5 Folders"});
+    EXPECT_EQ(job.marked, std::vector<int>{2});
+    EXPECT_EQ(host.asked("Confirm Stop"), 1);
+    EXPECT_FALSE(view.loaded);
+    EXPECT_TRUE(fsys::exists(dir_ / "Out" / "R2.pst"));
+    EXPECT_FALSE(fsys::exists(dir_ / "Out" / "R4.pst"));
+    EXPECT_EQ(host.texts.back(),
+              "Conversion Stopped.\r\nOpen Converted PST file(s) in Outlook to View Individual files.");
+    // Pressed while the third file was under way: it is looked at once that
+    // file is saved.
+    EXPECT_EQ(readBack((dir_ / "Out" / "R2.pst").string())[""].size(), 3u);
+    EXPECT_EQ(storeName((dir_ / "Out" / "R2.pst").string()).rfind("R2 : Created - ", 0), 0u);
+}
+
+// Multiple mode: after a confirmed skip the flag stays set, so a stop
+// pressed while the next folder is being queued closes the window at once
+// and that folder is not converted.
+TEST_F(Engine, AStopWhileTheNextFolderIsQueuedAfterASkipEndsTheRun) {
+    FakeView view;
+    FakeJob job;
+    FakeHost host;
+    job.single = false;
+    fsys::create_directories(dir_ / "Out");
+    job.output = (dir_ / "Out").string();
+    for (const char* n : {"A", "B", "C"}) {
+        for (int i = 1; i <= 3; ++i) writeMsg(dir_ / "Mail" / n / ("m" + std::to_string(i) + ".msg"), n);
+        job.rows.emplace_back(n, (dir_ / "Mail" / n).string());
+    }
+    ConversionEngine e(view, job, host);
+    e.setYieldInterval(std::chrono::microseconds(0));
+    bool skipped = false, stopped = false;
+    host.onYield = [&] {
+        if (!skipped && view.frame.find("(1 of 3)") != std::string::npos) {
+            skipped = true;
+            e.CmdSkip_Click();
+        }
+        if (skipped && !stopped && job.marked.size() == 2) {
+            stopped = true;
+            e.CmdStopMigration_Click();
+            EXPECT_FALSE(view.loaded);
+        }
+    };
+    e.Form_Load();
+    e.CmdStartConversion_Click();
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(host.asked("Confirm Skip"), 1);
+    EXPECT_EQ(host.asked("Confirm Stop"), 0);
+    EXPECT_EQ(job.marked, (std::vector<int>{1, 2}));
+    EXPECT_TRUE(fsys::exists(dir_ / "Out" / "A.pst"));
+    EXPECT_FALSE(fsys::exists(dir_ / "Out" / "B.pst"));
+    EXPECT_FALSE(fsys::exists(dir_ / "Out" / "C.pst"));
+    EXPECT_EQ(host.texts.back().rfind("Conversion Stopped.\r\n", 0), 0u) << host.texts.back();
+    EXPECT_FALSE(e.lastRun().allConverted());
+    EXPECT_EQ(readBack((dir_ / "Out" / "A.pst").string())[""].size(), 2u);
+}
+
+// A stop pressed while an empty folder is queued ends the run at the next
+// ticked row; the box must not claim that every folder was converted.
+TEST_F(Engine, AStopDuringAnEmptyFoldersQueueingEndsTheRunAsStopped) {
+    FakeView view;
+    FakeJob job;
+    FakeHost host;
+    job.single = false;
+    fsys::create_directories(dir_ / "Out");
+    fsys::create_directories(dir_ / "Mail" / "Empty");
+    job.output = (dir_ / "Out").string();
+    writeMsg(dir_ / "Mail" / "Full" / "m.msg", "m");
+    job.rows = {{"Empty", (dir_ / "Mail" / "Empty").string()}, {"Full", (dir_ / "Mail" / "Full").string()}};
+    ConversionEngine e(view, job, host);
+    e.setYieldInterval(std::chrono::microseconds(0));
+    host.onYield = [&] {
+        if (job.marked.size() == 1 && !e.stopRequested()) e.CmdStopMigration_Click();
+    };
+    e.Form_Load();
+    e.CmdStartConversion_Click();
+    EXPECT_EQ(job.marked, std::vector<int>{1});
+    EXPECT_FALSE(fsys::exists(dir_ / "Out" / "Full.pst"));
+    EXPECT_FALSE(view.loaded);
+    EXPECT_TRUE(e.lastRun().stopped);
+    EXPECT_FALSE(e.lastRun().allConverted());
+    EXPECT_EQ(host.texts.back(),
+              "Conversion Stopped.\r\nOpen Converted PST file(s) in Outlook to View Individual files.");
+}
+
+// A confirmed replacement of an existing file happens at Logoff: during the
+// conversion the old file is still there, intact.
+TEST_F(Engine, AConfirmedReplacementHappensOnlyAtLogoff) {
+    writeMsg(dir_ / "Mail" / "a.msg", "a");
+    writeMsg(dir_ / "Mail" / "b.msg", "b");
+    SingleRun run(dir_);
+    std::ofstream(*run.host.out) << "old";
+    run.host.replace = true;
+    bool sawOldDuringImport = false, looked = false;
+    run.host.onYield = [&] {
+        if (run.view.frame.find("(1 of 2)") != std::string::npos && !looked) {
+            looked = true;
+            sawOldDuringImport = slurp(*run.host.out) == "old";
+        }
+    };
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    ASSERT_TRUE(looked);
+    EXPECT_TRUE(sawOldDuringImport);
+    EXPECT_TRUE(run.e.lastRun().allConverted());
+    EXPECT_EQ(readBack(*run.host.out)[""].size(), 2u);
+}
+
+// Cancelling the save dialog creates nothing, closes the window, and the box
+// does not claim success.
+TEST_F(Engine, ACancelledSaveDialogCreatesNothing) {
+    writeMsg(dir_ / "Mail" / "a.msg", "a");
+    SingleRun run(dir_);
+    run.host.out.reset();
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    EXPECT_FALSE(run.view.loaded);
+    EXPECT_TRUE(run.e.lastRun().cancelled);
+    EXPECT_FALSE(run.e.lastRun().allConverted());
+    EXPECT_EQ(run.host.texts.size(), 1u);
+    EXPECT_EQ(run.host.texts.back().rfind("Conversion Stopped.\r\n", 0), 0u);
+    for (auto& d : fsys::directory_iterator(dir_)) EXPECT_NE(d.path().extension(), ".pst") << d.path();
+}
+
+// Success: the completion texts under an information icon and the title
+// "Completed"; REPORT.MSG counts as a message file, notes.txt only in the
+// progress.
+TEST_F(Engine, ASuccessfulRunSaysSoUnderAnInformationIcon) {
+    writeMsg(dir_ / "Mail" / "REPORT.MSG", "report");
+    std::ofstream(dir_ / "Mail" / "notes.txt") << "x";
+    SingleRun run(dir_);
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    ASSERT_EQ(run.host.texts.size(), 1u);
+    EXPECT_EQ(run.host.titles[0], "Completed");
+    EXPECT_EQ(run.host.icons[0], MsgIcon::Information);
+    EXPECT_EQ(run.view.frame, "Reading Messages & Email Metadata - (2 of 2) File(s)");
+    EXPECT_EQ(run.e.lastRun().messagesConverted, 1);
+    EXPECT_TRUE(run.e.lastRun().allConverted());
+    EXPECT_EQ(readBack(*run.host.out)[""], std::vector<std::string>{"report"});
+    EXPECT_FALSE(run.view.enabled[Button::Skip]);
+    EXPECT_FALSE(run.view.enabled[Button::StopMigration]);
+    EXPECT_FALSE(run.view.visible[Button::StopMigration]);
+    EXPECT_TRUE(run.view.enabled[Button::StartConversion]);
+}
+
+// A replacement that fails at Logoff (here the new file vanishes before it
+// can be moved into place) leaves the old file intact, and the messages
+// that went into the lost file count as not converted.
+TEST_F(Engine, AReplacementThatFailsAtLogoffKeepsTheOldFile) {
+    writeMsg(dir_ / "Mail" / "a.msg", "a");
+    writeMsg(dir_ / "Mail" / "b.msg", "b");
+    SingleRun run(dir_);
+    std::ofstream(*run.host.out) << "old";
+    run.host.replace = true;
+    bool removed = false;
+    run.host.onYield = [&] {
+        if (removed || run.view.frame.find("(1 of 2)") == std::string::npos) return;
+        for (auto& d : fsys::directory_iterator(dir_))
+            if (d.path().filename().string().rfind("out.pst.", 0) == 0) removed = fsys::remove(d.path()) || removed;
+    };
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    ASSERT_TRUE(removed) << "the new file is written beside the old one until Logoff";
+    EXPECT_EQ(slurp(*run.host.out), "old");
+    EXPECT_EQ(run.e.lastRun().messagesConverted, 0);
+    EXPECT_EQ(run.e.lastRun().failedFiles.size(), 2u);
+    EXPECT_EQ(run.e.lastRun().folderFailures, 1);
+    EXPECT_TRUE(run.e.lastRun().pstFiles.empty());
+    EXPECT_FALSE(run.e.lastRun().allConverted());
+    EXPECT_NE(run.host.texts.back().find("2 message file(s) could not be converted:"), std::string::npos);
+    EXPECT_EQ(run.host.icons.back(), MsgIcon::Warning);
+    for (auto& d : fsys::directory_iterator(dir_))
+        EXPECT_EQ(d.path().filename().string().find(".tmp"), std::string::npos) << "left behind: " << d.path();
+}
+
+// Store folder names ignore letter case, as Outlook's do, while POSIX
+// folder names do not: "work" and "Work" are one store folder. A message
+// below "work" in a folder the mirroring does not create still finds its way
+// into that folder.
+TEST_F(Engine, FoldersDifferingOnlyInCaseShareOneStoreFolder) {
+    writeMsg(dir_ / "Mail" / "Work" / "a.msg", "a");
+    writeMsg(dir_ / "Mail" / "work" / "Calendar" / "b.msg", "b");
+    writeMsg(dir_ / "Mail" / "work" / "c.msg", "c");
+    SingleRun run(dir_);
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    EXPECT_TRUE(run.e.lastRun().allConverted()) << run.host.texts.back();
+    auto tree = readBack(*run.host.out);
+    std::vector<std::string> work = tree["Work"];
+    std::sort(work.begin(), work.end());
+    EXPECT_EQ(work, (std::vector<std::string>{"a", "c"}));
+    EXPECT_EQ(tree["Work/Calendar"], std::vector<std::string>{"b"});
+    EXPECT_EQ(tree.count("work"), 0u);
+}
+
+// The running count shows while files are queued, unless the delete-source
+// box is ticked; the summary after the walk shows either way.
+TEST_F(Engine, TheRunningQueueCountFollowsTheDeleteSourceBox) {
+    for (int i = 1; i <= 3; ++i) writeMsg(dir_ / "Mail" / ("m" + std::to_string(i) + ".msg"), "s");
+    for (bool ticked : {false, true}) {
+        SCOPED_TRACE(ticked);
+        SingleRun run(dir_);
+        run.host.out = (dir_ / (ticked ? "t.pst" : "u.pst")).string();
+        run.view.deleteTicked = ticked;
+        std::set<std::string> seen;
+        run.host.onYield = [&] { seen.insert(run.view.c1); };
+        run.e.Form_Load();
+        run.e.CmdStartConversion_Click();
+        EXPECT_EQ(seen.count("3 Messages Queued for Conversion."), ticked ? 0u : 1u);
+        EXPECT_EQ(seen.count("Migrating 3 items from " + mail() + "/"), 1u);
+    }
+}
+
+// A run over a source without files leaves its sub-folders in the folder
+// queue (the single-folder mode does not empty it); the next run queues them
+// again, and each folder is still created once.
+TEST_F(Engine, AFolderQueuedTwiceIsCreatedOnce) {
+    fsys::create_directories(dir_ / "Mail" / "A" / "B");
+    SingleRun run(dir_);
+    run.e.Form_Load();
+    run.e.CmdStartConversion_Click();
+    ASSERT_EQ(run.e.folderQueue().Count(), 2);
+    writeMsg(dir_ / "Mail" / "A" / "B" / "m.msg", "m");
+    std::vector<std::string> queued;
+    run.host.onYield = [&] {
+        if (queued.empty() && run.view.dbx == "Reading Folder(s)...") queued = run.e.folderQueue().items();
+    };
+    run.e.CmdStartConversion_Click();
+    EXPECT_EQ(queued.size(), 4u);
+    EXPECT_TRUE(run.e.lastRun().allConverted()) << run.host.texts.back();
+    auto r = pst::messaging::PstReader::open(*run.host.out);
+    ASSERT_TRUE(r.ok());
+    auto tree = (*r)->folderTree((*r)->ipmSubtree());
+    ASSERT_TRUE(tree.ok());
+    int a = 0, ab = 0;
+    for (const auto& f : *tree) {
+        a += f.path == "A";
+        ab += f.path == "A/B";
+    }
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(ab, 1);
+    EXPECT_EQ(readBack(*run.host.out)["A/B"], std::vector<std::string>{"m"});
 }
 
 }  // namespace

@@ -1,0 +1,178 @@
+// msg2pst convert, run as a process on message files written to a temporary
+// folder: the exit status, the texts on stderr, and the files it writes
+// (checked with msg2pst verify and dump-pst).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "store/core/tags.h"
+#include "store/msg/msg_builder.h"
+
+namespace tavrin {
+namespace {
+
+namespace fsys = std::filesystem;
+using namespace store;
+using namespace store::tags;
+
+std::string slurp(const fsys::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeMsg(const fsys::path& p, const std::string& subject) {
+    fsys::create_directories(p.parent_path());
+    testing::MessageBuilder m;
+    m.unicode(makeTag(PidTagSubject, PT_UNICODE), subject);
+    const Bytes b = m.file();
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+size_t countLines(const std::string& s, const std::string& needle) {
+    std::istringstream in(s);
+    size_t n = 0;
+    for (std::string line; std::getline(in, line);) n += line.find(needle) != std::string::npos;
+    return n;
+}
+
+class Convert : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bin_ = fsys::path(TAVRIN_BIN_DIR) / "msg2pst";
+        if (!fsys::exists(bin_)) GTEST_SKIP() << "msg2pst is not built at " << bin_;
+        dir_ = fsys::temp_directory_path() / ("tavrin-convert-" + std::to_string(::getpid()));
+        fsys::remove_all(dir_);
+        fsys::create_directories(dir_);
+    }
+    void TearDown() override {
+        if (!dir_.empty()) fsys::remove_all(dir_);
+    }
+    // Runs msg2pst in the temporary folder with stdout and stderr in files
+    // (so stderr is not a terminal); returns the exit status.
+    int run(const std::string& args) {
+        const std::string cmd = "cd '" + dir_.string() + "' && '" + bin_.string() + "' " + args +
+                                " >out.txt 2>err.txt </dev/null";
+        const int st = std::system(cmd.c_str());
+        out_ = slurp(dir_ / "out.txt");
+        err_ = slurp(dir_ / "err.txt");
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    // The number of messages dump-pst reads from a PST that verifies clean.
+    int messagesIn(const std::string& pst) {
+        if (run("verify '" + pst + "'") != 0) {
+            ADD_FAILURE() << pst << " does not verify:\n" << out_ << err_;
+            return -1;
+        }
+        if (run("dump-pst '" + pst + "'") != 0) {
+            ADD_FAILURE() << pst << " does not dump:\n" << err_;
+            return -1;
+        }
+        return static_cast<int>(countLines(out_, "\"subject\""));
+    }
+    fsys::path bin_, dir_;
+    std::string out_, err_;
+};
+
+TEST_F(Convert, ExitsZeroWhenEveryMessageFileWasConverted) {
+    writeMsg(dir_ / "src" / "a.msg", "a");
+    writeMsg(dir_ / "src" / "Sub" / "b.msg", "b");
+    std::ofstream(dir_ / "src" / "notes.txt") << "not a message";
+    ASSERT_EQ(run("convert src out.pst"), 0) << err_;
+    EXPECT_NE(err_.find("Completed:\nMessages Converted Successfully.\n"
+                        "Open Converted PST file in Outlook to View Converted Messages.\n"),
+              std::string::npos)
+        << err_;
+    EXPECT_EQ(err_.find('\r'), std::string::npos) << "the box's CR LF become LF";
+    EXPECT_EQ(messagesIn("out.pst"), 2);
+}
+
+TEST_F(Convert, ExitsOneWhenSomeFilesWereNotConverted) {
+    writeMsg(dir_ / "src" / "a.msg", "a");
+    std::ofstream(dir_ / "src" / "bad.msg") << "not a message file";
+    EXPECT_EQ(run("convert src out.pst"), 1) << err_;
+    EXPECT_NE(err_.find("1 message file(s) could not be converted:\nsrc/bad.msg\n"), std::string::npos) << err_;
+    EXPECT_EQ(messagesIn("out.pst"), 1);
+}
+
+// An existing output file is never replaced from the command line: the
+// conversion is refused with the reason and the old file stays as it was.
+TEST_F(Convert, RefusesAnExistingOutputFile) {
+    writeMsg(dir_ / "src" / "a.msg", "a");
+    std::ofstream(dir_ / "out.pst") << "old contents";
+    EXPECT_EQ(run("convert src out.pst"), 1);
+    EXPECT_NE(err_.find("The file out.pst already exists."), std::string::npos) << err_;
+    EXPECT_EQ(slurp(dir_ / "out.pst"), "old contents");
+}
+
+TEST_F(Convert, ExitsTwoNamingWhatIsMissing) {
+    writeMsg(dir_ / "root" / "A" / "a.msg", "a");
+    fsys::create_directories(dir_ / "outdir");
+    EXPECT_EQ(run("convert nosuch out.pst"), 2);
+    EXPECT_EQ(err_, "msg2pst convert: the source folder nosuch does not exist.\n");
+    EXPECT_EQ(run("convert root/A nodir/out.pst"), 2);
+    EXPECT_EQ(err_, "msg2pst convert: the output folder nodir does not exist.\n");
+    EXPECT_FALSE(fsys::exists(dir_ / "nodir"));
+    EXPECT_EQ(run("convert --multiple noroot outdir"), 2);
+    EXPECT_EQ(err_, "msg2pst convert: the root folder noroot does not exist.\n");
+    EXPECT_EQ(run("convert --multiple root nooutdir"), 2);
+    EXPECT_EQ(err_, "msg2pst convert: the output folder nooutdir does not exist.\n");
+    EXPECT_EQ(run("convert --multiple root outdir A B"), 2);
+    EXPECT_EQ(err_, "msg2pst convert: the sub-folder root/B does not exist.\n");
+    EXPECT_TRUE(fsys::is_empty(dir_ / "outdir")) << "nothing is converted after a refused command line";
+    EXPECT_EQ(run("convert src"), 2);
+    EXPECT_NE(err_.find("usage: msg2pst convert SRC OUT.pst"), std::string::npos);
+}
+
+// On a log or a pipe the progress is one plain line per tenth of the files,
+// with no carriage returns and nothing before the first file.
+TEST_F(Convert, WritesPlainProgressLinesWhenStderrIsNotATerminal) {
+    for (int i = 1; i <= 20; ++i) writeMsg(dir_ / "src" / ("m" + std::to_string(i) + ".msg"), "m");
+    ASSERT_EQ(run("convert src out.pst"), 0) << err_;
+    EXPECT_EQ(err_.find('\r'), std::string::npos);
+    EXPECT_EQ(countLines(err_, "% Complete"), 11u) << err_;
+    EXPECT_EQ(err_.rfind("Reading Messages & Email Metadata - (1 of 20) File(s) 5% Complete\n", 0), 0u) << err_;
+    EXPECT_NE(err_.find("Reading Messages & Email Metadata - (20 of 20) File(s) 100% Complete\n"), std::string::npos);
+}
+
+TEST_F(Convert, MultipleModeWritesOnePstPerNamedSubFolder) {
+    writeMsg(dir_ / "root" / "A" / "a.msg", "a");
+    writeMsg(dir_ / "root" / "B" / "b1.msg", "b");
+    writeMsg(dir_ / "root" / "B" / "Deep" / "b2.msg", "b");
+    writeMsg(dir_ / "root" / "C" / "c.msg", "c");
+    fsys::create_directories(dir_ / "one");
+    fsys::create_directories(dir_ / "all");
+    ASSERT_EQ(run("convert --multiple root one B"), 0) << err_;
+    EXPECT_FALSE(fsys::exists(dir_ / "one" / "A.pst"));
+    EXPECT_EQ(messagesIn("one/B.pst"), 2);
+    ASSERT_EQ(run("convert --multiple root all"), 0) << err_;
+    EXPECT_NE(err_.find("All Folders Converted Successfully."), std::string::npos) << err_;
+    EXPECT_EQ(messagesIn("all/A.pst"), 1);
+    EXPECT_EQ(messagesIn("all/B.pst"), 2);
+    EXPECT_EQ(messagesIn("all/C.pst"), 1);
+    // A second run into the same folder never replaces a file: every folder
+    // fails with its reason.
+    EXPECT_EQ(run("convert --multiple root all A"), 1);
+    EXPECT_NE(err_.find("already exists."), std::string::npos) << err_;
+    EXPECT_EQ(messagesIn("all/A.pst"), 1);
+}
+
+// On a terminal the progress is one bar redrawn in place; the box starts on
+// a line of its own. util-linux script gives the run a terminal.
+TEST_F(Convert, DrawsABarOnATerminal) {
+    if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) for a terminal";
+    for (int i = 1; i <= 4; ++i) writeMsg(dir_ / "src" / ("m" + std::to_string(i) + ".msg"), "m");
+    const std::string cmd = "cd '" + dir_.string() + "' && script -qec \"'" + bin_.string() +
+                            "' convert src out.pst\" /dev/null >tty.txt 2>&1 </dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::string t = slurp(dir_ / "tty.txt");
+    EXPECT_NE(t.find("\r[#####               ] 25% Complete\r[##########"), std::string::npos) << t;
+    EXPECT_NE(t.find("[####################] 100% Complete\r\nCompleted:"), std::string::npos) << t;
+    EXPECT_EQ(t.find("Reading Messages"), std::string::npos) << "no plain lines on a terminal";
+}
+
+}  // namespace
+}  // namespace tavrin

@@ -1,0 +1,133 @@
+// msg2pst dump-pst and msg2pst verify, run as processes on a PST that
+// msg2pst convert writes from message files in a temporary folder.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "store/core/tags.h"
+#include "store/msg/msg_builder.h"
+
+namespace tavrin {
+namespace {
+
+namespace fsys = std::filesystem;
+using namespace store;
+using namespace store::tags;
+
+std::string slurp(const fsys::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeMsg(const fsys::path& p, const std::string& subject) {
+    fsys::create_directories(p.parent_path());
+    testing::MessageBuilder m;
+    m.unicode(makeTag(PidTagSubject, PT_UNICODE), subject);
+    const Bytes b = m.file();
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+std::vector<std::string> lines(const std::string& s) {
+    std::vector<std::string> out;
+    std::istringstream in(s);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+class DumpPstAndVerify : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bin_ = fsys::path(TAVRIN_BIN_DIR) / "msg2pst";
+        if (!fsys::exists(bin_)) GTEST_SKIP() << "msg2pst is not built at " << bin_;
+        dir_ = fsys::temp_directory_path() / ("tavrin-dump-pst-" + std::to_string(::getpid()));
+        fsys::remove_all(dir_);
+        fsys::create_directories(dir_);
+        writeMsg(dir_ / "src" / "top.msg", "at the top");
+        writeMsg(dir_ / "src" / "Work" / "w.msg", "work");
+        writeMsg(dir_ / "src" / "Work" / "Old" / "o1.msg", "old one");
+        writeMsg(dir_ / "src" / "Work" / "Old" / "o2.msg", "old two");
+        ASSERT_EQ(run("convert src out.pst"), 0) << err_;
+    }
+    void TearDown() override {
+        if (!dir_.empty()) fsys::remove_all(dir_);
+    }
+    int run(const std::string& args) {
+        const std::string cmd =
+            "cd '" + dir_.string() + "' && '" + bin_.string() + "' " + args + " >out.txt 2>err.txt </dev/null";
+        const int st = std::system(cmd.c_str());
+        out_ = slurp(dir_ / "out.txt");
+        err_ = slurp(dir_ / "err.txt");
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
+    fsys::path bin_, dir_;
+    std::string out_, err_;
+};
+
+TEST_F(DumpPstAndVerify, DumpsOneLinePerMessageWithItsFolder) {
+    ASSERT_EQ(run("dump-pst out.pst"), 0) << err_;
+    auto l = lines(out_);
+    ASSERT_EQ(l.size(), 4u) << out_;
+    std::multiset<std::string> got;
+    for (const auto& line : l) {
+        ASSERT_EQ(line.rfind("{\"folder\":", 0), 0u) << "folder comes first: " << line;
+        got.insert(line.substr(0, line.find(",\"sender\"")));
+    }
+    EXPECT_EQ(got, (std::multiset<std::string>{
+                       "{\"folder\":\"\",\"subject\":\"at the top\"",
+                       "{\"folder\":\"Work\",\"subject\":\"work\"",
+                       "{\"folder\":\"Work/Old\",\"subject\":\"old one\"",
+                       "{\"folder\":\"Work/Old\",\"subject\":\"old two\"",
+                   }));
+    // No associated messages in a converted store: the same lines.
+    const std::string plain = out_;
+    ASSERT_EQ(run("dump-pst --associated out.pst"), 0);
+    EXPECT_EQ(out_, plain);
+}
+
+TEST_F(DumpPstAndVerify, ListsTheFolderTreeWithCounts) {
+    ASSERT_EQ(run("dump-pst --folders out.pst"), 0) << err_;
+    const std::string s = out_;
+    EXPECT_NE(s.find("{\"folder\":\"\",\"name\":\"Top of Outlook data file\",\"depth\":0,\"contentCount\":1,"),
+              std::string::npos)
+        << s;
+    EXPECT_NE(s.find("{\"folder\":\"Work\",\"name\":\"Work\",\"depth\":1,\"contentCount\":1,\"associatedCount\":0,"
+                     "\"subfolders\":1}"),
+              std::string::npos)
+        << s;
+    EXPECT_NE(s.find("{\"folder\":\"Work/Old\",\"name\":\"Old\",\"depth\":2,\"contentCount\":2,"), std::string::npos) << s;
+    EXPECT_NE(s.find("{\"folder\":\"Inbox\",\"name\":\"Inbox\",\"depth\":1,\"contentCount\":0,"), std::string::npos) << s;
+}
+
+TEST_F(DumpPstAndVerify, RefusesWhatIsNotAPst) {
+    EXPECT_EQ(run("dump-pst"), 2);
+    EXPECT_NE(err_.find("usage: msg2pst dump-pst"), std::string::npos);
+    EXPECT_EQ(run("dump-pst --bogus out.pst"), 2);
+    EXPECT_EQ(run("dump-pst missing.pst"), 2);
+    EXPECT_NE(err_.find("missing.pst"), std::string::npos) << err_;
+    std::ofstream(dir_ / "junk.pst") << std::string(600, 'j');
+    EXPECT_EQ(run("dump-pst junk.pst"), 2);
+    EXPECT_NE(err_.find("junk.pst: error"), std::string::npos) << err_;
+}
+
+TEST_F(DumpPstAndVerify, VerifyExitsZeroOnlyWithoutFindings) {
+    ASSERT_EQ(run("verify --strict out.pst"), 0) << out_;
+    EXPECT_NE(out_.find("out.pst: 0 finding(s); checked "), std::string::npos) << out_;
+    // One byte changed inside the first AMap page's bits.
+    std::string bytes = slurp(dir_ / "out.pst");
+    ASSERT_GT(bytes.size(), 0x4410u);
+    bytes[0x4400 + 0x100] = static_cast<char>(bytes[0x4400 + 0x100] ^ 0x01);
+    std::ofstream(dir_ / "bad.pst", std::ios::binary) << bytes;
+    EXPECT_EQ(run("verify bad.pst"), 1);
+    EXPECT_NE(out_.find("bad.pst: offset 0x4400"), std::string::npos) << "a finding says where:\n" << out_;
+    EXPECT_EQ(run("verify missing.pst"), 2);
+    EXPECT_EQ(run("verify"), 2);
+    EXPECT_NE(err_.find("usage: msg2pst verify"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tavrin

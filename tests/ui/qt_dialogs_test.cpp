@@ -1,0 +1,93 @@
+// The real Qt dialogs behind the Dialogs interface, answered through their
+// own widgets once they are shown: the message box's buttons and result,
+// the folder browser's title, start and folders-only mode, and the save
+// dialog's filter and proposed name.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+
+#include "tests/ui/ui_fixture.h"
+#include "ui/dialogs/dialogs.h"
+
+namespace tavrin::ui {
+namespace {
+
+using namespace tavrin::ui::testing;
+
+TEST(QtDialogsTest, MessageBoxShowsTheTitleTextAndIconAndReportsTheButton) {
+    QtDialogs d;
+    QString text, title;
+    QMessageBox::Icon icon{};
+    WhenModal<QMessageBox>([&](QMessageBox& b) {
+        text = b.text();
+        title = b.windowTitle();
+        icon = b.icon();
+        b.button(QMessageBox::No)->click();
+    });
+    EXPECT_EQ(d.messageBox(nullptr, "Line one\r\nLine two", "Confirm Stop", MsgButtons::YesNo, MsgIcon::Question),
+              MsgResult::No);
+    EXPECT_EQ(text, QStringLiteral("Line one\nLine two"));
+    EXPECT_EQ(title, QStringLiteral("Confirm Stop"));
+    EXPECT_EQ(icon, QMessageBox::Question);
+    WhenModal<QMessageBox>([&](QMessageBox& b) { b.button(QMessageBox::Yes)->click(); });
+    EXPECT_EQ(d.messageBox(nullptr, "q", "t", MsgButtons::YesNo, MsgIcon::None), MsgResult::Yes);
+    bool onlyOk = false;
+    WhenModal<QMessageBox>([&](QMessageBox& b) {
+        onlyOk = b.buttons().size() == 1 && b.button(QMessageBox::Ok) != nullptr;
+        b.button(QMessageBox::Ok)->click();
+    });
+    EXPECT_EQ(d.messageBox(nullptr, "done", "Completed", MsgButtons::Ok, MsgIcon::Information), MsgResult::Ok);
+    EXPECT_TRUE(onlyOk);
+}
+
+TEST(QtDialogsTest, FolderBrowserHasThePromptAsTitleStartsAtTheTopAndTakesOnlyFolders) {
+    TempDir dir("qtbrowse");
+    fsys::create_directories(dir.path() / "Mail");
+    QtDialogs d;
+    QString title, start;
+    bool dirsOnly = false;
+    WhenModal<QFileDialog>([&](QFileDialog& f) {
+        title = f.windowTitle();
+        start = f.directory().absolutePath();
+        dirsOnly = f.fileMode() == QFileDialog::Directory && f.testOption(QFileDialog::ShowDirsOnly);
+        f.setDirectory(QString::fromStdString(dir.path().string()));
+        f.selectFile(QStringLiteral("Mail"));
+        static_cast<QDialog&>(f).accept();  // as the dialog's own button does
+    });
+    const std::string chosen = d.browseForFolder(nullptr, "Choose Source Folder...");
+    EXPECT_EQ(title, QStringLiteral("Choose Source Folder..."));
+    EXPECT_EQ(start, QDir::rootPath());
+    EXPECT_TRUE(dirsOnly);
+    EXPECT_EQ(chosen, (dir.path() / "Mail").string());
+    WhenModal<QFileDialog>([&](QFileDialog& f) { f.reject(); });
+    EXPECT_EQ(d.browseForFolder(nullptr, "Choose Output Folder..."), "");
+}
+
+TEST(QtDialogsTest, SaveDialogOffersThePstFilterAndTheProposedName) {
+    TempDir dir("qtsave");
+    QtDialogs d;
+    QStringList filters;
+    QString proposed;
+    WhenModal<QFileDialog>([&](QFileDialog& f) {
+        filters = f.nameFilters();
+        if (auto* name = f.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) proposed = name->text();
+        f.setDirectory(QString::fromStdString(dir.path().string()));
+        f.selectFile(QString::fromStdString((dir.path() / "Inbox6.12.26 1.49.28.pst").string()));
+        static_cast<QDialog&>(f).accept();  // as the dialog's own button does
+    });
+    bool replace = true;
+    const auto chosen = d.saveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "Inbox6.12.26 1.49.28.pst", replace);
+    EXPECT_EQ(filters, QStringList{QStringLiteral("Outlook Data File(s) (*.pst)")});
+    EXPECT_EQ(proposed, QStringLiteral("Inbox6.12.26 1.49.28.pst"));
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(*chosen, (dir.path() / "Inbox6.12.26 1.49.28.pst").string());
+    EXPECT_FALSE(replace);  // no such file yet
+    WhenModal<QFileDialog>([&](QFileDialog& f) { f.reject(); });
+    EXPECT_FALSE(d.saveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "x.pst", replace).has_value());
+}
+
+}  // namespace
+}  // namespace tavrin::ui
