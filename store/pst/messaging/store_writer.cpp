@@ -255,6 +255,27 @@ Status PstWriter::validateIpmTree() {
     return {};
 }
 
+namespace {
+store::Message copyOf(const store::Message& m) {
+    store::Message c;
+    c.props = m.props;
+    c.recipients = m.recipients;
+    c.attachments.reserve(m.attachments.size());
+    for (const store::Attachment& a : m.attachments) {
+        store::Attachment x;
+        x.props = a.props;
+        if (a.embedded) x.embedded = std::make_unique<store::Message>(copyOf(*a.embedded));
+        if (a.storage) x.storage = std::make_unique<store::StorageEntry>(*a.storage);
+        c.attachments.push_back(std::move(x));
+    }
+    return c;
+}
+}  // namespace
+
+Result<uint32_t> PstWriter::addMessage(uint32_t folderNid, const store::Message& message) {
+    return addMessage(folderNid, copyOf(message));
+}
+
 Result<uint32_t> PstWriter::addMessage(uint32_t folderNid, store::Message&& message) {
     if (auto s = check(); !s) return std::move(s).take();
     auto it = folders_.find(folderNid);

@@ -102,6 +102,8 @@ public:
 
     // Writes a message into a folder, taking its values; returns its NID.
     Result<uint32_t> addMessage(uint32_t folder, store::Message&& message);
+    // The same from a message the caller keeps (written from a copy).
+    Result<uint32_t> addMessage(uint32_t folder, const store::Message& message);
 
     // Completes the file. Nothing may be added afterwards.
     Status finish();
