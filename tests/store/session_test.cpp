@@ -417,6 +417,52 @@ TEST(Items, SaveCommitsRowsAndCounts) {
     }
 }
 
+// The addressing the store completes, and what it leaves as the message had it.
+TEST(Items, AddressingIsCompletedOnlyWhereAbsent) {
+    ScratchDir dir;
+    const std::string path = dir.file("addr.pst");
+    {
+        RDOSession session;
+        auto store = session.LogonPstStore(path, olStoreUnicode, "Mail");
+        ASSERT_TRUE(store.ok());
+        auto top = (*store)->IPMRootFolder();
+        ASSERT_TRUE(top.ok());
+        auto save = [&](Message m) {
+            auto item = (*top)->Items().Add(0);
+            ASSERT_TRUE(item.ok());
+            ASSERT_TRUE((*item)->ImportMessage(std::move(m)).ok());
+            ASSERT_TRUE((*item)->Save().ok());
+        };
+        save(simpleMessage("computed"));
+        {
+            // Sent on behalf of someone else, with the message's own lists.
+            Message m = simpleMessage("on behalf");
+            m.props.set(uni(t::PidTagSentRepresentingName, "The Boss"));
+            m.props.set(uni(t::PidTagDisplayTo, "Bob (as the message says)"));
+            save(std::move(m));
+        }
+        ASSERT_TRUE(session.Logoff().ok());
+    }
+    ReadBack rb = readBack(path);
+    const auto msgs = rb.messages("");
+    ASSERT_EQ(msgs.size(), 2u);
+    for (const Message& m : msgs) {
+        SCOPED_TRACE(shownSubject(m));
+        if (shownSubject(m) == "computed") {
+            EXPECT_EQ(utf8Of(m.props.find(t::PidTagDisplayTo)), "Bob Builder");
+            EXPECT_EQ(utf8Of(m.props.find(t::PidTagDisplayCc)), "Carol Jones");
+            EXPECT_EQ(m.props.find(t::PidTagDisplayBcc), nullptr) << "no Bcc recipients, no list";
+            EXPECT_EQ(utf8Of(m.props.find(t::PidTagSentRepresentingEmailAddress)), "alice@example.com");
+            EXPECT_EQ(utf8Of(m.props.find(0x0064)), "SMTP");
+        } else {
+            EXPECT_EQ(utf8Of(m.props.find(t::PidTagDisplayTo)), "Bob (as the message says)");
+            EXPECT_EQ(utf8Of(m.props.find(t::PidTagSentRepresentingName)), "The Boss");
+            EXPECT_EQ(m.props.find(t::PidTagSentRepresentingEmailAddress), nullptr)
+                << "the sender's address is not the representing one's";
+        }
+    }
+}
+
 TEST(Items, ImportOfAMissingFileFailsAsAValue) {
     ScratchDir dir;
     RDOSession session;

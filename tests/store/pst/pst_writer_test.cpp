@@ -5,6 +5,7 @@
 
 #include "fs/file_io.h"
 #include "store/core/tags.h"
+#include "store/pst/messaging/pst_reader.h"
 #include "store/pst/messaging/spill.h"
 #include "store/pst/messaging/store_writer.h"
 #include "store/pst/ndb/byte_source.h"
@@ -118,6 +119,44 @@ TEST(PstWriterFailures, ScratchFileFailureIsAnError) {
     ASSERT_FALSE(failure.ok());
     EXPECT_EQ(failure.error().number, err::kDiskFull);
     EXPECT_LT(appended, 50);
+}
+
+// A new store's name-to-id map begins as Outlook's do: nine
+// PSETID_Appointment ids, then PS_INTERNET_HEADERS string names. None of its
+// streams is empty even when no message uses a named property: a reader
+// (pst-extractor) takes an empty stream value for a missing subnode and
+// refuses the whole file.
+TEST(PstWriterNameMap, NewStoreHasOutlooksFirstNamesAndNoEmptyStream) {
+    fs::FailingSink out(uint64_t(1) << 40), scratch(uint64_t(1) << 40);
+    auto w = PstWriter::create(out, scratch, options());
+    ASSERT_TRUE(w.ok());
+    const uint32_t top = *(*w)->folderByRole(FolderRole::IpmSubtree);
+    ASSERT_TRUE((*w)->addMessage(top, sample(1)).ok());
+    ASSERT_TRUE((*w)->finish().ok());
+    auto reader = PstReader::open(std::make_unique<ndb::MemorySource>(out.bytes()));
+    ASSERT_TRUE(reader.ok()) << reader.error().description;
+    const NameMap& map = (*reader)->nameMap();
+    EXPECT_FALSE(map.guidStream().empty());
+    EXPECT_FALSE(map.entryStream().empty());
+    EXPECT_FALSE(map.stringStream().empty());
+    EXPECT_TRUE(map.problems().empty());
+    ASSERT_GE(map.entries().size(), 13u);
+    const uint32_t lids[] = {0x8205, 0x8223, 0x8231, 0x8216, 0x820D, 0x820E, 0x8235, 0x8236, 0x8233};
+    for (size_t i = 0; i < 9; ++i) {
+        const store::NamedPropName* n = map.nameOf(static_cast<uint16_t>(0x8000 + i));
+        ASSERT_NE(n, nullptr);
+        EXPECT_FALSE(n->isString);
+        EXPECT_EQ(n->lid, lids[i]);
+        EXPECT_EQ(n->guid.toString(), "{00062002-0000-0000-C000-000000000046}");
+    }
+    const char16_t* names[] = {u"content-class", u"DRMLicense", u"x-cr-hashedpuzzle", u"x-cr-puzzleid"};
+    for (size_t i = 0; i < 4; ++i) {
+        const store::NamedPropName* n = map.nameOf(static_cast<uint16_t>(0x8009 + i));
+        ASSERT_NE(n, nullptr);
+        EXPECT_TRUE(n->isString);
+        EXPECT_EQ(n->name, names[i]);
+        EXPECT_EQ(n->guid.toString(), "{00020386-0000-0000-C000-000000000046}");
+    }
 }
 
 TEST(PstWriterFailures, NothingIsAcceptedAfterFinish) {
