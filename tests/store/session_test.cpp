@@ -56,6 +56,18 @@ TEST(SessionFile, RefusesAnExistingFileAndLeavesItUntouched) {
     EXPECT_TRUE(session.Logoff().ok());
 }
 
+TEST(SessionFile, MissingFolderOfTheTargetIsNamedWithTheTarget) {
+    ScratchDir dir;
+    const std::string path = dir.file("absent/out.pst");
+    RDOSession session;
+    auto store = session.LogonPstStore(path, olStoreUnicode, "Mail");
+    ASSERT_FALSE(store.ok());
+    EXPECT_NE(store.error().number, 0);
+    EXPECT_EQ(store.error().description.rfind("The file " + path + " could not be created: ", 0), 0u)
+        << store.error().description;
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{});
+}
+
 TEST(SessionFile, SessionEndedWithoutLogoffLeavesNothing) {
     ScratchDir dir;
     {
@@ -134,6 +146,9 @@ TEST(SessionFile, FullDiskIsAnErrorAndLeavesNoFile) {
         ASSERT_FALSE(failure.ok()) << "2.4 MB of attachments cannot fit in " << limit << " bytes";
         EXPECT_NE(failure.error().number, 0);
         EXPECT_FALSE(failure.error().description.empty());
+        // The user is told about the file they chose, not the temporary one.
+        EXPECT_EQ(failure.error().description.find(".tmp-"), std::string::npos) << failure.error().description;
+        EXPECT_EQ(failure.error().description.find(".spill-"), std::string::npos) << failure.error().description;
         (void)session.Logoff();
         EXPECT_FALSE(sfs::exists(path));
         EXPECT_EQ(dir.entries(), std::vector<std::string>{});
