@@ -398,6 +398,49 @@ std::string decodedHeader(const std::string& v) {
     return out;
 }
 
+size_t countOf(const std::string& s, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = s.find(needle); at != std::string::npos; at = s.find(needle, at + 1)) ++n;
+    return n;
+}
+
+// The names of readpst's MIME parts: filename*=utf-8''NAME (percent-encoded).
+std::vector<std::string> readpstFileNames(const std::string& eml) {
+    std::vector<std::string> out;
+    const std::string key = "filename*=utf-8''";
+    for (size_t at = eml.find(key); at != std::string::npos; at = eml.find(key, at + 1)) {
+        const size_t b = at + key.size();
+        const size_t e = eml.find_first_of(";\r\n", b);
+        const std::string raw = eml.substr(b, e - b);
+        std::string name;
+        for (size_t i = 0; i < raw.size(); ++i) {
+            if (raw[i] == '%' && i + 2 < raw.size()) {
+                name += static_cast<char>(std::stoi(raw.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else {
+                name += raw[i];
+            }
+        }
+        out.push_back(name);
+    }
+    return out;
+}
+
+// The names of a record's attachments with data, its embedded messages'
+// included, and the number of embedded messages.
+void attachmentNames(const JsonValue& record, std::multiset<std::string>& names, size_t& embedded) {
+    const JsonValue* atts = record.get("attachments");
+    if (!atts) return;
+    for (const auto& a : atts->items) {
+        if (const JsonValue* m = a.get("message")) {
+            ++embedded;
+            attachmentNames(*m, names, embedded);
+        } else {
+            names.insert(text(a.get("name")));
+        }
+    }
+}
+
 // readpst writes only the item kinds it knows (mail, reports, meetings,
 // contacts, appointments, journal entries); it skips tasks, notes, posts
 // and unknown classes, and says so in its count of skipped items.
@@ -421,7 +464,8 @@ TEST_F(ConvertSamples, ReadpstReadsBackEveryMessage) {
     size_t compared = 0;
     for (const auto& [folder, sources] : byFolder) {
         SCOPED_TRACE(folder);
-        std::multiset<std::string> subjects, wantSubjects;
+        std::multiset<std::string> subjects, wantSubjects, names, wantNames;
+        size_t embedded = 0, wantEmbedded = 0;
         size_t files = 0, written = 0;
         const fsys::path where = folder.empty() ? tops[0] : tops[0] / folder;
         ASSERT_TRUE(fsys::is_directory(where));
@@ -438,6 +482,10 @@ TEST_F(ConvertSamples, ReadpstReadsBackEveryMessage) {
             }
             for (const std::string& line : header)
                 if (line.rfind("Subject: ", 0) == 0) subjects.insert(trim(decodedHeader(line.substr(9))));
+            // Attachment names anywhere in the message (embedded messages
+            // are written inline as message/rfc822 parts).
+            for (const std::string& n : readpstFileNames(slurp(e.path()))) names.insert(n);
+            embedded += countOf(slurp(e.path()), "Content-Type: message/rfc822");
         }
         for (const Source* s : sources) {
             const std::string cls = text(s->json.get("messageClass"));
@@ -445,6 +493,7 @@ TEST_F(ConvertSamples, ReadpstReadsBackEveryMessage) {
             ++written;
             if (cls.rfind("IPM.Note", 0) != 0) continue;
             wantSubjects.insert(trim(text(s->json.get("subject"))));
+            attachmentNames(s->json, wantNames, wantEmbedded);
         }
         EXPECT_EQ(files, written) << "items readpst wrote";
         // Subjects readpst left in another charset's encoded words are not
@@ -459,6 +508,8 @@ TEST_F(ConvertSamples, ReadpstReadsBackEveryMessage) {
             }
         }
         EXPECT_LE(subjects.size(), 0u) << "subjects readpst read that no source has";
+        EXPECT_EQ(names, wantNames) << "attachment names";
+        EXPECT_EQ(embedded, wantEmbedded) << "embedded messages";
     }
     EXPECT_GT(compared, 30u);
 }
