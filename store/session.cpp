@@ -72,6 +72,17 @@ const char* containerClassOf(int kind) {
     }
 }
 
+// The store is written under temporary names beside the target; a failure
+// that names one of them is told about the target the user chose instead,
+// so that the message says which file could not be written.
+Error aboutTarget(Error e, const std::string& internal, const std::string& target) {
+    if (internal.empty()) return e;
+    for (size_t at = e.description.find(internal); at != std::string::npos;
+         at = e.description.find(internal, at + target.size()))
+        e.description.replace(at, internal.size(), target);
+    return e;
+}
+
 }  // namespace
 
 // ---- implementation objects ----
@@ -88,8 +99,12 @@ public:
     bool open() const { return writer_ != nullptr; }
     Status check() const {
         if (!writer_) return closedStore();
-        if (writer_->error().failed()) return writer_->error();
+        if (writer_->error().failed()) return named(writer_->error());
         return {};
+    }
+    // A failure as the user should read it: about the target file.
+    Error named(Error e) const {
+        return aboutTarget(aboutTarget(std::move(e), tempPath_, path_), spillPath_, path_);
     }
     m::PstWriter& writer() { return *writer_; }
     const std::string& displayName() const { return displayName_; }
@@ -118,21 +133,28 @@ public:
     uint32_t folder;
     Message message;
     bool saved = false;
+    Error failure;  // a Save that failed
     int attachments = 0;
 
     Status changeable() const {
         if (auto s = session->check(); !s) return s;
         if (saved) return Error(err::kNoSupport, "The item has been saved and can no longer be changed.");
+        if (failure.failed()) return failure;
         return {};
     }
     Status save() {
         if (saved) return {};
+        if (failure.failed()) return failure;
         if (auto s = session->check(); !s) return s;
-        auto nid = session->writer().addMessage(folder, message);
-        if (!nid) return std::move(nid).error();
+        const int count = static_cast<int>(message.attachments.size());
+        auto nid = session->writer().addMessage(folder, std::move(message));
+        message = Message{};  // taken by the writer, saved or not
+        if (!nid) {
+            failure = session->named(std::move(nid).error());  // what the item held is gone: it cannot be saved again
+            return failure;
+        }
         saved = true;
-        attachments = static_cast<int>(message.attachments.size());
-        message = Message{};  // written: the memory goes
+        attachments = count;
         return {};
     }
 };
@@ -145,14 +167,15 @@ Status PstSessionImpl::logon(const std::string& path, const std::string& display
     if (fs::pathExists(path) && !options.replaceExisting)
         return Error(err::kFileExists, "The file " + path + " already exists.");
     const std::string suffix = randomSuffix(rng_);
-    auto out = fs::OutputFile::createNew(path + ".tmp-" + suffix);
-    if (!out) return std::move(out).error();
-    auto spill = fs::OutputFile::createNew(path + ".spill-" + suffix);
+    const std::string tempName = path + ".tmp-" + suffix;
+    const std::string spillName = path + ".spill-" + suffix;
+    auto out = fs::OutputFile::createNew(tempName);
+    if (!out) return aboutTarget(std::move(out).error(), tempName, path);
+    auto spill = fs::OutputFile::createNew(spillName);
     if (!spill) {
-        const std::string t = (*out)->path();
         out->reset();
-        (void)fs::removeFile(t);
-        return std::move(spill).error();
+        (void)fs::removeFile(tempName);
+        return aboutTarget(std::move(spill).error(), spillName, path);
     }
     path_ = path;
     tempPath_ = (*out)->path();
@@ -187,8 +210,9 @@ Status PstSessionImpl::logoff() {
     (void)fs::removeFile(spillPath_);
     if (s) s = fs::renameFile(tempPath_, path_, !replace_);
     if (!s) {
+        Error e = named(std::move(s).take());
         abandon();
-        return s;
+        return e;
     }
     writer_.reset();
     out_.reset();

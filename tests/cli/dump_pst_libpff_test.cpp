@@ -208,8 +208,9 @@ TEST_F(DumpPstAgainstLibpff, FoldersMessagesSubjectsSendersAndAttachmentsAgree) 
                 // the stored address, which for Exchange senders is an X.500
                 // name.
                 const bool x500 = !b[i].senderAddress.empty() && b[i].senderAddress[0] == '/';
-                if (!(x500 && a[i].senderAddress.find('@') != std::string::npos))
+                if (!(x500 && a[i].senderAddress.find('@') != std::string::npos)) {
                     EXPECT_EQ(a[i].senderAddress, b[i].senderAddress) << a[i].key();
+                }
                 ++compared;
             }
         }

@@ -67,10 +67,12 @@ Bytes utf16Bytes(const std::u16string& s) {
     return b;
 }
 
-Bytes trimUnicode(ByteSpan d) {
+// A UTF-16LE value without its terminating NULs (and an odd last byte).
+Bytes trimUnicode(Bytes d) {
     size_t n = d.size() & ~size_t(1);
     while (n >= 2 && d[n - 1] == 0 && d[n - 2] == 0) n -= 2;
-    return Bytes(d.begin(), d.begin() + static_cast<ptrdiff_t>(n));
+    d.resize(n);
+    return d;
 }
 
 std::u16string decode8(ByteSpan d, uint32_t cp) {
@@ -79,8 +81,9 @@ std::u16string decode8(ByteSpan d, uint32_t cp) {
     return s;
 }
 
-// The value of one property in its PST form; false when it cannot be kept.
-bool convertValue(const Property& in, uint32_t codepage, Property& out) {
+// The value of one property in its PST form, taking `in`'s bytes; false
+// when it cannot be kept.
+bool convertValue(Property& in, uint32_t codepage, Property& out) {
     const uint16_t type = in.type();
     if (!store::isKnownType(type) || type == store::PT_NULL || type == store::PT_UNSPECIFIED ||
         store::baseType(type) == store::PT_OBJECT)
@@ -93,14 +96,14 @@ bool convertValue(const Property& in, uint32_t codepage, Property& out) {
             out.data = utf16Bytes(decode8(in.data, codepage));
         } else if (type == store::PT_UNICODE) {
             out.tag = in.tag;
-            out.data = trimUnicode(in.data);
+            out.data = trimUnicode(std::move(in.data));
         } else if (store::fixedSize(type) != 0) {
             out.tag = in.tag;
             out.scalar = type == store::PT_BOOLEAN ? (in.scalar ? 1 : 0) : in.scalar;
         } else {
             if (type == store::PT_CLSID && in.data.size() != 16) return false;
             out.tag = in.tag;
-            out.data = in.data;
+            out.data = std::move(in.data);
         }
         return true;
     }
@@ -108,16 +111,16 @@ bool convertValue(const Property& in, uint32_t codepage, Property& out) {
     std::vector<Bytes> elems;
     elems.reserve(in.multi.size());
     uint16_t outType = type;
-    for (const Bytes& e : in.multi) {
+    for (Bytes& e : in.multi) {
         if (base == store::PT_STRING8) {
             outType = store::MV_FLAG | store::PT_UNICODE;
             elems.push_back(utf16Bytes(decode8(e, codepage)));
         } else if (base == store::PT_UNICODE) {
-            elems.push_back(trimUnicode(e));
+            elems.push_back(trimUnicode(std::move(e)));
         } else {
             const uint32_t fixed = base == store::PT_CLSID ? 16 : store::fixedSize(base);
             if (fixed != 0 && e.size() != fixed) return false;
-            elems.push_back(e);
+            elems.push_back(std::move(e));
         }
     }
     out.tag = store::makeTag(in.id(), outType);
@@ -279,10 +282,10 @@ struct WrittenAttachment {
     std::vector<Property> props;  // as in its PC, for the attachment table
 };
 
-Result<WrittenMessage> emitMessage(MessageContext& ctx, const store::Message& m, uint32_t parentCodepage,
+Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, uint32_t parentCodepage,
                                    std::span<const uint32_t> rowColumns, int depth);
 
-Result<WrittenAttachment> emitAttachment(MessageContext& ctx, const store::Attachment& a, uint32_t codepage,
+Result<WrittenAttachment> emitAttachment(MessageContext& ctx, store::Attachment& a, uint32_t codepage,
                                          SubnodeSink& parent, int depth) {
     WrittenAttachment out;
     out.nid = ctx.counters.newNid(ndb::NID_TYPE_ATTACHMENT);
@@ -348,7 +351,7 @@ Result<WrittenAttachment> emitAttachment(MessageContext& ctx, const store::Attac
     return out;
 }
 
-Result<WrittenMessage> emitMessage(MessageContext& ctx, const store::Message& m, uint32_t parentCodepage,
+Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, uint32_t parentCodepage,
                                    std::span<const uint32_t> rowColumns, int depth) {
     if (depth > 32) return Error(err::kCorrupt, "Embedded messages are nested too deeply.");
     const uint32_t cp = m.codepage(parentCodepage);
@@ -389,7 +392,7 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, const store::Message& m,
 
     std::vector<std::vector<Property>> rprops;
     rprops.reserve(m.recipients.size());
-    for (const store::Recipient& r : m.recipients)
+    for (store::Recipient& r : m.recipients)
         rprops.push_back(convertProperties(r.props, ObjectKind::Recipient, cp, ctx.names));
     completeAddressing(props, rprops);
 
@@ -409,7 +412,7 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, const store::Message& m,
     if (!m.attachments.empty()) {
         std::vector<WrittenAttachment> atts;
         atts.reserve(m.attachments.size());
-        for (const store::Attachment& a : m.attachments) {
+        for (store::Attachment& a : m.attachments) {
             auto w = emitAttachment(ctx, a, cp, sub, depth);
             if (!w) return std::move(w).error();
             atts.push_back(std::move(*w));
@@ -499,11 +502,17 @@ std::u16string markedSubject(const std::u16string& subject, const std::u16string
     return out;
 }
 
-std::vector<Property> convertProperties(const PropertyBag& bag, ObjectKind kind, uint32_t codepage,
-                                        NameMapWriter& names) {
-    std::vector<Property> out;
-    std::map<uint16_t, std::pair<size_t, bool>> seen;  // id -> index, came from PT_STRING8
-    for (const Property& in : bag.items()) {
+std::vector<Property> convertProperties(PropertyBag& bag, ObjectKind kind, uint32_t codepage, NameMapWriter& names) {
+    std::vector<Property> kept;
+    kept.reserve(bag.size());
+    struct Key {
+        uint16_t id;
+        bool from8;      // came from PT_STRING8
+        uint32_t index;  // into `kept`, in bag order
+    };
+    std::vector<Key> keys;
+    keys.reserve(bag.size());
+    for (Property& in : bag.items()) {
         uint16_t id = in.id();
         if (store::isNamedId(id)) {
             if (!in.name) continue;  // a named property without a name cannot be mapped
@@ -512,26 +521,28 @@ std::vector<Property> convertProperties(const PropertyBag& bag, ObjectKind kind,
             id = *mapped;
         }
         if (ownedByStore(id, kind)) continue;
+        const bool from8 = store::baseType(in.type()) == store::PT_STRING8;
         Property v;
         if (!convertValue(in, codepage, v)) continue;
         v.tag = store::makeTag(id, v.type());
-        const bool from8 = store::baseType(in.type()) == store::PT_STRING8;
-        if (auto it = seen.find(id); it != seen.end()) {
-            // Both an 8-bit and a Unicode form: keep the Unicode one.
-            if (it->second.second && !from8) {
-                out[it->second.first] = std::move(v);
-                it->second.second = false;
-            }
-            continue;
-        }
-        seen.emplace(id, std::make_pair(out.size(), from8));
-        out.push_back(std::move(v));
+        keys.push_back({id, from8, static_cast<uint32_t>(kept.size())});
+        kept.push_back(std::move(v));
     }
-    std::sort(out.begin(), out.end(), [](const Property& a, const Property& b) { return a.id() < b.id(); });
+    // One property per id: the first, except that a Unicode form wins over
+    // an 8-bit one that came before it.
+    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+        if (a.id != b.id) return a.id < b.id;
+        if (a.from8 != b.from8) return !a.from8;
+        return a.index < b.index;
+    });
+    std::vector<Property> out;
+    out.reserve(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i)
+        if (i == 0 || keys[i].id != keys[i - 1].id) out.push_back(std::move(kept[keys[i].index]));
     return out;
 }
 
-Result<WrittenMessage> writeMessage(MessageContext& ctx, const store::Message& message,
+Result<WrittenMessage> writeMessage(MessageContext& ctx, store::Message&& message,
                                     std::span<const uint32_t> rowColumns) {
     return emitMessage(ctx, message, ctx.fallbackCodepage, rowColumns, 0);
 }

@@ -59,9 +59,10 @@ struct WrittenMessage {
     std::vector<store::Property> row;
 };
 
-// Writes the node of a top-level (or embedded) message. `rowColumns` are
-// the contents-table columns whose values the caller wants back.
-Result<WrittenMessage> writeMessage(MessageContext& ctx, const store::Message& message,
+// Writes the node of a top-level (or embedded) message, taking the
+// message's values. `rowColumns` are the contents-table columns whose values
+// the caller wants back.
+Result<WrittenMessage> writeMessage(MessageContext& ctx, store::Message&& message,
                                     std::span<const uint32_t> rowColumns);
 
 // Which object a property bag belongs to, for the properties the store
@@ -71,8 +72,9 @@ enum class ObjectKind { Message, Recipient, Attachment };
 // The properties of a bag as the Unicode PST keeps them: store-owned ones
 // dropped, named ones remapped (or dropped when they have no name or the
 // map is full), PT_STRING8 converted to PT_UNICODE, multi-valued values
-// encoded ([MS-PST] 2.3.3.4) into `data`; sorted by id, one per id.
-std::vector<store::Property> convertProperties(const store::PropertyBag& bag, ObjectKind kind, uint32_t codepage,
+// encoded ([MS-PST] 2.3.3.4) into `data`; sorted by id, one per id. The
+// values' bytes are taken from `bag`.
+std::vector<store::Property> convertProperties(store::PropertyBag& bag, ObjectKind kind, uint32_t codepage,
                                                NameMapWriter& names);
 
 // The subject as Outlook stores it: U+0001, U+0001 + prefix length, text.

@@ -255,7 +255,28 @@ Status PstWriter::validateIpmTree() {
     return {};
 }
 
+namespace {
+store::Message copyOf(const store::Message& m) {
+    store::Message c;
+    c.props = m.props;
+    c.recipients = m.recipients;
+    c.attachments.reserve(m.attachments.size());
+    for (const store::Attachment& a : m.attachments) {
+        store::Attachment x;
+        x.props = a.props;
+        if (a.embedded) x.embedded = std::make_unique<store::Message>(copyOf(*a.embedded));
+        if (a.storage) x.storage = std::make_unique<store::StorageEntry>(*a.storage);
+        c.attachments.push_back(std::move(x));
+    }
+    return c;
+}
+}  // namespace
+
 Result<uint32_t> PstWriter::addMessage(uint32_t folderNid, const store::Message& message) {
+    return addMessage(folderNid, copyOf(message));
+}
+
+Result<uint32_t> PstWriter::addMessage(uint32_t folderNid, store::Message&& message) {
     if (auto s = check(); !s) return std::move(s).take();
     auto it = folders_.find(folderNid);
     if (it == folders_.end() || it->second.role == FolderRole::SpamSearch)
@@ -264,7 +285,7 @@ Result<uint32_t> PstWriter::addMessage(uint32_t folderNid, const store::Message&
         return Error(err::kTooBig, "The store cannot hold more messages.");
     const uint32_t nid = counters_.newNid(ndb::NID_TYPE_NORMAL_MESSAGE);
     MessageContext ctx{*ndb_, names_, counters_, opt_.now, opt_.random, opt_.storage};
-    auto w = writeMessage(ctx, message, columns::kContents);
+    auto w = writeMessage(ctx, std::move(message), columns::kContents);
     if (!w) {
         if (ndb_->error().failed()) return fail(ndb_->error()).error();
         return std::move(w).error();

@@ -100,7 +100,9 @@ public:
     // records them as the store's default folders. Safe to call again.
     Status validateIpmTree();
 
-    // Writes a message into a folder; returns its NID.
+    // Writes a message into a folder, taking its values; returns its NID.
+    Result<uint32_t> addMessage(uint32_t folder, store::Message&& message);
+    // The same from a message the caller keeps (written from a copy).
     Result<uint32_t> addMessage(uint32_t folder, const store::Message& message);
 
     // Completes the file. Nothing may be added afterwards.

@@ -1,6 +1,9 @@
 #include "store/pst/ndb/crypt.h"
 
 #include <array>
+#include <cstring>
+
+#include "store/pst/ndb/crc.h"
 
 namespace tavrin::pst::ndb {
 namespace {
@@ -63,6 +66,13 @@ constexpr std::array<uint8_t, 256> kI = {
     0xD4, 0xE1, 0x11, 0xD0, 0x08, 0x8B, 0x2A, 0xF2, 0xED, 0x9A, 0x64, 0x3F, 0xC1, 0x6C, 0xF9, 0xEC,
 };
 
+// kR as the plain array mapCopyCrc takes.
+constexpr auto kRArray = [] {
+    struct A { uint8_t v[256]; } a{};
+    for (size_t i = 0; i < 256; ++i) a.v[i] = kR[i];
+    return a;
+}();
+
 }  // namespace
 
 void permuteEncode(std::span<uint8_t> data) {
@@ -95,6 +105,27 @@ bool encodeBlock(uint8_t cryptMethod, std::span<uint8_t> data, uint64_t bid) {
         case kCryptPermute: permuteEncode(data); return true;
         case kCryptCyclic: cyclicCrypt(data, static_cast<uint32_t>(bid)); return true;
         default: return false;
+    }
+}
+
+bool encodeBlockCopy(uint8_t cryptMethod, std::span<const uint8_t> src, std::span<uint8_t> dst, uint64_t bid,
+                     uint32_t& crc) {
+    if (dst.size() != src.size()) return false;
+    switch (cryptMethod) {
+        case kCryptNone:
+            if (!src.empty() && src.data() != dst.data()) std::memmove(dst.data(), src.data(), src.size());
+            crc = computeCrc(dst);
+            return true;
+        case kCryptPermute:
+            crc = mapCopyCrc(src.data(), dst.data(), src.size(), kRArray.v);
+            return true;
+        case kCryptCyclic:
+            if (!src.empty() && src.data() != dst.data()) std::memmove(dst.data(), src.data(), src.size());
+            cyclicCrypt(dst, static_cast<uint32_t>(bid));
+            crc = computeCrc(dst);
+            return true;
+        default:
+            return false;
     }
 }
 

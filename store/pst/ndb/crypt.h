@@ -21,5 +21,10 @@ void cyclicCrypt(std::span<uint8_t> data, uint32_t key);
 // Encode or decode a block's data in place. False for an unknown method.
 bool encodeBlock(uint8_t cryptMethod, std::span<uint8_t> data, uint64_t bid);
 bool decodeBlock(uint8_t cryptMethod, std::span<uint8_t> data, uint64_t bid);
+// Copies a block's data from `src` into `dst` (same size) encoded, and
+// returns the CRC of the stored bytes ([MS-PST] 2.2.2.8.1: the trailer's CRC
+// is taken after the encoding). False for an unknown method.
+bool encodeBlockCopy(uint8_t cryptMethod, std::span<const uint8_t> src, std::span<uint8_t> dst, uint64_t bid,
+                     uint32_t& crc);
 
 }  // namespace tavrin::pst::ndb

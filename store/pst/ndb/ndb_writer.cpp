@@ -263,14 +263,15 @@ Result<uint64_t> NdbWriter::writeBlock(ByteSpan data, bool internal, uint16_t re
     // [MS-PST] 2.2.2.8.1 block: data, padding, BLOCKTRAILER (2.2.2.8.2).
     // The CRC is taken over the data as stored, after the encoding.
     uint8_t block[kMaxBlockSize];
-    std::memcpy(block, data.data(), cb);
+    uint32_t crc = 0;
+    if (!encodeBlockCopy(internal ? kCryptNone : opt_.cryptMethod, data.first(cb), std::span<uint8_t>(block, cb), bid,
+                         crc))
+        return fail(writerError("unknown encoding")).error();
     std::memset(block + cb, 0, static_cast<size_t>(total - cb));
-    if (!internal && opt_.cryptMethod != kCryptNone)
-        encodeBlock(opt_.cryptMethod, std::span<uint8_t>(block, cb), bid);
     BlockTrailer trailer;
     trailer.cb = static_cast<uint16_t>(cb);
     trailer.wSig = computeSig(*ib, bid);
-    trailer.dwCRC = computeCrc(ByteSpan(block, cb));
+    trailer.dwCRC = crc;
     trailer.bid = bid;
     (void)trailer.encode(MutableByteSpan(block + total - kBlockTrailerSize, kBlockTrailerSize));
     if (auto s = put(*ib, ByteSpan(block, static_cast<size_t>(total))); !s) return s.error();

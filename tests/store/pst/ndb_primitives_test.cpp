@@ -13,19 +13,54 @@
 namespace tavrin::pst::ndb {
 namespace {
 
-TEST(PstCrc, MatchesTheBytewiseDefinitionOnEveryLength) {
-    std::vector<uint8_t> data(300);
-    std::iota(data.begin(), data.end(), uint8_t{7});
-    for (size_t len = 0; len <= data.size(); ++len) {
-        uint32_t ref = 0;
-        for (size_t i = 0; i < len; ++i) {
-            ref ^= data[i];
-            for (int k = 0; k < 8; ++k) ref = (ref & 1) ? (ref >> 1) ^ 0xEDB88320u : ref >> 1;
-        }
-        ASSERT_EQ(computeCrc(std::span(data.data(), len)), ref) << len;
+uint32_t bitwiseCrc(const uint8_t* p, size_t n, uint32_t crc = 0) {
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
     }
+    return crc;
+}
+
+TEST(PstCrc, MatchesTheBytewiseDefinitionOnEveryLength) {
+    // Lengths up to two blocks' worth of the 64-byte folding steps and the
+    // 16-byte tail, at every alignment, with and without a running CRC.
+    std::vector<uint8_t> data(1200);
+    uint32_t x = 12345;
+    for (auto& b : data) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(x >> 23);
+    }
+    for (size_t start = 0; start < 16; start += 5)
+        for (size_t len = 0; len + start <= data.size(); ++len) {
+            ASSERT_EQ(computeCrc(std::span(data.data() + start, len)), bitwiseCrc(data.data() + start, len))
+                << start << "+" << len;
+            ASSERT_EQ(computeCrc(std::span(data.data() + start, len), 0xDEADBEEF),
+                      bitwiseCrc(data.data() + start, len, 0xDEADBEEF))
+                << start << "+" << len;
+        }
+    const std::vector<uint8_t> ones(8176, 0xFF), zeros(8176, 0);
+    EXPECT_EQ(computeCrc(ones), bitwiseCrc(ones.data(), ones.size()));
+    EXPECT_EQ(computeCrc(zeros), 0u);
     // Initial value 0, no final inversion: the CRC of nothing is 0.
     EXPECT_EQ(computeCrc({}), 0u);
+}
+
+TEST(PstCrc, EncodedCopyCarriesTheCrcOfTheStoredBytes) {
+    std::vector<uint8_t> data(5000);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 131 + 7);
+    for (uint8_t method : {kCryptNone, kCryptPermute, kCryptCyclic})
+        for (size_t len : {size_t(0), size_t(1), size_t(63), size_t(64), size_t(100), size_t(5000)}) {
+            std::vector<uint8_t> expected(data.begin(), data.begin() + static_cast<ptrdiff_t>(len));
+            ASSERT_TRUE(encodeBlock(method, expected, 0x1234));
+            std::vector<uint8_t> out(len);
+            uint32_t crc = 1;
+            ASSERT_TRUE(encodeBlockCopy(method, std::span(data.data(), len), out, 0x1234, crc));
+            EXPECT_EQ(out, expected) << int(method) << " " << len;
+            EXPECT_EQ(crc, bitwiseCrc(expected.data(), expected.size())) << int(method) << " " << len;
+        }
+    uint32_t crc = 0;
+    std::vector<uint8_t> small(3);
+    EXPECT_FALSE(encodeBlockCopy(0x10, std::span(data.data(), 3), small, 1, crc));
 }
 
 TEST(PstCrc, ReproducesTheHeaderCrcsOfAnOutlookFile) {
