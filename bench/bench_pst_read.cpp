@@ -72,8 +72,14 @@ int main(int argc, char** argv) {
     int rounds = 5;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
-        else files.push_back(argv[i]);
+        if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
+            rounds = std::max(1, std::atoi(argv[++i]));
+        } else if (argv[i][0] == '-') {
+            std::fprintf(stderr, "usage: bench_pst_read [--rounds N] FILE.pst...\n");
+            return 2;
+        } else {
+            files.push_back(argv[i]);
+        }
     }
     if (files.empty()) {
         std::error_code ec;
@@ -92,7 +98,16 @@ int main(int argc, char** argv) {
     }
     for (const auto& f : files) {
         std::error_code ec;
-        const double mb = static_cast<double>(fsys::file_size(f, ec)) / (1024.0 * 1024.0);
+        const auto size = fsys::file_size(f, ec);
+        if (ec || !fsys::is_regular_file(f, ec)) {
+            std::fprintf(stderr, "bench_pst_read: %s is not a readable file.\n", f.c_str());
+            return 1;
+        }
+        if (auto probe = pst::messaging::PstReader::open(f); !probe) {
+            std::fprintf(stderr, "bench_pst_read: %s\n", probe.error().description.c_str());
+            return 1;
+        }
+        const double mb = static_cast<double>(size) / (1024.0 * 1024.0);
         double tRead = 1e30, tDump = 1e30, tVerify = 1e30;
         long long messages = 0;
         uint64_t findings = 0, sink = 0;

@@ -81,6 +81,24 @@ std::string FormatDateStamp(const std::tm& t) {
     return b;
 }
 
+bool IfFolderEmpty(const std::string& MyPath) {
+    constexpr uint32_t kAttrSystem = 0x04;  // FILE_ATTRIBUTE_SYSTEM
+    fs::FileEntry e;
+    if (fs::FindFirstEntry(MyPath + kSep + "*.*", e) <= 0) return true;
+    // A folder holds a bounded number of entries; the bound only guards
+    // against a file system that never reports the end.
+    constexpr size_t kMaxEntries = 1u << 24;
+    size_t seen = 0;
+    do {
+        if ((e.Attributes & (fs::kAttrDirectory | fs::kAttrHidden | kAttrSystem)) == 0) {
+            fs::EndFind(e);
+            return false;
+        }
+    } while (++seen < kMaxEntries && fs::FindNextEntry(e) != 0);
+    fs::EndFind(e);
+    return true;
+}
+
 struct ConversionEngine::State {
     StatusView& view;
     JobView& job;

@@ -20,6 +20,11 @@ namespace tavrin::engine {
 // The date stamp "d.m.YY H.m.ss" of a local time (6.12.26 1.49.28).
 std::string FormatDateStamp(const std::tm& local);
 
+// True when a listing of `MyPath` + separator + "*.*" that admits only plain
+// files (no folders, no hidden or system files) finds nothing; a folder that
+// does not exist or cannot be read is therefore reported as empty.
+bool IfFolderEmpty(const std::string& MyPath);
+
 // What one run did, for the completion box and for callers that need an
 // exit status.
 struct RunSummary {

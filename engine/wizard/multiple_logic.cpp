@@ -38,7 +38,7 @@ std::vector<std::string> ListSubFolders(const std::string& root) {
 }
 
 void MultipleLogic::Form_Load() {
-    std::string desktop = view_.desktopPath();
+    std::string desktop = view_.SpecialFolderPath();
     while (desktop.size() > 1 && desktop.back() == fs::kPathSeparator) desktop.pop_back();
     view_.setOutputFolder(desktop);
     view_.setSelectAllTicked(false);

@@ -13,7 +13,8 @@ namespace tavrin::wizard {
 // Rows are numbered from 0 here; the engine's JobView numbers them from 1.
 class MultipleView : public WindowServices {
 public:
-    virtual std::string desktopPath() const = 0;
+    // The current user's Desktop folder.
+    virtual std::string SpecialFolderPath() const = 0;
     virtual std::string outputFolder() const = 0;     // txtOutputFolder
     virtual void setOutputFolder(const std::string& path) = 0;
 

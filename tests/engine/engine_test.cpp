@@ -920,5 +920,19 @@ TEST_F(Engine, AFolderQueuedTwiceIsCreatedOnce) {
     EXPECT_EQ(readBack(*run.host.out)["A/B"], std::vector<std::string>{"m"});
 }
 
+TEST_F(Engine, IfFolderEmptyCountsOnlyPlainFiles) {
+    const fsys::path f = dir_ / "Mail";
+    // Nothing, and a folder that does not exist.
+    EXPECT_TRUE(IfFolderEmpty(f.string()));
+    EXPECT_TRUE(IfFolderEmpty((dir_ / "missing").string()));
+    // Only sub-folders, and only hidden files.
+    fsys::create_directories(f / "Sub");
+    std::ofstream(f / ".hidden") << "x";
+    EXPECT_TRUE(IfFolderEmpty(f.string()));
+    // One plain file of any type.
+    std::ofstream(f / "notes.txt") << "x";
+    EXPECT_FALSE(IfFolderEmpty(f.string()));
+}
+
 }  // namespace
 }  // namespace tavrin::engine

@@ -700,5 +700,34 @@ TEST_F(StatusWindow, ASecondShowingStartsFromTheStartStateAgain) {
     });
 }
 
+TEST_F(StatusWindow, APathWithMarkupCharactersIsShownAsWritten) {
+    // A file name that a rich-text label would draw as bold "plan" and
+    // "&amp;" as "&".
+    const fsys::path odd = dir_->path() / "Mail" / "R&amp;D <b>plan</b>.msg";
+    WriteMsg(odd, "s");
+    std::string shown;
+    Qt::TextFormat format = Qt::AutoText;
+    inStatus([&](frmMigateAll& st) {
+        QLabel* dbx = child<QLabel>(st, "LblCurrentDBX");
+        QTimer sampler;
+        sampler.setInterval(0);
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            if (dbx->text().contains(QStringLiteral("<b>"))) {
+                shown = S(dbx->text());
+                format = dbx->textFormat();
+            }
+        });
+        sampler.start();
+        Click(st, "CmdStartConversion");
+        sampler.stop();
+        if (shown.empty() && dbx->text().contains(QStringLiteral("<b>"))) {
+            shown = S(dbx->text());
+            format = dbx->textFormat();
+        }
+    });
+    EXPECT_EQ(shown, "Converting Messages... from (" + odd.string() + ")");
+    EXPECT_EQ(format, Qt::PlainText);
+}
+
 }  // namespace
 }  // namespace tavrin::ui

@@ -8,6 +8,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <commctrl.h>
 #endif
 
 #include "ui/common/look.h"
@@ -16,6 +17,12 @@ namespace tavrin::ui {
 
 XPStyle::XPStyle(QWidget* parent) : QWidget(parent) {
 #ifdef _WIN32
+    // The extended combo box class of the common controls, then shell32,
+    // kept loaded for the control's lifetime.
+    INITCOMMONCONTROLSEX icc{};
+    icc.dwSize = sizeof icc;  // 8
+    icc.dwICC = ICC_USEREX_CLASSES;
+    ::InitCommonControlsEx(&icc);
     shell32_ = ::LoadLibraryW(L"shell32.dll");
 #endif
     setFixedSize(kSide, kSide);

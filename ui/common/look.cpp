@@ -9,6 +9,14 @@
 
 #include <cmath>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <commctrl.h>
+#endif
+
 // The pictures compiled into the static ui library need registering.
 static void InitWizardResources() { Q_INIT_RESOURCE(wizard); }
 
@@ -169,6 +177,12 @@ QIcon AppIcon() {
         if (QFile::exists(path)) icon.addFile(path, QSize(size, size));
     }
     return icon;
+}
+
+void InitCommonControlsLibrary() {
+#ifdef _WIN32
+    ::InitCommonControls();
+#endif
 }
 
 void BringToFront(QWidget* window) {

@@ -81,6 +81,11 @@ QPixmap PicturePixmap(Picture p);
 // The application icon (16 x 16 and 32 x 32).
 QIcon AppIcon();
 
+// The Windows common controls initialisation (InitCommonControls) that the
+// single-folder and status windows make when they are created; nothing
+// elsewhere.
+void InitCommonControlsLibrary();
+
 // Raises a top-level window and gives it the focus (the offscreen
 // platform has no window stack, so nothing is asked of it there).
 void BringToFront(QWidget* window);

@@ -22,6 +22,7 @@ frmMigateAll::frmMigateAll(Wizard& wizard)
     : QDialog(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       wizard_(wizard) {
+    InitCommonControlsLibrary();
     setObjectName(QStringLiteral("frmMigateAll"));
     setWindowIcon(AppIcon());
     setFixedSize(Px(8670), Px(3915));
@@ -58,6 +59,10 @@ frmMigateAll::frmMigateAll(Wizard& wizard)
     lblCurrentDbx_ = MakeLabel(frameConversion_, QStringLiteral("Converting Messages..."), Tw(195, 285, 7815, 735),
                                Tahoma(9), kTitleGrey, true);
     lblCurrentDbx_->setObjectName(QStringLiteral("LblCurrentDBX"));
+    // Its captions carry file and folder paths, which may hold "<" or "&":
+    // they are shown as they are, never read as markup.
+    lblCurrentDbx_->setTextFormat(Qt::PlainText);
+    lblCurrentDbx_->setText(QStringLiteral("Converting Messages..."));
 
     // The delete-option row: laid out, hidden, and never shown (source
     // files are only read).

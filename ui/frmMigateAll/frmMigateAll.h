@@ -33,6 +33,13 @@ public:
 
     engine::ConversionEngine& engine() { return *engine_; }
 
+    // The folder conversion of one source folder (the run calls it).
+    void StartMigration(const std::string& sFolderName, const std::string& sFolderPath) {
+        engine_->StartMigration(sFolderName, sFolderPath);
+    }
+    // True when `MyPath` holds no plain file (see engine::IfFolderEmpty).
+    static bool IfFolderEmpty(const std::string& MyPath) { return engine::IfFolderEmpty(MyPath); }
+
     // StatusView
     void setCount1(const std::string& caption) override;
     std::string count1() const override;

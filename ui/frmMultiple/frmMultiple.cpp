@@ -157,7 +157,7 @@ void frmMultiple::setRowBold(int row, bool bold) {
     }
 }
 
-std::string frmMultiple::desktopPath() const {
+std::string frmMultiple::SpecialFolderPath() const {
     QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     if (desktop.isEmpty()) desktop = QDir::homePath();
     return S(QDir::toNativeSeparators(desktop));

@@ -31,7 +31,7 @@ public:
     void setRowBold(int row, bool bold);
 
     // MultipleView
-    std::string desktopPath() const override;
+    std::string SpecialFolderPath() const override;
     std::string outputFolder() const override;
     void setOutputFolder(const std::string& path) override;
     bool selectAllTicked() const override;

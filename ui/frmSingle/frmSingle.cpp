@@ -15,6 +15,7 @@ frmSingle::frmSingle(Wizard& wizard, QWidget* owner)
                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       wizard_(wizard),
       logic_(*this) {
+    InitCommonControlsLibrary();
     setObjectName(QStringLiteral("frmSingle"));
     setWindowTitle(Q(wizard::SingleLogic::kCaption));
     setWindowIcon(AppIcon());

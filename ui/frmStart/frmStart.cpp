@@ -69,7 +69,6 @@ frmStart::frmStart(Wizard& wizard, QWidget* parent) : QWidget(parent), wizard_(w
     cmdNext_->setObjectName(QStringLiteral("CmdNext"));
     cmdNext_->setGeometry(Tw(7320, 6600, 1695, 390));
     cmdNext_->setFont(Tahoma(9));
-    cmdNext_->setDefault(true);
 
     setTabOrder(optSingle_, optMultiple_);
     setTabOrder(optMultiple_, cmdNext_);

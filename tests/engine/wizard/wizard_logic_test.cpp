@@ -31,7 +31,7 @@ struct FakeMultiple : MultipleView {
         s.boxes.push_back(t);
         return MsgResult::Ok;
     }
-    std::string desktopPath() const override { return "/home/u/Desktop/"; }
+    std::string SpecialFolderPath() const override { return "/home/u/Desktop/"; }
     std::string outputFolder() const override { return out; }
     void setOutputFolder(const std::string& p) override { out = p; }
     bool selectAllTicked() const override { return ticked; }
