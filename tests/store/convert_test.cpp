@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "store/core/record.h"
 #include "store/message_files.h"
 #include "store/msg/msg_builder.h"
 #include "store/session.h"
@@ -117,6 +118,19 @@ std::vector<Fixture> fixtures() {
         m.string8(T(0x0C1E, PT_STRING8), Bytes{'S', 'M', 'T', 'P'});
         m.string8(T(t::PidTagSenderEmailAddress, PT_STRING8), Bytes{'s', '@', 'e', 'x', '.', 'r', 'u'});
         m.recipients.push_back(recipientObject(1, "Olya", "olya@example.ru"));
+        // An 8-bit recipient name ("Оля") and attachment file name
+        // ("Тест.txt"): in a PST both live in table columns too.
+        ObjectBuilder r;
+        r.fixed(T(t::PidTagRecipientType, PT_LONG), 2ull);
+        r.string8(T(t::PidTagDisplayName, PT_STRING8), Bytes{0xCE, 0xEB, 0xFF});
+        r.string8(T(t::PidTagEmailAddress, PT_STRING8), Bytes{'o', '@', 'e', 'x', '.', 'r', 'u'});
+        m.recipients.push_back(std::move(r));
+        MessageBuilder::Att a;
+        a.props.fixed(T(t::PidTagAttachMethod, PT_LONG), t::afByValue);
+        a.props.string8(T(t::PidTagAttachLongFilename, PT_STRING8), Bytes{0xD2, 0xE5, 0xF1, 0xF2, '.', 't', 'x', 't'});
+        a.props.variable(T(t::PidTagAttachDataBinary, PT_BINARY), Bytes{'1'});
+        m.attachments.push_back(std::move(a));
+        f.files = {{"\xD0\xA2\xD0\xB5\xD1\x81\xD1\x82.txt", Bytes{'1'}}};
         f.content = m.file();
         out.push_back(std::move(f));
     }
@@ -220,8 +234,9 @@ TEST_F(Converted, OurReaderGetsBackWhatTheFilesHeld) {
         ASSERT_TRUE(src.ok());
         ASSERT_EQ(m->recipients.size(), src->recipients.size());
         for (size_t i = 0; i < m->recipients.size(); ++i) {
-            EXPECT_EQ(utf8Of(m->recipients[i].props.find(t::PidTagDisplayName)),
-                      utf8Of(src->recipients[i].props.find(t::PidTagDisplayName)));
+            // The source's 8-bit names through its code page.
+            EXPECT_EQ(textProperty(m->recipients[i].props, t::PidTagDisplayName, 0),
+                      textProperty(src->recipients[i].props, t::PidTagDisplayName, src->codepage(0)));
             EXPECT_EQ(m->recipients[i].props.getInt32(t::PidTagRecipientType),
                       src->recipients[i].props.getInt32(t::PidTagRecipientType));
         }
@@ -279,6 +294,19 @@ TEST_F(Converted, StoreComputesAddressingAndKeepsNamedProperties) {
         if (shownSubject(m) == "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82") cyr = &m;
     ASSERT_NE(cyr, nullptr);
     EXPECT_EQ(cyr->props.find(t::PidTagSubject)->type(), PT_UNICODE);
+    EXPECT_EQ(cyr->props.find(t::PidTagSenderName)->type(), PT_UNICODE);
+    // The recipient table (where a PST keeps recipients) and the attachment.
+    ASSERT_EQ(cyr->recipients.size(), 2u);
+    const Property* rn = cyr->recipients[1].props.find(t::PidTagDisplayName);
+    ASSERT_NE(rn, nullptr);
+    EXPECT_EQ(rn->type(), PT_UNICODE);
+    EXPECT_EQ(utf8Of(rn), "\xD0\x9E\xD0\xBB\xD1\x8F");
+    EXPECT_EQ(cyr->recipients[1].props.find(t::PidTagEmailAddress)->type(), PT_UNICODE);
+    ASSERT_EQ(cyr->attachments.size(), 1u);
+    const Property* an = cyr->attachments[0].props.find(t::PidTagAttachLongFilename);
+    ASSERT_NE(an, nullptr);
+    EXPECT_EQ(an->type(), PT_UNICODE);
+    EXPECT_EQ(utf8Of(an), "\xD0\xA2\xD0\xB5\xD1\x81\xD1\x82.txt");
 }
 
 // ---- independent readers ----
