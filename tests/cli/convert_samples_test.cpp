@@ -20,33 +20,14 @@
 
 #include "store/core/sha256.h"
 #include "store/msg/json_value.h"
+#include "cli_test_util.h"
 
 namespace tavrin {
 namespace {
 
 namespace fsys = std::filesystem;
 using testing::JsonValue;
-
-std::string slurp(const fsys::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::string quote(const fsys::path& p) {
-    std::string q = "'";
-    for (char c : p.string()) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string trim(const std::string& s) {
-    const size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
-}
-
-bool haveTool(const char* name) {
-    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
-}
+using namespace clitest;
 
 std::string text(const JsonValue* v) { return v && v->kind == JsonValue::String ? v->s : std::string(); }
 
@@ -220,24 +201,6 @@ struct Seen {
     }
 };
 
-std::map<std::string, std::string> pffHeaders(const fsys::path& dir) {
-    static const std::set<std::string> others = {"Recipients.txt", "Message.txt", "ConversationIndex.txt",
-                                                 "InternetHeaders.txt"};
-    std::vector<fsys::path> candidates;
-    for (const auto& e : fsys::directory_iterator(dir))
-        if (e.is_regular_file() && e.path().extension() == ".txt" && !others.count(e.path().filename().string()))
-            candidates.push_back(e.path());
-    std::sort(candidates.begin(), candidates.end());
-    std::map<std::string, std::string> out;
-    if (candidates.empty()) return out;
-    std::istringstream in(slurp(candidates[0]));
-    for (std::string line; std::getline(in, line);) {
-        const size_t colon = line.find(':');
-        if (colon != std::string::npos) out.emplace(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
-    }
-    return out;
-}
-
 // True when a UTF-8 text holds a character beyond U+FFFF (a 4-byte form).
 bool beyondBmp(const std::string& s) {
     return std::any_of(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xF8) == 0xF0; });
@@ -285,7 +248,7 @@ bool pffexportWrites(const std::string& messageClass) {
 }
 
 Seen pffSeen(const fsys::path& item, bool withBody) {
-    auto h = pffHeaders(item);
+    auto h = pffItemHeaders(item);
     Seen s{h["Subject"], h["Sender name"], 0, {}, {}};
     const std::string recips = slurp(item / "Recipients.txt");
     for (size_t at = recips.find("Display name:"); at != std::string::npos; at = recips.find("Display name:", at + 1))
@@ -302,7 +265,7 @@ Seen pffSeen(const fsys::path& item, bool withBody) {
                 std::string inner;
                 for (const auto& e : fsys::directory_iterator(a.path()))
                     if (e.is_directory() && std::regex_match(e.path().filename().string(), pffItem()))
-                        inner = pffHeaders(e.path())["Subject"];
+                        inner = pffItemHeaders(e.path())["Subject"];
                 s.attachments.push_back("(embedded " + inner + ")");
                 continue;
             }

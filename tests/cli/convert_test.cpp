@@ -11,6 +11,7 @@
 
 #include "store/core/tags.h"
 #include "store/msg/msg_builder.h"
+#include "cli_test_util.h"
 
 namespace tavrin {
 namespace {
@@ -18,19 +19,7 @@ namespace {
 namespace fsys = std::filesystem;
 using namespace store;
 using namespace store::tags;
-
-std::string slurp(const fsys::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void writeMsg(const fsys::path& p, const std::string& subject) {
-    fsys::create_directories(p.parent_path());
-    testing::MessageBuilder m;
-    m.unicode(makeTag(PidTagSubject, PT_UNICODE), subject);
-    const Bytes b = m.file();
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
+using namespace clitest;
 
 size_t countLines(const std::string& s, const std::string& needle) {
     std::istringstream in(s);
@@ -39,28 +28,9 @@ size_t countLines(const std::string& s, const std::string& needle) {
     return n;
 }
 
-class Convert : public ::testing::Test {
+class Convert : public Msg2pstTest {
 protected:
-    void SetUp() override {
-        bin_ = fsys::path(TAVRIN_BIN_DIR) / "msg2pst";
-        if (!fsys::exists(bin_)) GTEST_SKIP() << "msg2pst is not built at " << bin_;
-        dir_ = fsys::temp_directory_path() / ("tavrin-convert-" + std::to_string(::getpid()));
-        fsys::remove_all(dir_);
-        fsys::create_directories(dir_);
-    }
-    void TearDown() override {
-        if (!dir_.empty()) fsys::remove_all(dir_);
-    }
-    // Runs msg2pst in the temporary folder with stdout and stderr in files
-    // (so stderr is not a terminal); returns the exit status.
-    int run(const std::string& args) {
-        const std::string cmd = "cd '" + dir_.string() + "' && '" + bin_.string() + "' " + args +
-                                " >out.txt 2>err.txt </dev/null";
-        const int st = std::system(cmd.c_str());
-        out_ = slurp(dir_ / "out.txt");
-        err_ = slurp(dir_ / "err.txt");
-        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
+    Convert() : Msg2pstTest("tavrin-convert-") {}
     // The number of messages dump-pst reads from a PST that verifies clean.
     int messagesIn(const std::string& pst) {
         if (run("verify '" + pst + "'") != 0) {
@@ -73,8 +43,6 @@ protected:
         }
         return static_cast<int>(countLines(out_, "\"subject\""));
     }
-    fsys::path bin_, dir_;
-    std::string out_, err_;
 };
 
 TEST_F(Convert, ExitsZeroWhenEveryMessageFileWasConverted) {

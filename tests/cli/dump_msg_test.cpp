@@ -9,6 +9,7 @@
 
 #include "store/core/tags.h"
 #include "store/msg/msg_builder.h"
+#include "cli_test_util.h"
 
 namespace tavrin {
 namespace {
@@ -16,39 +17,17 @@ namespace {
 namespace fsys = std::filesystem;
 using namespace store;
 using namespace store::tags;
-
-std::string slurp(const fsys::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using namespace clitest;
 
 void spit(const fsys::path& p, const Bytes& b) {
     std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
-class DumpMsg : public ::testing::Test {
+class DumpMsg : public Msg2pstTest {
 protected:
-    void SetUp() override {
-        bin_ = fsys::path(TAVRIN_BIN_DIR) / "msg2pst";
-        if (!fsys::exists(bin_)) GTEST_SKIP() << "msg2pst is not built at " << bin_;
-        dir_ = fsys::temp_directory_path() / ("tavrin-dump-msg-" + std::to_string(::getpid()));
-        fsys::remove_all(dir_);
-        fsys::create_directories(dir_);
-    }
-    void TearDown() override {
-        if (!dir_.empty()) fsys::remove_all(dir_);
-    }
-    // Runs in the temporary folder; returns the exit status.
-    int run(const std::string& args) {
-        const std::string cmd = "cd '" + dir_.string() + "' && '" + bin_.string() + "' dump-msg " + args +
-                                " >out.txt 2>err.txt";
-        const int st = std::system(cmd.c_str());
-        out_ = slurp(dir_ / "out.txt");
-        err_ = slurp(dir_ / "err.txt");
-        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-    fsys::path bin_, dir_;
-    std::string out_, err_;
+    DumpMsg() : Msg2pstTest("tavrin-dump-msg-") {}
+    // Runs dump-msg in the temporary folder; returns the exit status.
+    int run(const std::string& args) { return Msg2pstTest::run("dump-msg " + args); }
 };
 
 Bytes sampleMessage() {

@@ -20,25 +20,14 @@
 #include <sstream>
 
 #include "store/msg/json_value.h"
+#include "cli_test_util.h"
 
 namespace tavrin {
 namespace {
 
 namespace fsys = std::filesystem;
 using testing::JsonValue;
-
-std::string slurp(const fsys::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::string trim(const std::string& s) {
-    const size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
-}
-
-std::string quote(const fsys::path& p) { return "'" + p.string() + "'"; }
+using namespace clitest;
 
 // One message as both sides can describe it.
 struct Item {
@@ -61,26 +50,6 @@ const std::regex& itemDirectory() {
     return re;
 }
 
-// The "Key: value" lines of the item's description file.
-std::map<std::string, std::string> itemHeaders(const fsys::path& dir) {
-    static const std::set<std::string> others = {"Recipients.txt", "Message.txt", "ConversationIndex.txt",
-                                                 "InternetHeaders.txt"};
-    std::vector<fsys::path> candidates;
-    for (const auto& e : fsys::directory_iterator(dir))
-        if (e.is_regular_file() && e.path().extension() == ".txt" && !others.count(e.path().filename().string()))
-            candidates.push_back(e.path());
-    std::sort(candidates.begin(), candidates.end());
-    std::map<std::string, std::string> out;
-    if (candidates.empty()) return out;
-    std::istringstream in(slurp(candidates[0]));
-    for (std::string line; std::getline(in, line);) {
-        const size_t colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        out.emplace(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
-    }
-    return out;
-}
-
 void walkExport(const fsys::path& dir, const std::string& rel, Listing& out, std::set<std::string>& folders) {
     folders.insert(rel);
     std::vector<fsys::path> children;
@@ -93,7 +62,7 @@ void walkExport(const fsys::path& dir, const std::string& rel, Listing& out, std
             walkExport(c, rel.empty() ? name : rel + "/" + name, out, folders);
             continue;
         }
-        auto h = itemHeaders(c);
+        auto h = pffItemHeaders(c);
         Item it{h["Subject"], h["Sender name"], h["Sender email address"], {}};
         if (fsys::is_directory(c / "Attachments"))
             for (const auto& a : fsys::directory_iterator(c / "Attachments")) {

@@ -11,6 +11,7 @@
 
 #include "store/core/tags.h"
 #include "store/msg/msg_builder.h"
+#include "cli_test_util.h"
 
 namespace tavrin {
 namespace {
@@ -18,19 +19,7 @@ namespace {
 namespace fsys = std::filesystem;
 using namespace store;
 using namespace store::tags;
-
-std::string slurp(const fsys::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void writeMsg(const fsys::path& p, const std::string& subject) {
-    fsys::create_directories(p.parent_path());
-    testing::MessageBuilder m;
-    m.unicode(makeTag(PidTagSubject, PT_UNICODE), subject);
-    const Bytes b = m.file();
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
+using namespace clitest;
 
 std::vector<std::string> lines(const std::string& s) {
     std::vector<std::string> out;
@@ -39,33 +28,18 @@ std::vector<std::string> lines(const std::string& s) {
     return out;
 }
 
-class DumpPstAndVerify : public ::testing::Test {
+class DumpPstAndVerify : public Msg2pstTest {
 protected:
+    DumpPstAndVerify() : Msg2pstTest("tavrin-dump-pst-") {}
     void SetUp() override {
-        bin_ = fsys::path(TAVRIN_BIN_DIR) / "msg2pst";
-        if (!fsys::exists(bin_)) GTEST_SKIP() << "msg2pst is not built at " << bin_;
-        dir_ = fsys::temp_directory_path() / ("tavrin-dump-pst-" + std::to_string(::getpid()));
-        fsys::remove_all(dir_);
-        fsys::create_directories(dir_);
+        Msg2pstTest::SetUp();
+        if (IsSkipped()) return;
         writeMsg(dir_ / "src" / "top.msg", "at the top");
         writeMsg(dir_ / "src" / "Work" / "w.msg", "work");
         writeMsg(dir_ / "src" / "Work" / "Old" / "o1.msg", "old one");
         writeMsg(dir_ / "src" / "Work" / "Old" / "o2.msg", "old two");
         ASSERT_EQ(run("convert src out.pst"), 0) << err_;
     }
-    void TearDown() override {
-        if (!dir_.empty()) fsys::remove_all(dir_);
-    }
-    int run(const std::string& args) {
-        const std::string cmd =
-            "cd '" + dir_.string() + "' && '" + bin_.string() + "' " + args + " >out.txt 2>err.txt </dev/null";
-        const int st = std::system(cmd.c_str());
-        out_ = slurp(dir_ / "out.txt");
-        err_ = slurp(dir_ / "err.txt");
-        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }
-    fsys::path bin_, dir_;
-    std::string out_, err_;
 };
 
 TEST_F(DumpPstAndVerify, DumpsOneLinePerMessageWithItsFolder) {
