@@ -15,6 +15,7 @@
 #include "store/pst/ndb/database_reader.h"
 #include "store/pst/ndb/ndb_writer.h"
 #include "store/pst/ndb/records.h"
+#include "btree_pages.h"
 
 namespace tavrin::pst::ndb {
 namespace {
@@ -283,28 +284,8 @@ TEST(PstNdbReader, ReadsAnAnsiFile) {
     EXPECT_EQ(n, blocks.size());
 }
 
-// The position of every page of one B-tree (root first), found by walking
-// the pages as stored.
-struct PageRef {
-    uint64_t ib, bid;
-    uint8_t level;
-};
-std::vector<PageRef> pagesOf(const Bytes& file, const Bref& root) {
-    std::vector<PageRef> out;
-    std::vector<Bref> todo = {root};
-    while (!todo.empty() && out.size() < 1000) {
-        const Bref r = todo.back();
-        todo.pop_back();
-        ByteSpan p(file.data() + r.ib, kPageSize);
-        auto info = BTPageInfo::decode(p);
-        if (!info) break;
-        out.push_back({r.ib, r.bid, info->cLevel});
-        if (info->cLevel > 0)
-            for (uint32_t i = 0; i < info->cEnt; ++i)
-                todo.push_back(BTEntry::decode(p.subspan(i * info->cbEnt, info->cbEnt))->bref);
-    }
-    return out;
-}
+using testing::pagesOf;
+using testing::PageRef;
 
 // Rewrites entry `i` of the intermediate page at `ib` and seals the page
 // again, so that only the structure is wrong, not the CRC.

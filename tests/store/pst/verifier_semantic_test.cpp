@@ -19,6 +19,7 @@
 #include "store/pst/ndb/records.h"
 #include "store/pst/verify/verifier.h"
 #include "written_store.h"
+#include "btree_pages.h"
 
 namespace tavrin::pst {
 namespace {
@@ -146,26 +147,8 @@ void setPcValue(Bytes& file, uint32_t nid, uint16_t propId, uint32_t value) {
     });
 }
 
-// Every page of a B-tree with its level, root first.
-struct PageRef {
-    uint64_t ib = 0;
-    uint8_t level = 0;
-};
-std::vector<PageRef> pagesOf(const Bytes& file, const Bref& root) {
-    std::vector<PageRef> out;
-    std::vector<Bref> todo = {root};
-    while (!todo.empty() && out.size() < 1000) {
-        const Bref r = todo.back();
-        todo.pop_back();
-        ByteSpan p(file.data() + r.ib, kPageSize);
-        auto info = BTPageInfo::decode(p);
-        if (!info) break;
-        out.push_back({r.ib, info->cLevel});
-        if (info->cLevel > 0)
-            for (uint32_t i = 0; i < info->cEnt; ++i) todo.push_back(BTEntry::decode(p.subspan(i * info->cbEnt, info->cbEnt))->bref);
-    }
-    return out;
-}
+using testing::pagesOf;
+using testing::PageRef;
 PageRef firstLeaf(const Bytes& file, const Bref& root) {
     for (const auto& p : pagesOf(file, root))
         if (p.level == 0) return p;
