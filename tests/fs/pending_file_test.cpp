@@ -57,7 +57,9 @@ TEST_P(Pending, NothingAppearsBeforeCommitThenTheTargetWhole) {
     const std::string target = dir.at("out.pst");
     auto f = PendingFile::create(target);
     ASSERT_TRUE(f.ok()) << f.error().description;
-    if (named()) EXPECT_FALSE((*f)->nameless());
+    if (named()) {
+        EXPECT_FALSE((*f)->nameless());
+    }
     ASSERT_TRUE((*f)->writeAt(4, bytesOf("tail")).ok());
     ASSERT_TRUE((*f)->writeAt(0, bytesOf("head")).ok());
     std::array<uint8_t, 8> back{};
