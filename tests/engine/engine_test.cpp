@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "engine/conversion.h"
+#include "fs/file_io.h"
 #include "store/core/tags.h"
 #include "store/msg/msg_builder.h"
 #include "store/pst/messaging/pst_reader.h"
@@ -252,10 +253,15 @@ TEST_F(Engine, ProgressAndAConfirmedStopThatKeepsTheFile) {
     EXPECT_EQ(labels[2], "38% Complete");
     EXPECT_TRUE(e.lastRun().stopped);
     EXPECT_FALSE(view.loaded);
-    EXPECT_EQ(host.texts.back().rfind("Conversion Stopped.", 0), 0u);
     auto tree = readBack(*host.out);
     EXPECT_GE(tree[""].size(), 3u);
     EXPECT_LT(tree[""].size(), 8u);
+    EXPECT_EQ(host.texts.back().rfind("Conversion stopped: " + std::to_string(tree[""].size()) +
+                                          " of 8 message file(s) were converted.\r\n",
+                                      0),
+              0u)
+        << host.texts.back();
+    EXPECT_EQ(host.icons.back(), MsgIcon::Warning);
 }
 
 void writeMsgWithAttachment(const fsys::path& p) {
@@ -549,11 +555,14 @@ TEST_F(Engine, AStopWhileASkipIsPendingClosesTheWindowAndKeepsTheFile) {
     EXPECT_TRUE(run.e.lastRun().stopped);
     EXPECT_FALSE(run.e.lastRun().allConverted());
     ASSERT_FALSE(run.host.texts.empty());
-    EXPECT_EQ(run.host.texts.back(),
-              "Conversion Stopped.\r\nOpen Converted PST file in Outlook to View Converted Messages.");
     const size_t kept = readBack(*run.host.out)[""].size();
     EXPECT_GE(kept, 2u);
     EXPECT_LT(kept, 6u);
+    EXPECT_EQ(run.host.texts.back(), "Conversion stopped: " + std::to_string(kept) +
+                                         " of 6 message file(s) were converted.\r\n"
+                                         "Open Converted PST file in Outlook to View Converted Messages.\r\n"
+                                         "Files written:\r\n" + *run.host.out + "\r\n"
+                                         "The report of every file is in " + (dir_ / "out report.csv").string() + ".");
 }
 
 // Closing the window with its close box during a run is a confirmed stop:
@@ -574,7 +583,7 @@ TEST_F(Engine, ClosingTheWindowDuringARunActsAsAConfirmedStop) {
     ASSERT_TRUE(closed);
     EXPECT_EQ(run.host.asked("Confirm Stop"), 0);
     EXPECT_TRUE(run.e.lastRun().stopped);
-    EXPECT_EQ(run.host.texts.back().rfind("Conversion Stopped.\r\n", 0), 0u);
+    EXPECT_EQ(run.host.texts.back().rfind("Conversion stopped: ", 0), 0u);
     const size_t kept = readBack(*run.host.out)[""].size();
     EXPECT_GE(kept, 2u);
     EXPECT_LT(kept, 5u);
@@ -586,26 +595,31 @@ TEST_F(Engine, ClosingTheWindowDuringARunActsAsAConfirmedStop) {
 TEST_F(Engine, AConfirmedSkipKeepsTheSavedMessagesAndNamesTheFolder) {
     for (int i = 1; i <= 5; ++i) writeMsg(dir_ / "Mail" / ("m" + std::to_string(i) + ".msg"), "s");
     SingleRun run(dir_);
+    std::string labelAtSkip;
     run.host.onYield = [&] {
         if (!run.e.skipRequested() && run.host.asked("Confirm Skip") == 0 &&
             run.view.frame.find("(2 of 5)") != std::string::npos)
             run.e.CmdSkip_Click();
+        if (run.host.asked("Confirm Skip") == 1) labelAtSkip = run.view.c1;  // the last one before the end
     };
     run.e.Form_Load();
     run.e.CmdStartConversion_Click();
     EXPECT_EQ(run.host.asked("Confirm Skip"), 1);
     EXPECT_TRUE(run.e.skipRequested());
-    EXPECT_EQ(run.view.c1, "Checking Next Folder...");
+    EXPECT_EQ(labelAtSkip, "Checking Next Folder...");
     EXPECT_EQ(run.view.prog.substr(run.view.prog.size() - 14), "Skipped... at ");
     EXPECT_TRUE(run.view.enabled[Button::StartConversion]);
     EXPECT_TRUE(run.view.loaded);
     EXPECT_FALSE(run.e.lastRun().allConverted());
-    const std::string& box = run.host.texts.back();
-    EXPECT_EQ(box, "Messages Converted Successfully.\r\nOpen Converted PST file in Outlook to View Converted "
-                   "Messages.\r\nSkipped: " + mail());
     const size_t kept = readBack(*run.host.out)[""].size();
     EXPECT_GE(kept, 2u);
     EXPECT_LT(kept, 5u);
+    const std::string counts = std::to_string(kept) + " of 5 message file(s) were converted.";
+    EXPECT_EQ(run.view.c1, counts) << "the window tells the outcome at the end";
+    EXPECT_EQ(run.host.texts.back(), counts + "\r\nOpen Converted PST file in Outlook to View Converted Messages."
+                                              "\r\nFiles written:\r\n" + *run.host.out + "\r\nSkipped: " + mail() +
+                                              "\r\nThe report of every file is in " +
+                                              (dir_ / "out report.csv").string() + ".");
 }
 
 // No clears the request; a later press asks again.
@@ -682,8 +696,12 @@ TEST_F(Engine, MultipleModeTitlesCountEveryRowAndAStopEndsTheRun) {
     EXPECT_FALSE(view.loaded);
     EXPECT_TRUE(fsys::exists(dir_ / "Out" / "R2.pst"));
     EXPECT_FALSE(fsys::exists(dir_ / "Out" / "R4.pst"));
-    EXPECT_EQ(host.texts.back(),
-              "Conversion Stopped.\r\nOpen Converted PST file(s) in Outlook to View Individual files.");
+    const std::string r2 = (dir_ / "Out" / "R2.pst").string();
+    EXPECT_EQ(host.texts.back(), "Conversion stopped: " + std::to_string(readBack(r2)[""].size()) +
+                                     " of 5 message file(s) were converted.\r\n"
+                                     "Open Converted PST file(s) in Outlook to View Individual files.\r\n"
+                                     "Files written:\r\n" + r2 + "\r\n"
+                                     "The report of every file is in " + (dir_ / "Out" / "R2 report.csv").string() + ".");
     // Pressed while the third file was under way: it is looked at once that
     // file is saved.
     EXPECT_EQ(readBack((dir_ / "Out" / "R2.pst").string())[""].size(), 3u);
@@ -727,7 +745,8 @@ TEST_F(Engine, AStopWhileTheNextFolderIsQueuedAfterASkipEndsTheRun) {
     EXPECT_TRUE(fsys::exists(dir_ / "Out" / "A.pst"));
     EXPECT_FALSE(fsys::exists(dir_ / "Out" / "B.pst"));
     EXPECT_FALSE(fsys::exists(dir_ / "Out" / "C.pst"));
-    EXPECT_EQ(host.texts.back().rfind("Conversion Stopped.\r\n", 0), 0u) << host.texts.back();
+    EXPECT_EQ(host.texts.back().rfind("Conversion stopped: 2 of 6 message file(s) were converted.\r\n", 0), 0u)
+        << host.texts.back();
     EXPECT_FALSE(e.lastRun().allConverted());
     EXPECT_EQ(readBack((dir_ / "Out" / "A.pst").string())[""].size(), 2u);
 }
@@ -756,8 +775,8 @@ TEST_F(Engine, AStopDuringAnEmptyFoldersQueueingEndsTheRunAsStopped) {
     EXPECT_FALSE(view.loaded);
     EXPECT_TRUE(e.lastRun().stopped);
     EXPECT_FALSE(e.lastRun().allConverted());
-    EXPECT_EQ(host.texts.back(),
-              "Conversion Stopped.\r\nOpen Converted PST file(s) in Outlook to View Individual files.");
+    EXPECT_EQ(host.texts.back(), "Conversion stopped: 0 of 0 message file(s) were converted.");
+    EXPECT_EQ(host.icons.back(), MsgIcon::Warning);
 }
 
 // A confirmed replacement of an existing file happens at Logoff: during the
@@ -795,7 +814,7 @@ TEST_F(Engine, ACancelledSaveDialogCreatesNothing) {
     EXPECT_TRUE(run.e.lastRun().cancelled);
     EXPECT_FALSE(run.e.lastRun().allConverted());
     EXPECT_EQ(run.host.texts.size(), 1u);
-    EXPECT_EQ(run.host.texts.back().rfind("Conversion Stopped.\r\n", 0), 0u);
+    EXPECT_EQ(run.host.texts.back(), "Conversion stopped: 0 of 1 message file(s) were converted.");
     for (auto& d : fsys::directory_iterator(dir_)) EXPECT_NE(d.path().extension(), ".pst") << d.path();
 }
 
@@ -821,12 +840,14 @@ TEST_F(Engine, ASuccessfulRunSaysSoUnderAnInformationIcon) {
     EXPECT_TRUE(run.view.enabled[Button::StartConversion]);
 }
 
-// A replacement that fails at Logoff (here the new file vanishes before it
-// can be moved into place) leaves the old file intact, and the messages
-// that went into the lost file count as not converted.
+// A replacement whose new file is lost before Logoff (here its temporary
+// name is deleted, on a file system without nameless files) ends the folder
+// at once, leaves the old file intact, and the messages that went into the
+// lost file count as not converted, as does the one never tried.
 TEST_F(Engine, AReplacementThatFailsAtLogoffKeepsTheOldFile) {
     writeMsg(dir_ / "Mail" / "a.msg", "a");
     writeMsg(dir_ / "Mail" / "b.msg", "b");
+    fs::forceNamedTemporariesForTesting(true);
     SingleRun run(dir_);
     std::ofstream(*run.host.out) << "old";
     run.host.replace = true;
@@ -838,6 +859,7 @@ TEST_F(Engine, AReplacementThatFailsAtLogoffKeepsTheOldFile) {
     };
     run.e.Form_Load();
     run.e.CmdStartConversion_Click();
+    fs::forceNamedTemporariesForTesting(false);
     ASSERT_TRUE(removed) << "the new file is written beside the old one until Logoff";
     EXPECT_EQ(slurp(*run.host.out), "old");
     EXPECT_EQ(run.e.lastRun().messagesConverted, 0);
@@ -845,7 +867,14 @@ TEST_F(Engine, AReplacementThatFailsAtLogoffKeepsTheOldFile) {
     EXPECT_EQ(run.e.lastRun().folderFailures, 1);
     EXPECT_TRUE(run.e.lastRun().pstFiles.empty());
     EXPECT_FALSE(run.e.lastRun().allConverted());
-    EXPECT_NE(run.host.texts.back().find("2 message file(s) could not be converted:"), std::string::npos);
+    const std::string cause = "The file " + *run.host.out + " could not be created: No such file or directory.";
+    EXPECT_EQ(run.e.lastRun().outputFailures, std::vector<std::string>{cause});
+    EXPECT_EQ(run.host.texts.back().rfind("The output could not be written: 0 of 2 message file(s) were converted."
+                                          "\r\n" + cause + "\r\n2 message file(s) could not be converted:\r\n",
+                                          0),
+              0u)
+        << run.host.texts.back();
+    EXPECT_EQ(run.host.asked("Outlook Error"), 0) << "no session error: the session was fine";
     EXPECT_EQ(run.host.icons.back(), MsgIcon::Warning);
     for (auto& d : fsys::directory_iterator(dir_))
         EXPECT_EQ(d.path().filename().string().find(".tmp"), std::string::npos) << "left behind: " << d.path();
