@@ -22,6 +22,7 @@
 
 #include "fs/file_io.h"
 #include "fs/pending_file_platform.h"
+#include "small_disk.h"
 #include "temp_folder.h"
 
 namespace tavrin::fs {
@@ -160,10 +161,32 @@ TEST_P(Pending, ScratchIsNeverSeenAndReadsBack) {
 }
 
 #ifndef _WIN32
-// A full disk (here the process may write 64 KiB into any file): the
-// failure names the target and is numbered as a full disk.
-TEST_P(Pending, AFullDiskNamesTheTarget) {
-    const std::string target = dir.at("full.pst");
+// A full disk (a real 256 KiB file system): the failure names the target
+// and is numbered as a full disk, and nothing of the file stays.
+TEST_P(Pending, AFullDiskNamesTheTargetAndLeavesNothing) {
+    tavrin::testing::SmallDisk disk(256 * 1024);
+    TAVRIN_NEED_SMALL_DISK(disk);
+    const std::string target = (disk.path() / "full.pst").string();
+    auto f = PendingFile::create(target);
+    ASSERT_TRUE(f.ok());
+    auto scratch = ScratchFile::create(target);
+    ASSERT_TRUE(scratch.ok());
+    const std::vector<uint8_t> block(100000, 7);
+    Status s;
+    for (uint64_t at = 0; s.ok() && at < 4000000; at += block.size()) s = (*f)->writeAt(at, block);
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.error().number, err::kDiskFull);
+    EXPECT_EQ(s.error().description, "The file " + target + " could not be written: No space left on device.");
+    EXPECT_FALSE((*scratch)->writeAt(0, block).ok());
+    (*f)->discard();
+    scratch->reset();
+    EXPECT_TRUE(namesIn(disk.path().string()).empty());
+}
+
+// A file larger than a limit allows (here the process may write 64 KiB
+// into any file; FAT32 stops at 4 GiB) is told as the system says it.
+TEST_P(Pending, AFileSizeLimitIsToldAsTheSystemSaysIt) {
+    const std::string target = dir.at("big.pst");
     auto f = PendingFile::create(target);
     ASSERT_TRUE(f.ok());
     struct rlimit old {};
@@ -177,11 +200,8 @@ TEST_P(Pending, AFullDiskNamesTheTarget) {
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
     std::signal(SIGXFSZ, oldHandler);
     ASSERT_FALSE(s.ok());
-    EXPECT_EQ(s.error().number, err::kDiskFull);
-    EXPECT_EQ(s.error().description.rfind("The file " + target + " could not be written: ", 0), 0u)
-        << s.error().description;
-    (*f)->discard();
-    EXPECT_TRUE(namesIn(dir.path()).empty());
+    EXPECT_EQ(s.error().number, err::kTooBig);
+    EXPECT_EQ(s.error().description, "The file " + target + " could not be written: File too large.");
 }
 #endif
 
