@@ -14,11 +14,13 @@ namespace tavrin::testing {
 
 class SmallDisk {
 public:
-    explicit SmallDisk(uint64_t bytes) {
+    // `readOnly`: mounted read-only, an output that cannot be written even
+    // by root.
+    explicit SmallDisk(uint64_t bytes, bool readOnly = false) {
         path_ = std::filesystem::temp_directory_path() /
                 ("tavrin-small-disk-" + std::to_string(::getpid()) + "-" + std::to_string(serial()++));
         std::filesystem::create_directories(path_);
-        const std::string cmd = "mount -t tmpfs -o size=" + std::to_string(bytes) + " tmpfs '" + path_.string() +
+        const std::string cmd = "mount -t tmpfs -o size=" + std::to_string(bytes) + (readOnly ? ",ro" : "") + " tmpfs '" + path_.string() +
                                 "' >/dev/null 2>&1";
         mounted_ = ::geteuid() == 0 && std::system(cmd.c_str()) == 0;
     }
