@@ -42,7 +42,7 @@ constexpr uint32_t kTagAttachDataObject = store::makeTag(t::PidTagAttachDataBina
 bool ownedByStore(uint16_t id, ObjectKind kind) {
     if (id >= 0x6600 && id <= 0x67FF) return true;  // the PST's own range
     switch (id) {
-        case t::PidTagAccess: case t::PidTagInstanceKey: case t::PidTagAccessLevel: case t::PidTagMappingSignature:
+        case t::PidTagInstanceKey: case t::PidTagAccessLevel: case t::PidTagMappingSignature:
         case t::PidTagStoreRecordKey: case t::PidTagStoreEntryId: case t::PidTagStoreSupportMask: case t::PidTagRowid:
             return true;
         default:
@@ -50,13 +50,16 @@ bool ownedByStore(uint16_t id, ObjectKind kind) {
     }
     switch (kind) {
         case ObjectKind::Message:
-            return id == t::PidTagEntryId || id == t::PidTagParentEntryId || id == t::PidTagRecordKey ||
-                   id == t::PidTagObjectType || id == t::PidTagMessageSize || id == t::PidTagHasAttachments;
+            return id == t::PidTagAccess || id == t::PidTagEntryId || id == t::PidTagParentEntryId ||
+                   id == t::PidTagRecordKey || id == t::PidTagObjectType || id == t::PidTagMessageSize ||
+                   id == t::PidTagHasAttachments;
         case ObjectKind::Attachment:
+            // PidTagAccess stays: Outlook keeps an attachment's (2, read)
+            // when it files a message, and counts it in PidTagAttachSize.
             return id == t::PidTagAttachNumber || id == t::PidTagAttachSize || id == t::PidTagObjectType ||
                    id == t::PidTagEntryId || id == t::PidTagRecordKey;
         case ObjectKind::Recipient:
-            return false;
+            return id == t::PidTagAccess;
     }
     return false;
 }

@@ -1,0 +1,101 @@
+// A converted message as Outlook files it: the properties Outlook's store
+// keeps, drops or computes, read back from the message and attachment
+// property contexts and from the folder's contents-table row.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "store/core/codepage.h"
+#include "store/pst/ltp/property_reader.h"
+#include "store/session.h"
+#include "store_test_util.h"
+
+namespace tavrin::store {
+namespace {
+
+using namespace testing;
+
+// One store holding the given messages in the top of its visible tree.
+void writeStore(const std::string& path, std::vector<Message>&& messages) {
+    RDOSession session;
+    auto store = session.LogonPstStore(path, olStoreUnicode, "Parity");
+    ASSERT_TRUE(store.ok()) << store.error().description;
+    auto top = (*store)->IPMRootFolder();
+    ASSERT_TRUE(top.ok());
+    for (Message& m : messages) {
+        auto item = (*top)->Items().Add(0);
+        ASSERT_TRUE(item.ok());
+        ASSERT_TRUE((*item)->ImportMessage(std::move(m)).ok());
+        ASSERT_TRUE((*item)->Save().ok());
+    }
+    ASSERT_TRUE(session.Logoff().ok());
+}
+
+const Message* bySubject(const std::vector<Message>& msgs, const std::string& subject) {
+    for (const Message& m : msgs)
+        if (shownSubject(m) == subject) return &m;
+    return nullptr;
+}
+
+// The contents-table rows of the top folder, by subject.
+std::map<std::string, std::vector<Property>> contentsRows(const ReadBack& rb) {
+    std::map<std::string, std::vector<Property>> out;
+    const auto* top = rb.folder("");
+    EXPECT_NE(top, nullptr);
+    if (!top) return out;
+    const auto& db = rb.reader->database();
+    auto node = pst::ndb::Node::open(db, pst::messaging::contentsTableNid(top->folder.nid));
+    EXPECT_TRUE(node.ok());
+    if (!node.ok()) return out;
+    auto tc = pst::ltp::TableContext::open(*node);
+    EXPECT_TRUE(tc.ok());
+    if (!tc.ok()) return out;
+    for (uint32_t i = 0; i < tc->rowCount(); ++i) {
+        auto row = tc->row(i);
+        EXPECT_TRUE(row.ok());
+        if (!row.ok()) continue;
+        Message shown;
+        shown.props.items() = *row;
+        out[shownSubject(shown)] = std::move(*row);
+    }
+    return out;
+}
+
+const Property* cell(const std::vector<Property>& row, uint16_t id) {
+    for (const Property& p : row)
+        if (p.id() == id) return &p;
+    return nullptr;
+}
+
+TEST(OutlookParity, AttachmentKeepsItsAccessAndCountsItInItsSize) {
+    ScratchDir dir;
+    const std::string path = dir.file("access.pst");
+    Message m = simpleMessage("attachments");
+    Attachment kept = fileAttachment("a.txt", Bytes{'h', 'i'});
+    kept.props.set(Property::int32(tagOf(t::PidTagAccess, PT_LONG), 2));
+    kept.props.set(Property::int32(tagOf(t::PidTagAttachSize, PT_LONG), 999));  // the source's, recomputed
+    m.attachments.push_back(std::move(kept));
+    m.attachments.push_back(fileAttachment("b.txt", Bytes{'h', 'i'}));
+    m.props.set(Property::int32(tagOf(t::PidTagAccess, PT_LONG), 3));
+    std::vector<Message> all;
+    all.push_back(std::move(m));
+    writeStore(path, std::move(all));
+    expectVerifies(path);
+
+    ReadBack rb = readBack(path);
+    const auto msgs = rb.messages("");
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].props.find(t::PidTagAccess), nullptr) << "the store computes a message's access";
+    ASSERT_EQ(msgs[0].attachments.size(), 2u);
+    const PropertyBag& a = msgs[0].attachments[0].props;
+    const PropertyBag& b = msgs[0].attachments[1].props;
+    EXPECT_EQ(a.getInt32(t::PidTagAccess), 2);
+    EXPECT_EQ(b.find(t::PidTagAccess), nullptr) << "no access in the source, none invented";
+    // PidTagAttachSize: 4 for itself plus every value: method 4, file name
+    // and display name 10 each, data 2, rendering position 4, access 4.
+    EXPECT_EQ(a.getInt32(t::PidTagAttachSize), 4 + 4 + 10 + 10 + 2 + 4 + 4);
+    EXPECT_EQ(b.getInt32(t::PidTagAttachSize), 4 + 4 + 10 + 10 + 2 + 4);
+}
+
+}  // namespace
+}  // namespace tavrin::store
