@@ -97,5 +97,55 @@ TEST(OutlookParity, AttachmentKeepsItsAccessAndCountsItInItsSize) {
     EXPECT_EQ(b.getInt32(t::PidTagAttachSize), 4 + 4 + 10 + 10 + 2 + 4);
 }
 
+// Outlook's message objects hold no empty display list, no status and no
+// RTF sync flag; the status lives in the folder's contents-table row.
+TEST(OutlookParity, MessageHoldsNoEmptyListsStatusOrRtfSyncAndTheRowKeepsTheStatus) {
+    ScratchDir dir;
+    const std::string path = dir.file("lists.pst");
+    std::vector<Message> all;
+    {
+        // Empty lists from the source: Cc has a recipient to name, Bcc none.
+        Message m = simpleMessage("empty lists");
+        m.props.set(uni(t::PidTagDisplayCc, ""));
+        m.props.set(uni(t::PidTagDisplayBcc, ""));
+        m.props.set(Property::int32(tagOf(t::PidTagMessageStatus, PT_LONG), 0x1000));
+        m.props.set(Property::boolean(tagOf(t::PidTagRtfInSync, PT_BOOLEAN), true));
+        all.push_back(std::move(m));
+    }
+    {
+        // Only a Cc recipient: no To list, computed or stored.
+        Message m = simpleMessage("cc only");
+        m.recipients.erase(m.recipients.begin());
+        m.props.set(Property::string8(tagOf(t::PidTagDisplayTo, PT_STRING8), Bytes{0}));
+        all.push_back(std::move(m));
+    }
+    writeStore(path, std::move(all));
+    expectVerifies(path);
+
+    ReadBack rb = readBack(path);
+    const auto msgs = rb.messages("");
+    const auto rows = contentsRows(rb);
+    ASSERT_EQ(rows.size(), 2u);
+    for (const char* subject : {"empty lists", "cc only"}) {
+        SCOPED_TRACE(subject);
+        const Message* m = bySubject(msgs, subject);
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(m->props.find(t::PidTagMessageStatus), nullptr);
+        EXPECT_EQ(m->props.find(t::PidTagRtfInSync), nullptr);
+        EXPECT_EQ(m->props.find(t::PidTagDisplayBcc), nullptr);
+        EXPECT_EQ(utf8Of(m->props.find(t::PidTagDisplayCc)), "Carol Jones");
+        const auto& row = rows.at(subject);
+        const Property* status = cell(row, t::PidTagMessageStatus);
+        ASSERT_NE(status, nullptr) << "every row has a status";
+        EXPECT_EQ(status->asInt32(), std::string(subject) == "empty lists" ? 0x1000 : 0);
+        EXPECT_EQ(utf8Of(cell(row, t::PidTagDisplayCc)), "Carol Jones");
+    }
+    const Message* ccOnly = bySubject(msgs, "cc only");
+    ASSERT_NE(ccOnly, nullptr);
+    EXPECT_EQ(ccOnly->props.find(t::PidTagDisplayTo), nullptr);
+    EXPECT_EQ(cell(rows.at("cc only"), t::PidTagDisplayTo), nullptr) << "no cell for an empty list";
+    EXPECT_EQ(utf8Of(bySubject(msgs, "empty lists")->props.find(t::PidTagDisplayTo)), "Bob Builder");
+}
+
 }  // namespace
 }  // namespace tavrin::store

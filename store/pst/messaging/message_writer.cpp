@@ -37,6 +37,7 @@ namespace {
 
 constexpr uint32_t kTagMessageSize = store::makeTag(t::PidTagMessageSize, store::PT_LONG);
 constexpr uint32_t kTagMessageFlags = store::makeTag(t::PidTagMessageFlags, store::PT_LONG);
+constexpr uint32_t kTagMessageStatus = store::makeTag(t::PidTagMessageStatus, store::PT_LONG);
 constexpr uint32_t kTagAttachDataObject = store::makeTag(t::PidTagAttachDataBinary, store::PT_OBJECT);
 
 bool ownedByStore(uint16_t id, ObjectKind kind) {
@@ -50,9 +51,14 @@ bool ownedByStore(uint16_t id, ObjectKind kind) {
     }
     switch (kind) {
         case ObjectKind::Message:
+            // Outlook's message objects carry no PidTagMessageStatus (a
+            // folder's contents-table cell), no PidTagRtfInSync (the store
+            // keeps the bodies in step) and no PidTagConversationId (a
+            // contents-table cell the store computes).
             return id == t::PidTagAccess || id == t::PidTagEntryId || id == t::PidTagParentEntryId ||
                    id == t::PidTagRecordKey || id == t::PidTagObjectType || id == t::PidTagMessageSize ||
-                   id == t::PidTagHasAttachments;
+                   id == t::PidTagHasAttachments || id == t::PidTagMessageStatus || id == t::PidTagRtfInSync ||
+                   id == t::PidTagConversationId;
         case ObjectKind::Attachment:
             // PidTagAccess stays: Outlook keeps an attachment's (2, read)
             // when it files a message, and counts it in PidTagAttachSize.
@@ -227,9 +233,10 @@ std::vector<ltp::TcCell> rowCells(const ltp::TcSchema& schema, const std::vector
 }
 
 // A message's addressing as Outlook's store completes it.
-//  - PidTagDisplayTo/Cc/Bcc, when absent: the display names of the
+//  - PidTagDisplayTo/Cc/Bcc, when absent or empty: the display names of the
 //    recipients of that type, joined by "; ", as the store computes them
-//    from the recipient table.
+//    from the recipient table. An empty list is not stored (Outlook's
+//    message objects never hold one).
 //  - The sent-representing identity, when the message carries none of its
 //    own (no PidTagSentRepresentingEmailAddress, and a representing name,
 //    if any, that is the sender's): a message sent by its sender on nobody
@@ -238,7 +245,8 @@ void completeAddressing(std::vector<Property>& props, const std::vector<std::vec
     const uint16_t displays[3] = {t::PidTagDisplayTo, t::PidTagDisplayCc, t::PidTagDisplayBcc};
     for (int type = 1; type <= 3; ++type) {
         const uint16_t id = displays[type - 1];
-        if (findId(props, id)) continue;
+        if (const Property* p = findId(props, id); p && !p->data.empty()) continue;
+        eraseId(props, id);
         std::u16string joined;
         bool any = false;
         for (const auto& r : recipients) {
@@ -253,7 +261,7 @@ void completeAddressing(std::vector<Property>& props, const std::vector<std::vec
             joined += name;
             any = true;
         }
-        if (any) setProp(props, Property::unicode(store::makeTag(id, store::PT_UNICODE), joined));
+        if (any && !joined.empty()) setProp(props, Property::unicode(store::makeTag(id, store::PT_UNICODE), joined));
     }
 
     if (findId(props, t::PidTagSentRepresentingEmailAddress)) return;
@@ -358,6 +366,8 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, uint3
                                    std::span<const uint32_t> rowColumns, int depth) {
     if (depth > 32) return Error(err::kCorrupt, "Embedded messages are nested too deeply.");
     const uint32_t cp = m.codepage(parentCodepage);
+    // The folder's contents-table row keeps the status, the message does not.
+    const int32_t status = m.props.getInt32(t::PidTagMessageStatus).value_or(0);
     std::vector<Property> props = convertProperties(m.props, ObjectKind::Message, cp, ctx.names);
 
     // The subject with Outlook's prefix marker; the prefix and normalized
@@ -381,8 +391,6 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, uint3
     }
     if (!findId(props, t::PidTagMessageClass))
         setProp(props, Property::unicodeUtf8(store::makeTag(t::PidTagMessageClass, store::PT_UNICODE), "IPM.Note"));
-    if (!findId(props, t::PidTagMessageStatus))
-        setProp(props, Property::int32(store::makeTag(t::PidTagMessageStatus, store::PT_LONG), 0));
     if (!findId(props, t::PidTagCreationTime))
         setProp(props, Property::systime(store::makeTag(t::PidTagCreationTime, store::PT_SYSTIME), ctx.now));
     if (!findId(props, t::PidTagLastModificationTime))
@@ -470,8 +478,12 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, uint3
     w.bidSub = *bidSub;
     w.size = size;
     w.flags = flags;
-    for (uint32_t tag : rowColumns)
-        if (const Property* p = findId(props, store::tagId(tag)); p && p->tag == tag) w.row.push_back(*p);
+    for (uint32_t tag : rowColumns) {
+        if (tag == kTagMessageStatus)
+            w.row.push_back(Property::int32(tag, status));
+        else if (const Property* p = findId(props, store::tagId(tag)); p && p->tag == tag)
+            w.row.push_back(*p);
+    }
     return w;
 }
 
