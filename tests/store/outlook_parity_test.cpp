@@ -147,5 +147,80 @@ TEST(OutlookParity, MessageHoldsNoEmptyListsStatusOrRtfSyncAndTheRowKeepsTheStat
     EXPECT_EQ(utf8Of(bySubject(msgs, "empty lists")->props.find(t::PidTagDisplayTo)), "Bob Builder");
 }
 
+Bytes bytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// An HTML body given as a string comes back as Outlook keeps it: binary, in
+// the message's Internet code page.
+TEST(OutlookParity, HtmlStringIsStoredAsBinaryInTheInternetCodepage) {
+    ScratchDir dir;
+    const std::string path = dir.file("html.pst");
+    const uint32_t cpid = tagOf(t::PidTagInternetCodepage, PT_LONG);
+    const std::string privet = "<p>\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xE2\x82\xAC</p>";  // "Привет €"
+    const Bytes privet1251{'<', 'p', '>', 0xCF, 0xF0, 0xE8, 0xE2, 0xE5, 0xF2, ' ', 0x88, '<', '/', 'p', '>'};
+    auto unicodeHtml = [](const std::string& utf8) {
+        return Property::unicodeUtf8(tagOf(t::PidTagHtml, PT_UNICODE), utf8);
+    };
+    std::vector<Message> all;
+    {
+        // 8-bit, in code page 1251 for both strings and the Internet form;
+        // an embedded message without code pages takes its parent's.
+        Message m = simpleMessage("cp1251");
+        m.props.set(Property::int32(tagOf(t::PidTagMessageCodepage, PT_LONG), 1251));
+        m.props.set(Property::int32(cpid, 1251));
+        m.props.set(Property::string8(tagOf(t::PidTagHtml, PT_STRING8), privet1251));
+        Attachment a;
+        a.props.set(Property::int32(tagOf(t::PidTagAttachMethod, PT_LONG), t::afEmbeddedMessage));
+        a.embedded = std::make_unique<Message>(simpleMessage("inner"));
+        a.embedded->props.set(unicodeHtml(privet));
+        m.attachments.push_back(std::move(a));
+        all.push_back(std::move(m));
+    }
+    {
+        Message m = simpleMessage("utf-8");
+        m.props.set(Property::int32(cpid, 65001));
+        m.props.set(unicodeHtml(privet));
+        all.push_back(std::move(m));
+    }
+    {
+        // US-ASCII cannot hold it: UTF-8, and the code page says so.
+        Message m = simpleMessage("ascii");
+        m.props.set(Property::int32(cpid, 20127));
+        m.props.set(unicodeHtml(privet));
+        all.push_back(std::move(m));
+    }
+    {
+        // A binary body wins over a string one.
+        Message m = simpleMessage("both");
+        m.props.set(unicodeHtml("<p>string</p>"));
+        m.props.set(Property::binary(tagOf(t::PidTagHtml, PT_BINARY), bytesOf("<p>binary</p>")));
+        all.push_back(std::move(m));
+    }
+    writeStore(path, std::move(all));
+    expectVerifies(path);
+
+    ReadBack rb = readBack(path);
+    const auto msgs = rb.messages("");
+    auto html = [](const Message* m) -> Bytes {
+        if (!m) return {};
+        const Property* p = m->props.find(t::PidTagHtml);
+        EXPECT_NE(p, nullptr);
+        if (!p) return {};
+        EXPECT_EQ(p->type(), PT_BINARY);
+        EXPECT_EQ(m->props.findTag(tagOf(t::PidTagHtml, PT_UNICODE)), nullptr);
+        return p->data;
+    };
+    const Message* cp1251 = bySubject(msgs, "cp1251");
+    ASSERT_NE(cp1251, nullptr);
+    EXPECT_EQ(html(cp1251), privet1251);
+    ASSERT_EQ(cp1251->attachments.size(), 1u);
+    ASSERT_NE(cp1251->attachments[0].embedded, nullptr);
+    EXPECT_EQ(html(cp1251->attachments[0].embedded.get()), privet1251);
+    EXPECT_EQ(html(bySubject(msgs, "utf-8")), bytesOf(privet));
+    const Message* ascii = bySubject(msgs, "ascii");
+    EXPECT_EQ(html(ascii), bytesOf(privet));
+    EXPECT_EQ(ascii->props.getInt32(t::PidTagInternetCodepage), 65001);
+    EXPECT_EQ(html(bySubject(msgs, "both")), bytesOf("<p>binary</p>"));
+}
+
 }  // namespace
 }  // namespace tavrin::store

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
+#include "store/core/codepage.h"
 #include "store/core/tags.h"
 #include "store/pst/ltp/pc_writer.h"
 #include "store/pst/ltp/tc_writer.h"
@@ -288,23 +290,57 @@ void completeAddressing(std::vector<Property>& props, const std::vector<std::vec
     }
 }
 
+// PidTagHtml as Outlook keeps it: binary, in the message's Internet code
+// page. A body given as a string (PidTagBodyHtml, 8-bit strings already
+// made Unicode) is encoded in `codepage`, or keeps its bytes (`html8`) when
+// it was 8-bit text in that very code page; when the code page cannot hold
+// every character of it (or cannot be converted here), the body is stored
+// as UTF-8 and PidTagInternetCodepage says so, so that nothing is lost.
+void htmlAsBinary(std::vector<Property>& props, uint32_t codepage, const std::optional<Bytes>& html8) {
+    auto it = std::lower_bound(props.begin(), props.end(), t::PidTagHtml,
+                               [](const Property& p, uint16_t v) { return p.id() < v; });
+    if (it == props.end() || it->id() != t::PidTagHtml || it->type() != store::PT_UNICODE) return;
+    const std::u16string text = it->asUnicode();
+    std::optional<Bytes> bytes = html8;
+    if (bytes) {
+        while (!bytes->empty() && bytes->back() == 0) bytes->pop_back();
+    } else if (auto enc = store::encodeCodepage(text, codepage))
+        if (auto back = store::decodeCodepage(*enc, codepage); back && *back == text) bytes = std::move(*enc);
+    if (!bytes) {
+        bytes = store::encodeCodepage(text, store::kCodepageUtf8).value();
+        setProp(props, Property::int32(store::makeTag(t::PidTagInternetCodepage, store::PT_LONG),
+                                       static_cast<int32_t>(store::kCodepageUtf8)));
+        it = std::lower_bound(props.begin(), props.end(), t::PidTagHtml,
+                              [](const Property& p, uint16_t v) { return p.id() < v; });
+    }
+    *it = Property::binary(store::makeTag(t::PidTagHtml, store::PT_BINARY), *bytes);
+}
+
 struct WrittenAttachment {
     uint32_t nid = 0;
     std::vector<Property> props;  // as in its PC, for the attachment table
 };
 
-Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, uint32_t parentCodepage,
+// The code pages a message takes from the one it is embedded in when it
+// declares none of its own: for its 8-bit strings and for its HTML body.
+struct Codepages {
+    uint32_t strings = 0;
+    uint32_t html = 0;
+};
+
+Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, Codepages parent,
                                    std::span<const uint32_t> rowColumns, int depth);
 
-Result<WrittenAttachment> emitAttachment(MessageContext& ctx, store::Attachment& a, uint32_t codepage,
+Result<WrittenAttachment> emitAttachment(MessageContext& ctx, store::Attachment& a, Codepages codepages,
                                          SubnodeSink& parent, int depth) {
+    const uint32_t codepage = codepages.strings;
     WrittenAttachment out;
     out.nid = ctx.counters.newNid(ndb::NID_TYPE_ATTACHMENT);
     std::vector<Property> props = convertProperties(a.props, ObjectKind::Attachment, codepage, ctx.names);
     SubnodeSink sub{ctx, {}, 0};
     uint64_t objectSize = 0;
     if (a.embedded) {
-        auto em = emitMessage(ctx, *a.embedded, codepage, {}, depth + 1);
+        auto em = emitMessage(ctx, *a.embedded, codepages, {}, depth + 1);
         if (!em) return std::move(em).error();
         // [MS-PST] 2.3.3.5 PtypObject: the embedded message is a subnode of
         // the attachment, its value {nid, size}.
@@ -362,10 +398,17 @@ Result<WrittenAttachment> emitAttachment(MessageContext& ctx, store::Attachment&
     return out;
 }
 
-Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, uint32_t parentCodepage,
+Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, Codepages parent,
                                    std::span<const uint32_t> rowColumns, int depth) {
     if (depth > 32) return Error(err::kCorrupt, "Embedded messages are nested too deeply.");
-    const uint32_t cp = m.codepage(parentCodepage);
+    const uint32_t cp = m.codepage(parent.strings);
+    uint32_t htmlCp = m.internetCodepage(0);
+    if (htmlCp == 0) htmlCp = parent.html ? parent.html : store::kCodepageUtf8;
+    std::optional<Bytes> html8;  // an 8-bit HTML body already in the Internet code page
+    if (const Property* h = m.props.findTag(store::makeTag(t::PidTagHtml, store::PT_STRING8));
+        h && cp == htmlCp && !m.props.findTag(store::makeTag(t::PidTagHtml, store::PT_UNICODE)) &&
+        !m.props.findTag(store::makeTag(t::PidTagHtml, store::PT_BINARY)))
+        html8 = h->data;
     // The folder's contents-table row keeps the status, the message does not.
     const int32_t status = m.props.getInt32(t::PidTagMessageStatus).value_or(0);
     std::vector<Property> props = convertProperties(m.props, ObjectKind::Message, cp, ctx.names);
@@ -389,6 +432,7 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, uint3
             }
         }
     }
+    htmlAsBinary(props, htmlCp, html8);
     if (!findId(props, t::PidTagMessageClass))
         setProp(props, Property::unicodeUtf8(store::makeTag(t::PidTagMessageClass, store::PT_UNICODE), "IPM.Note"));
     if (!findId(props, t::PidTagCreationTime))
@@ -424,7 +468,7 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, uint3
         std::vector<WrittenAttachment> atts;
         atts.reserve(m.attachments.size());
         for (store::Attachment& a : m.attachments) {
-            auto w = emitAttachment(ctx, a, cp, sub, depth);
+            auto w = emitAttachment(ctx, a, Codepages{cp, htmlCp}, sub, depth);
             if (!w) return std::move(w).error();
             atts.push_back(std::move(*w));
         }
@@ -522,7 +566,7 @@ std::vector<Property> convertProperties(PropertyBag& bag, ObjectKind kind, uint3
     kept.reserve(bag.size());
     struct Key {
         uint16_t id;
-        bool from8;      // came from PT_STRING8
+        uint8_t rank;    // 0 wins over 1 over 2
         uint32_t index;  // into `kept`, in bag order
     };
     std::vector<Key> keys;
@@ -536,18 +580,20 @@ std::vector<Property> convertProperties(PropertyBag& bag, ObjectKind kind, uint3
             id = *mapped;
         }
         if (ownedByStore(id, kind)) continue;
-        const bool from8 = store::baseType(in.type()) == store::PT_STRING8;
+        // An 8-bit form comes last; of PidTagHtml's forms the binary one
+        // (Outlook's) comes first.
+        uint8_t rank = store::baseType(in.type()) == store::PT_STRING8 ? 2 : 0;
+        if (id == t::PidTagHtml && in.type() != store::PT_BINARY) ++rank;
         Property v;
         if (!convertValue(in, codepage, v)) continue;
         v.tag = store::makeTag(id, v.type());
-        keys.push_back({id, from8, static_cast<uint32_t>(kept.size())});
+        keys.push_back({id, rank, static_cast<uint32_t>(kept.size())});
         kept.push_back(std::move(v));
     }
-    // One property per id: the first, except that a Unicode form wins over
-    // an 8-bit one that came before it.
+    // One property per id: the first of the best rank.
     std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
         if (a.id != b.id) return a.id < b.id;
-        if (a.from8 != b.from8) return !a.from8;
+        if (a.rank != b.rank) return a.rank < b.rank;
         return a.index < b.index;
     });
     std::vector<Property> out;
@@ -559,7 +605,7 @@ std::vector<Property> convertProperties(PropertyBag& bag, ObjectKind kind, uint3
 
 Result<WrittenMessage> writeMessage(MessageContext& ctx, store::Message&& message,
                                     std::span<const uint32_t> rowColumns) {
-    return emitMessage(ctx, message, ctx.fallbackCodepage, rowColumns, 0);
+    return emitMessage(ctx, message, Codepages{ctx.fallbackCodepage, 0}, rowColumns, 0);
 }
 
 }  // namespace tavrin::pst::messaging
