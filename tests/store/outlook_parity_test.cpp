@@ -6,6 +6,7 @@
 #include <map>
 
 #include "store/core/codepage.h"
+#include "store/core/sha256.h"
 #include "store/pst/ltp/property_reader.h"
 #include "store/session.h"
 #include "store_test_util.h"
@@ -220,6 +221,50 @@ TEST(OutlookParity, HtmlStringIsStoredAsBinaryInTheInternetCodepage) {
     EXPECT_EQ(html(ascii), bytesOf(privet));
     EXPECT_EQ(ascii->props.getInt32(t::PidTagInternetCodepage), 65001);
     EXPECT_EQ(html(bySubject(msgs, "both")), bytesOf("<p>binary</p>"));
+}
+
+// PidTagConversationId: computed into the contents-table row, never in the
+// message object (as in every Outlook file with the column).
+TEST(OutlookParity, RowCarriesTheConversationIdTheMessageDoesNot) {
+    ScratchDir dir;
+    const std::string path = dir.file("conversation.pst");
+    const uint32_t tracking = tagOf(t::PidTagConversationIndexTracking, PT_BOOLEAN);
+    const uint32_t index = tagOf(t::PidTagConversationIndex, PT_BINARY);
+    Bytes header{0x01, 0x01, 0xCF, 0x32, 0x61, 0xFE};
+    for (uint8_t i = 0; i < 16; ++i) header.push_back(static_cast<uint8_t>(0xA0 + i));
+    Bytes reply = header;
+    reply.insert(reply.end(), {0x00, 0x00, 0x01, 0x02, 0x03});
+    std::vector<Message> all;
+    auto add = [&](const std::string& subject, const char* topic, std::optional<bool> tracked, Bytes idx) {
+        Message m = simpleMessage(subject);
+        if (topic) m.props.set(uni(t::PidTagConversationTopic, topic));
+        if (tracked) m.props.set(Property::boolean(tracking, *tracked));
+        if (!idx.empty()) m.props.set(Property::binary(index, idx));
+        m.props.set(Property::binary(tagOf(t::PidTagConversationId, PT_BINARY), Bytes(16, 0xEE)));  // stale
+        all.push_back(std::move(m));
+    };
+    add("tracked", "Topic", true, header);
+    add("tracked reply", "Topic", true, reply);
+    // Not tracked, or an index without the header: the topic's MD5.
+    add("untracked", "Hello w\xC3\xB6rld \xC4\xB1i", false, header);
+    add("bad index", "Fallback topic", true, Bytes(header.begin(), header.begin() + 21));
+    add("no topic", nullptr, std::nullopt, {});
+    writeStore(path, std::move(all));
+    expectVerifies(path);
+
+    ReadBack rb = readBack(path);
+    for (const Message& m : rb.messages(""))
+        EXPECT_EQ(m.props.find(t::PidTagConversationId), nullptr) << shownSubject(m);
+    const auto rows = contentsRows(rb);
+    auto id = [&](const char* subject) {
+        const Property* c = cell(rows.at(subject), t::PidTagConversationId);
+        return c ? toHex(c->data) : std::string("none");
+    };
+    EXPECT_EQ(id("tracked"), "a0a1a2a3a4a5a6a7a8a9aaabacadaeaf");
+    EXPECT_EQ(id("tracked reply"), "a0a1a2a3a4a5a6a7a8a9aaabacadaeaf");
+    EXPECT_EQ(id("untracked"), "968814f83c7147a85eaeaf15e9dffe89");  // MD5 of UTF-16LE "HELLO WÖRLD II"
+    EXPECT_EQ(id("bad index"), "bd8f9d65c74ce3413767409604b8f09e");  // "FALLBACK TOPIC"
+    EXPECT_EQ(id("no topic"), "none");
 }
 
 }  // namespace

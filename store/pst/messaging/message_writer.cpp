@@ -5,7 +5,9 @@
 #include <optional>
 
 #include "store/core/codepage.h"
+#include "store/core/md5.h"
 #include "store/core/tags.h"
+#include "store/core/upper_case.h"
 #include "store/pst/ltp/pc_writer.h"
 #include "store/pst/ltp/tc_writer.h"
 #include "store/pst/messaging/string8.h"
@@ -40,6 +42,7 @@ namespace {
 constexpr uint32_t kTagMessageSize = store::makeTag(t::PidTagMessageSize, store::PT_LONG);
 constexpr uint32_t kTagMessageFlags = store::makeTag(t::PidTagMessageFlags, store::PT_LONG);
 constexpr uint32_t kTagMessageStatus = store::makeTag(t::PidTagMessageStatus, store::PT_LONG);
+constexpr uint32_t kTagConversationId = store::makeTag(t::PidTagConversationId, store::PT_BINARY);
 constexpr uint32_t kTagAttachDataObject = store::makeTag(t::PidTagAttachDataBinary, store::PT_OBJECT);
 
 bool ownedByStore(uint16_t id, ObjectKind kind) {
@@ -316,6 +319,26 @@ void htmlAsBinary(std::vector<Property>& props, uint32_t codepage, const std::op
     *it = Property::binary(store::makeTag(t::PidTagHtml, store::PT_BINARY), *bytes);
 }
 
+// PidTagConversationId as Outlook fills a message's contents-table row with
+// it ([MS-PST] 5.4, [MS-OXOMSG] 2.2.1.2): the GUID of the conversation index
+// when conversation index tracking is on and the index has its 22-byte
+// header; else the MD5 of the conversation topic's first 255 characters,
+// upper-cased; else none.
+std::optional<Bytes> conversationId(const std::vector<Property>& props) {
+    const Property* tracking = findId(props, t::PidTagConversationIndexTracking);
+    const Property* index = findId(props, t::PidTagConversationIndex);
+    if (tracking && tracking->type() == store::PT_BOOLEAN && tracking->scalar != 0 && index &&
+        index->type() == store::PT_BINARY && index->data.size() >= 22 && index->data[0] == 0x01)
+        return Bytes(index->data.begin() + 6, index->data.begin() + 22);
+    const Property* topic = findId(props, t::PidTagConversationTopic);
+    if (!topic || topic->type() != store::PT_UNICODE) return std::nullopt;
+    std::u16string text = topic->asUnicode();
+    text = text.substr(0, std::min<size_t>(text.find(u'\0'), 255));
+    for (char16_t& c : text) c = store::simpleUpperCase(c);
+    const auto digest = store::md5(utf16Bytes(text));
+    return Bytes(digest.begin(), digest.end());
+}
+
 struct WrittenAttachment {
     uint32_t nid = 0;
     std::vector<Property> props;  // as in its PC, for the attachment table
@@ -523,10 +546,13 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, Codep
     w.size = size;
     w.flags = flags;
     for (uint32_t tag : rowColumns) {
-        if (tag == kTagMessageStatus)
+        if (tag == kTagMessageStatus) {
             w.row.push_back(Property::int32(tag, status));
-        else if (const Property* p = findId(props, store::tagId(tag)); p && p->tag == tag)
+        } else if (tag == kTagConversationId) {
+            if (auto id = conversationId(props)) w.row.push_back(Property::binary(tag, *id));
+        } else if (const Property* p = findId(props, store::tagId(tag)); p && p->tag == tag) {
             w.row.push_back(*p);
+        }
     }
     return w;
 }
