@@ -267,5 +267,46 @@ TEST(OutlookParity, RowCarriesTheConversationIdTheMessageDoesNot) {
     EXPECT_EQ(id("no topic"), "none");
 }
 
+// PidTagPstBodyPrefix (0x6619), which Outlook's store adds to every message
+// with a plain-text body: its first 255 characters.
+TEST(OutlookParity, StoreKeepsTheBodyPrefixAsOutlookDoes) {
+    ScratchDir dir;
+    const std::string path = dir.file("prefix.pst");
+    const std::string longBody(300, 'x');
+    // 254 characters, then U+1F600 as a surrogate pair over the 255th and 256th.
+    const std::string pairAtEnd = std::string(254, 'y') + "\xF0\x9F\x98\x80" + "tail";
+    std::vector<Message> all;
+    {
+        Message m = simpleMessage("long", longBody);
+        Attachment a;
+        a.props.set(Property::int32(tagOf(t::PidTagAttachMethod, PT_LONG), t::afEmbeddedMessage));
+        a.embedded = std::make_unique<Message>(simpleMessage("inner", "Short.\r\n"));
+        m.attachments.push_back(std::move(a));
+        all.push_back(std::move(m));
+    }
+    all.push_back(simpleMessage("pair", pairAtEnd));
+    {
+        Message m = simpleMessage("no body");
+        m.props.erase(t::PidTagBody);
+        all.push_back(std::move(m));
+    }
+    writeStore(path, std::move(all));
+    expectVerifies(path);
+
+    ReadBack rb = readBack(path);
+    const auto msgs = rb.messages("");
+    auto prefix = [](const Message* m) {
+        const Property* p = m ? m->props.find(0x6619) : nullptr;
+        return p ? utf8Of(p) : std::string("none");
+    };
+    const Message* longOne = bySubject(msgs, "long");
+    ASSERT_NE(longOne, nullptr);
+    EXPECT_EQ(prefix(longOne), longBody.substr(0, 255));
+    ASSERT_EQ(longOne->attachments.size(), 1u);
+    EXPECT_EQ(prefix(longOne->attachments[0].embedded.get()), "Short.\r\n");
+    EXPECT_EQ(prefix(bySubject(msgs, "pair")), std::string(254, 'y')) << "a surrogate pair is not cut";
+    EXPECT_EQ(prefix(bySubject(msgs, "no body")), "none");
+}
+
 }  // namespace
 }  // namespace tavrin::store

@@ -10,6 +10,7 @@
 #include "store/core/upper_case.h"
 #include "store/pst/ltp/pc_writer.h"
 #include "store/pst/ltp/tc_writer.h"
+#include "store/pst/messaging/records.h"
 #include "store/pst/messaging/string8.h"
 #include "store/pst/messaging/templates.h"
 
@@ -473,6 +474,18 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, Codep
     for (store::Recipient& r : m.recipients)
         rprops.push_back(convertProperties(r.props, ObjectKind::Recipient, cp, ctx.names));
     completeAddressing(props, rprops);
+    // PidTagPstBodyPrefix: Outlook's store keeps the first 255 characters of
+    // the plain-text body with every message that has one (all 14 such
+    // messages of its files, embedded ones included); a surrogate pair is
+    // not cut in two.
+    if (const Property* b = findId(props, t::PidTagBody); b && b->type() == store::PT_UNICODE && !b->data.empty()) {
+        size_t units = std::min<size_t>(b->data.size() / 2, 255);
+        if (units == 255 && b->data.size() / 2 > 255 && (store::loadLE16(&b->data[2 * 254]) & 0xFC00) == 0xD800) --units;
+        Property prefix;
+        prefix.tag = store::makeTag(PidTagPstBodyPrefix, store::PT_UNICODE);
+        prefix.data.assign(b->data.begin(), b->data.begin() + static_cast<std::ptrdiff_t>(2 * units));
+        setProp(props, std::move(prefix));
+    }
 
     SubnodeSink sub{ctx, {}, 0};
 
