@@ -73,17 +73,6 @@ std::vector<std::string> splitStore(const std::string& path) {
     return out;
 }
 
-// The warnings the reader noted while importing the item, where the store
-// reports them.
-template <class Mail>
-std::vector<std::string> warningsOf(const Mail& item) {
-    if constexpr (requires { item.Warnings(); }) {
-        return std::vector<std::string>(item.Warnings().begin(), item.Warnings().end());
-    } else {
-        return {};
-    }
-}
-
 }  // namespace
 
 std::string FormatDateStamp(const std::tm& t) {
@@ -642,7 +631,8 @@ ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(const s
                 if (!converted) why = std::move(saved).take();
             }
             if (converted) {
-                const std::vector<std::string> warnings = warningsOf(*item);
+                // What the reader had to leave out of a salvaged file.
+                const std::vector<std::string>& warnings = item->Warnings();
                 rec.result = warnings.empty() ? FileResult::Converted : FileResult::ConvertedWithWarnings;
                 for (const std::string& w : warnings) rec.reason += (rec.reason.empty() ? "" : "; ") + w;
                 rec.pstFile = partPath;

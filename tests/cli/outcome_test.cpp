@@ -177,6 +177,29 @@ TEST_F(Outcome, TheReportListsEveryFileFound) {
     EXPECT_NE(err_.find("\nThe report of every file is in report.csv.\n"), std::string::npos) << err_;
 }
 
+// A salvaged message is converted, and named with its warnings: the run
+// still exits 0.
+TEST_F(Outcome, ConvertedWithWarningsIsToldAndExitsZero) {
+    writeMsg(dir_ / "src" / "a.msg", "a");
+    testing::MessageBuilder m;
+    m.unicode(store::makeTag(store::tags::PidTagSubject, store::PT_UNICODE), "mended");
+    m.entries.push_back({store::makeTag(0x0071, store::PT_BINARY), 6, 22});
+    const store::Bytes b = m.file();
+    std::ofstream(dir_ / "src" / "mended.msg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    ASSERT_EQ(run("convert --report r.csv src out.pst"), 0) << err_;
+    EXPECT_NE(err_.find("Completed:\nMessages Converted Successfully.\n"
+                        "Open Converted PST file in Outlook to View Converted Messages.\n"
+                        "1 message file(s) were converted with warnings:\n"
+                        "src/mended.msg: property 0x00710102: the value stream is missing (22 bytes)\n"),
+              std::string::npos)
+        << err_;
+    EXPECT_NE(slurp(dir_ / "r.csv").find("\r\nsrc/mended.msg,converted with warnings,property 0x00710102: the value "
+                                         "stream is missing (22 bytes),out.pst,\\,mended\r\n"),
+              std::string::npos);
+    EXPECT_EQ(subjectsIn("out.pst").size(), 2u);
+}
+
 // A real full disk: exit 3, the cause and the counts, and nothing on the
 // disk afterwards.
 TEST_F(Outcome, AFullDiskExitsThreeWithTheCauseAndLeavesNothing) {

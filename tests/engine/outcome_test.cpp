@@ -405,6 +405,15 @@ TEST_F(Engine, TheReportListsEveryFileWithItsResult) {
     std::ofstream(root / "A" / "bad.msg") << "not a message file";
     std::ofstream(root / "A" / "notes.txt") << "text";
     writeMsg(root / "A" / "Inbox" / "in.msg", "=in");
+    {
+        // Salvaged: a property whose value stream is missing.
+        tavrin::testing::MessageBuilder m;
+        m.unicode(makeTag(PidTagSubject, PT_UNICODE), "mended");
+        m.entries.push_back({makeTag(0x0071, PT_BINARY), 6, 22});
+        const Bytes b = m.file();
+        std::ofstream(root / "A" / "mended.msg", std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    }
     writeMsg(root / "B" / "b1.msg", "b1");
     writeMsg(root / "B" / "Later" / "b2.msg", "b2");
     std::ofstream(root / "B" / "Later" / "z.txt") << "text";
@@ -445,7 +454,7 @@ TEST_F(Engine, TheReportListsEveryFileWithItsResult) {
         ASSERT_EQ(row.size(), 6u);
         byName[fsys::path(row[0]).filename().string()] = row;
     }
-    EXPECT_EQ(rows.size(), 9u) << "every file of A, B and C; D was never reached";
+    EXPECT_EQ(rows.size(), 10u) << "every file of A, B and C; D was never reached";
     const std::string a = (dir_ / "Out" / "A.pst").string();
     EXPECT_EQ(byName["good, \"quoted\".msg"],
               (std::vector<std::string>{(root / "A" / "good, \"quoted\".msg").string(), "converted", "", a, "\\",
@@ -453,6 +462,15 @@ TEST_F(Engine, TheReportListsEveryFileWithItsResult) {
     EXPECT_EQ(byName["in.msg"][1], "converted");
     EXPECT_EQ(byName["in.msg"][4], "\\Inbox");
     EXPECT_EQ(byName["in.msg"][5], "'=in");
+    EXPECT_EQ(byName["mended.msg"], (std::vector<std::string>{(root / "A" / "mended.msg").string(),
+                                                              "converted with warnings",
+                                                              "property 0x00710102: the value stream is missing (22 bytes)",
+                                                              a, "\\", "mended"}));
+    EXPECT_NE(host.texts.back().find("\r\n1 message file(s) were converted with warnings:\r\n" +
+                                     (root / "A" / "mended.msg").string() +
+                                     ": property 0x00710102: the value stream is missing (22 bytes)\r\n"),
+              std::string::npos)
+        << host.texts.back();
     EXPECT_EQ(byName["bad.msg"][1], "failed");
     EXPECT_FALSE(byName["bad.msg"][2].empty());
     EXPECT_EQ(byName["bad.msg"][3], "");
