@@ -191,7 +191,9 @@ TEST(PstWriterLayout, ValuesAtTheBlockBoundaryAndAHeapOverManyBlocks) {
         EXPECT_TRUE(std::all_of(b.begin() + static_cast<ptrdiff_t>(mapEnd), b.end(), [](uint8_t c) { return c == 0; }));
         // Blocks are closed when the next value does not fit: a full
         // block has less room left than one more value and its map entry.
-        if (!last) EXPECT_LT(kFull - mapEnd, 1500u + 2u);
+        if (!last) {
+            EXPECT_LT(kFull - mapEnd, 1500u + 2u);
+        }
     }
     auto bitmap = ltp::HNBITMAPHDR::decode(heap->block(8));
     ASSERT_TRUE(bitmap);
