@@ -2,7 +2,6 @@
 // folder: the exit status, the texts on stderr, and the files it writes
 // (checked with msg2pst verify and dump-pst).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -33,11 +32,11 @@ protected:
     Convert() : Msg2pstTest("tavrin-convert-") {}
     // The number of messages dump-pst reads from a PST that verifies clean.
     int messagesIn(const std::string& pst) {
-        if (run("verify '" + pst + "'") != 0) {
+        if (run("verify " + quote(pst)) != 0) {
             ADD_FAILURE() << pst << " does not verify:\n" << out_ << err_;
             return -1;
         }
-        if (run("dump-pst '" + pst + "'") != 0) {
+        if (run("dump-pst " + quote(pst)) != 0) {
             ADD_FAILURE() << pst << " does not dump:\n" << err_;
             return -1;
         }
@@ -131,6 +130,9 @@ TEST_F(Convert, MultipleModeWritesOnePstPerNamedSubFolder) {
 // On a terminal the progress is one bar redrawn in place; the box starts on
 // a line of its own. util-linux script gives the run a terminal.
 TEST_F(Convert, DrawsABarOnATerminal) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX terminals only: script(1) gives the run a terminal";
+#endif
     if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) for a terminal";
     for (int i = 1; i <= 4; ++i) writeMsg(dir_ / "src" / ("m" + std::to_string(i) + ".msg"), "m");
     const std::string cmd = "cd '" + dir_.string() + "' && script -qec \"'" + bin_.string() +

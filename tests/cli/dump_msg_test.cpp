@@ -1,7 +1,6 @@
 // msg2pst dump-msg, run as a process on message files written to a temporary
 // folder.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>

@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "engine/conversion.h"
+#include "fs/path_separator.h"
 #include "store/core/tags.h"
 #include "store/msg/msg_builder.h"
 #include "store/pst/messaging/pst_reader.h"
@@ -22,6 +23,8 @@ namespace {
 
 namespace fsys = std::filesystem;
 using namespace store;
+
+const std::string S(fs::kPathSeparatorText);
 using namespace store::tags;
 
 struct FakeView : StatusView {
@@ -406,13 +409,13 @@ TEST_F(Engine, ASourceEndingInTheSeparatorMapsInboxAndSentOntoTheDefaultFolders)
     writeMsg(dir_ / "Mail" / "Emailed Contacts" / "f.msg", "contacts");
     writeMsg(dir_ / "Mail" / "Work" / "g.msg", "work");
     SingleRun run(dir_);
-    run.job.source = mail() + "/";
+    run.job.source = mail() + S;
     run.e.setClock(fixedStamp);
     run.e.Form_Load();
     run.e.CmdStartConversion_Click();
     EXPECT_TRUE(run.e.lastRun().allConverted()) << run.host.texts.back();
     EXPECT_EQ(run.e.lastRun().messagesConverted, 8);
-    EXPECT_EQ(run.view.c1, "Migrating 8 items from " + mail() + "/");
+    EXPECT_EQ(run.view.c1, "Migrating 8 items from " + mail() + S);
     // The folder name after the last separator is empty.
     ASSERT_EQ(run.host.proposed.size(), 1u);
     EXPECT_EQ(run.host.proposed[0], "6.12.26 1.49.28.pst");
@@ -484,8 +487,8 @@ TEST_F(Engine, QueueKeysAndTheFolderNumberAcrossTwoRuns) {
     for (size_t i = 0; i < 3; ++i) EXPECT_EQ(fsys::path(files[i]).parent_path(), dir_ / "Mail") << files[i];
     for (size_t i = 3; i < 5; ++i) EXPECT_EQ(fsys::path(files[i]).parent_path(), dir_ / "Mail" / "Old") << files[i];
     EXPECT_EQ(folderKeys, std::vector<std::string>{"Z0"});
-    EXPECT_EQ(folders, std::vector<std::string>{mail() + "/Old"});
-    EXPECT_EQ(run.view.c1, "Migrating 5 items from " + mail() + "/");
+    EXPECT_EQ(folders, std::vector<std::string>{mail() + S + "Old"});
+    EXPECT_EQ(run.view.c1, "Migrating 5 items from " + mail() + S);
     EXPECT_EQ(run.e.totalFiles(), 5);
     EXPECT_EQ(run.e.nextFolderNumber(), 1);
     // The closing steps empty both queues.
@@ -510,7 +513,7 @@ TEST_F(Engine, AFolderWithoutFilesIsNotConvertedAndSaysSo) {
     run.e.Form_Load();
     run.e.CmdStartConversion_Click();
     EXPECT_TRUE(run.host.proposed.empty()) << "no folder conversion for an empty source";
-    EXPECT_EQ(run.view.c1, "Migrating 0 items from " + mail() + "/");
+    EXPECT_EQ(run.view.c1, "Migrating 0 items from " + mail() + S);
     ASSERT_EQ(run.host.texts.size(), 1u);
     EXPECT_EQ(run.host.texts[0], "No files were found to convert.");
     EXPECT_EQ(run.host.titles[0], "Completed");
@@ -518,7 +521,7 @@ TEST_F(Engine, AFolderWithoutFilesIsNotConvertedAndSaysSo) {
     EXPECT_FALSE(run.view.enabled[Button::StartConversion]);
     EXPECT_FALSE(fsys::exists(*run.host.out));
     EXPECT_EQ(run.e.folderQueue().keys(), (std::vector<std::string>{"Z0", "Z1"}));
-    EXPECT_EQ(run.e.folderQueue().items(), (std::vector<std::string>{mail() + "/A", mail() + "/A/B"}));
+    EXPECT_EQ(run.e.folderQueue().items(), (std::vector<std::string>{mail() + S + "A", mail() + S + "A" + S + "B"}));
     run.e.CmdStartConversion_Click();
     EXPECT_EQ(run.e.folderQueue().keys(), (std::vector<std::string>{"Z0", "Z1", "Z2", "Z3"}));
     EXPECT_EQ(run.e.nextFolderNumber(), 4);
@@ -885,7 +888,7 @@ TEST_F(Engine, TheRunningQueueCountFollowsTheDeleteSourceBox) {
         run.e.Form_Load();
         run.e.CmdStartConversion_Click();
         EXPECT_EQ(seen.count("3 Messages Queued for Conversion."), ticked ? 0u : 1u);
-        EXPECT_EQ(seen.count("Migrating 3 items from " + mail() + "/"), 1u);
+        EXPECT_EQ(seen.count("Migrating 3 items from " + mail() + S), 1u);
     }
 }
 
