@@ -30,7 +30,9 @@ namespace {
 
 using namespace store;
 using namespace store::tags;
+#ifdef _WIN32
 using tavrin::testing::longPath;
+#endif
 using tavrin::testing::makeFolders;
 using tavrin::testing::removeTree;
 using tavrin::testing::writeWholeFile;
