@@ -65,6 +65,12 @@ std::string folderArgument(const std::string& arg) {
     return path;
 }
 
+// The folder part of a path as the user wrote it ("nodir" of "nodir/out.pst").
+std::string writtenParent(const std::string& path) {
+    const size_t p = path.find_last_of(kSep == '/' ? "/" : "/\\");
+    return p == std::string::npos ? std::string() : path.substr(0, p == 0 ? 1 : p);
+}
+
 // The names of the sub-folders of `root`, in ordinal order.
 std::vector<std::string> subFolderNames(const std::string& root) {
     std::vector<std::string> names;
@@ -176,29 +182,32 @@ int runConvert(int argc, char** argv) {
     TerminalJob job;
     TerminalHost host;
     host.view = &view;
-    auto needFolder = [&](const std::string& path, const char* what) {
+    // A folder that is not there is named as the user wrote it.
+    auto needFolder = [&](const std::string& path, const char* what, const std::string& written) {
         if (isFolder(path)) return true;
-        std::fprintf(stderr, "msg2pst convert: the %s %s does not exist.\n", what, path.c_str());
+        std::fprintf(stderr, "msg2pst convert: the %s %s does not exist.\n", what, written.c_str());
         return false;
     };
     if (!multiple) {
         const std::string src = folderArgument(args[0]);
-        if (!needFolder(src, "source folder")) return 2;
+        if (!needFolder(src, "source folder", args[0])) return 2;
         const std::string out = fs::systemFullPath(args[1]);
         std::string parent = fs::GetParentPath(out);
         if (parent.size() > 1 && parent.back() == kSep && !isRoot(parent)) parent.pop_back();
-        if (!parent.empty() && !needFolder(parent, "output folder")) return 2;
+        if (!parent.empty() && !needFolder(parent, "output folder", writtenParent(args[1]))) return 2;
         job.source = src;
         host.out = out;
     } else {
         job.single = false;
         const std::string root = folderArgument(args[0]);
         job.output = folderArgument(args[1]);
-        if (!needFolder(root, "root folder") || !needFolder(job.output, "output folder")) return 2;
+        if (!needFolder(root, "root folder", args[0]) || !needFolder(job.output, "output folder", args[1])) return 2;
         const std::string prefix = root.back() == kSep ? root : root + kSep;
         std::vector<std::string> names(args.begin() + 2, args.end());
+        std::string writtenRoot = args[0];
+        while (writtenRoot.size() > 1 && (writtenRoot.back() == '/' || writtenRoot.back() == kSep)) writtenRoot.pop_back();
         for (const std::string& n : names)
-            if (!needFolder(prefix + n, "sub-folder")) return 2;
+            if (!needFolder(prefix + n, "sub-folder", writtenRoot + "/" + n)) return 2;
         if (names.empty()) names = subFolderNames(root);
         for (auto& n : names) job.rows.emplace_back(n, prefix + n);
     }
