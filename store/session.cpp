@@ -135,6 +135,7 @@ public:
     bool saved = false;
     Error failure;  // a Save that failed
     int attachments = 0;
+    std::vector<std::string> warnings;  // of the last Import
 
     Status changeable() const {
         if (auto s = session->check(); !s) return s;
@@ -285,17 +286,24 @@ Status RDOMail::Import(const std::string& path, int format) {
     // olMSG (3) and olMSGUnicode (9): a message file either way.
     if (format != olMSGUnicode && format != 9)
         return Error(err::kInvalidParameter, "Files of format " + std::to_string(format) + " cannot be imported.");
+    impl_->warnings.clear();
     auto msg = readMessageFile(path);
     if (!msg) return std::move(msg).error();
+    impl_->warnings = std::move(msg->warnings);
+    msg->warnings.clear();
     impl_->message = std::move(*msg);
     return {};
 }
 
 Status RDOMail::ImportMessage(Message message) {
     if (auto s = impl_->changeable(); !s) return s;
+    impl_->warnings = std::move(message.warnings);
+    message.warnings.clear();
     impl_->message = std::move(message);
     return {};
 }
+
+const std::vector<std::string>& RDOMail::Warnings() const { return impl_->warnings; }
 
 int RDOMail::AttachmentCount() const {
     return impl_->saved ? impl_->attachments : static_cast<int>(impl_->message.attachments.size());

@@ -105,10 +105,18 @@ public:
     explicit RDOMail(std::shared_ptr<ItemImpl> impl) : impl_(std::move(impl)) {}
     // Reads the message file (opened read-only) into the item: every
     // property, recipients, attachments and embedded messages. Replaces
-    // what the item held.
+    // what the item held. A damaged file whose compound file is sound is
+    // salvaged: what can be read is imported, the call succeeds and
+    // Warnings() says what was left out. A file that is not a message, or
+    // whose compound file structure cannot be read, fails.
     Status Import(const std::string& path, int format = olMSGUnicode);
-    // The same from a message already in memory (tools and tests).
+    // The same from a message already in memory (tools and tests); its
+    // Message::warnings become Warnings().
     Status ImportMessage(Message message);
+    // What the last Import or ImportMessage left out of the message, one
+    // line each ("attachment 2: no property stream"); empty when it read
+    // the message whole or failed. Kept after Save.
+    const std::vector<std::string>& Warnings() const;
     MapiObject MAPIOBJECT() const { return MapiObject{impl_}; }
     // Number of attachments the item holds now.
     int AttachmentCount() const;

@@ -69,6 +69,25 @@ TEST_F(DumpMsg, PrintsOneLinePerFileAndFailsOnlyForUnreadableOnes) {
               "missing.msg: error -2147024894: The file missing.msg could not be opened: " + kNotFound + "\n");
 }
 
+TEST_F(DumpMsg, ASalvagedFileCarriesItsWarnings) {
+    // PR_CONVERSATION_INDEX is listed, 22 bytes, but has no value stream:
+    // the message is read without it, and the record says so.
+    testing::MessageBuilder m;
+    m.unicode(makeTag(PidTagSubject, PT_UNICODE), "damaged");
+    m.entries.push_back({makeTag(0x0071, PT_BINARY), 6, 22});
+    spit(dir_ / "damaged.msg", m.file());
+    spit(dir_ / "a.msg", sampleMessage());
+    ASSERT_EQ(run("damaged.msg a.msg"), 0) << err_;
+    EXPECT_EQ(err_, "");
+    const std::string first = out_.substr(0, out_.find('\n'));
+    EXPECT_EQ(first.rfind("{\"file\":\"damaged.msg\",\"subject\":\"damaged\"", 0), 0u) << first;
+    const std::string tail = ",\"properties\":1,\"namedProperties\":0,\"codepage\":null,"
+                             "\"warnings\":[\"property 0x00710102: the value stream is missing (22 bytes)\"]}";
+    ASSERT_GE(first.size(), tail.size());
+    EXPECT_EQ(first.substr(first.size() - tail.size()), tail);
+    EXPECT_EQ(out_.find("warnings", first.size()), std::string::npos) << "a whole message has no warnings field";
+}
+
 TEST_F(DumpMsg, WithoutFilesPrintsUsage) {
     EXPECT_EQ(run(""), 2);
     EXPECT_NE(err_.find("usage: msg2pst dump-msg FILE..."), std::string::npos);

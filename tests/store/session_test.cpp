@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #endif
 
+#include "store/msg/msg_builder.h"
 #include "store/session.h"
 #include "store_test_util.h"
 
@@ -502,6 +503,71 @@ TEST(Items, ImportOfAMissingFileFailsAsAValue) {
     ASSERT_TRUE((*other)->ImportMessage(simpleMessage("fine")).ok());
     EXPECT_TRUE((*other)->Save().ok());
     EXPECT_TRUE(session.Logoff().ok());
+}
+
+TEST(Items, ImportSalvagesADamagedFileAndSaysWhatWasLeftOut) {
+    ScratchDir dir;
+    // A message whose PR_CONVERSATION_INDEX has no value stream and whose
+    // second recipient has no property stream.
+    tavrin::testing::MessageBuilder b;
+    b.unicode(tagOf(t::PidTagSubject, PT_UNICODE), "Salvaged");
+    b.unicode(tagOf(t::PidTagBody, PT_UNICODE), "Body text");
+    tavrin::testing::ObjectBuilder r0, r1;
+    r0.fixed(tagOf(t::PidTagRecipientType, PT_LONG), 1);
+    r0.unicode(tagOf(t::PidTagDisplayName, PT_UNICODE), "Bob");
+    r1.unicode(tagOf(t::PidTagDisplayName, PT_UNICODE), "Cy");
+    b.recipients = {r0, r1};
+    auto whole = cfb::writeCompoundFile(b.build());
+    ASSERT_TRUE(whole.ok());
+    const std::string wholePath = dir.file("whole.msg");
+    writeText(wholePath, std::string(whole->begin(), whole->end()));
+    b.entries.push_back({tagOf(0x0071, PT_BINARY), 6, 22});
+    StorageEntry root = b.build();
+    for (auto& c : root.children)
+        if (c.name == u"__recip_version1.0_#00000001")
+            std::erase_if(c.children, [](const StorageEntry& e) { return e.name == u"__properties_version1.0"; });
+    auto damaged = cfb::writeCompoundFile(root);
+    ASSERT_TRUE(damaged.ok());
+    const std::string damagedPath = dir.file("damaged.msg");
+    writeText(damagedPath, std::string(damaged->begin(), damaged->end()));
+
+    const std::string path = dir.file("salvage.pst");
+    RDOSession session;
+    auto store = session.LogonPstStore(path, olStoreUnicode, "Mail");
+    ASSERT_TRUE(store.ok());
+    auto top = (*store)->IPMRootFolder();
+    ASSERT_TRUE(top.ok());
+    auto item = (*top)->Items().Add(0);
+    ASSERT_TRUE(item.ok());
+    ASSERT_TRUE((*item)->Import(damagedPath, olMSGUnicode).ok());
+    const std::vector<std::string> expected = {
+        "property 0x00710102: the value stream is missing (22 bytes)",
+        "recipient 1: no property stream: only the values of its own streams are kept"};
+    EXPECT_EQ((*item)->Warnings(), expected);
+    ASSERT_TRUE((*item)->Save().ok());
+    EXPECT_EQ((*item)->Warnings(), expected) << "kept after Save";
+
+    auto other = (*top)->Items().Add(0);
+    ASSERT_TRUE(other.ok());
+    ASSERT_TRUE((*other)->Import(wholePath, olMSGUnicode).ok());
+    EXPECT_TRUE((*other)->Warnings().empty());
+    EXPECT_FALSE((*other)->Import(dir.file("absent.msg"), olMSGUnicode).ok());
+    EXPECT_TRUE((*other)->Warnings().empty());
+    Message m = simpleMessage("in memory");
+    m.warnings = {"attachment 0: no property stream"};
+    ASSERT_TRUE((*other)->ImportMessage(std::move(m)).ok());
+    EXPECT_EQ((*other)->Warnings(), std::vector<std::string>{"attachment 0: no property stream"});
+    ASSERT_TRUE(session.Logoff().ok());
+
+    expectVerifies(path);
+    ReadBack rb = readBack(path);
+    auto msgs = rb.messages("");
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(shownSubject(msgs[0]), "Salvaged");
+    EXPECT_EQ(utf8Of(msgs[0].props.find(t::PidTagBody)), "Body text");
+    EXPECT_EQ(msgs[0].props.find(0x0071), nullptr);
+    ASSERT_EQ(msgs[0].recipients.size(), 2u);
+    EXPECT_EQ(utf8Of(msgs[0].recipients[1].props.find(t::PidTagDisplayName)), "Cy");
 }
 
 }  // namespace
