@@ -6,6 +6,7 @@
 
 #include "fs/file_io.h"
 #include "fs/path_separator.h"
+#include "platform_test_util.h"
 
 namespace tavrin::engine {
 namespace {
@@ -691,6 +692,9 @@ TEST_F(Engine, ASuccessfulRunSaysSoUnderAnInformationIcon) {
 // at once, leaves the old file intact, and the messages that went into the
 // lost file count as not converted, as does the one never tried.
 TEST_F(Engine, AReplacementThatFailsAtLogoffKeepsTheOldFile) {
+    if (tavrin::testing::runningUnderWine())
+        GTEST_SKIP() << "wine keeps a deleted open file openable and movable until it is closed: the removal this "
+                        "test makes cannot be seen there (Windows refuses to open a file marked for deletion)";
     writeMsg(dir_ / "Mail" / "a.msg", "a");
     writeMsg(dir_ / "Mail" / "b.msg", "b");
     fs::forceNamedTemporariesForTesting(true);
@@ -713,7 +717,11 @@ TEST_F(Engine, AReplacementThatFailsAtLogoffKeepsTheOldFile) {
     EXPECT_EQ(run.e.lastRun().folderFailures, 1);
     EXPECT_TRUE(run.e.lastRun().pstFiles.empty());
     EXPECT_FALSE(run.e.lastRun().allConverted());
+#ifdef _WIN32
+    const std::string cause = "The file " + *run.host.out + " could not be created: The system cannot find the file specified.";
+#else
     const std::string cause = "The file " + *run.host.out + " could not be created: No such file or directory.";
+#endif
     EXPECT_EQ(run.e.lastRun().outputFailures, std::vector<std::string>{cause});
     EXPECT_EQ(run.host.texts.back().rfind("The output could not be written: 0 of 2 message file(s) were converted."
                                           "\r\n" + cause + "\r\n2 message file(s) could not be converted:\r\n",

@@ -36,7 +36,12 @@ TEST(SessionFile, WritesOutOfSightAndAppearsAtLogoff) {
     auto store = session.LogonPstStore(path, olStoreUnicode, "Mail");
     ASSERT_TRUE(store.ok()) << store.error().description;
     EXPECT_FALSE(sfs::exists(path)) << "the final name appears only when the file is complete";
-    for (const std::string& e : dir.entries()) EXPECT_EQ(e.rfind("out.pst.tmp-", 0), 0u) << e;
+    for (const std::string& e : dir.entries()) {
+#ifdef _WIN32
+        if (e.rfind("out.pst.spill-", 0) == 0) continue;  // listed until closed, deleted on close
+#endif
+        EXPECT_EQ(e.rfind("out.pst.tmp-", 0), 0u) << e;
+    }
     EXPECT_TRUE(session.CheckOutput().ok());
     ASSERT_TRUE(session.Logoff().ok());
     EXPECT_EQ(leftovers(dir, "out.pst"), std::vector<std::string>{});
