@@ -104,7 +104,7 @@ void forceNamedTemporariesForTesting(bool on) { detail::gForceNamed.store(on); }
 
 size_t removeOrphanedTemporaries(const std::string& folder) {
     std::string prefix = folder.empty() ? std::string(".") : folder;
-    if (prefix.back() != kPathSeparator) prefix.push_back(kPathSeparator);
+    if (prefix.back() != kPathSeparator) prefix.append(1, kPathSeparator);
     const int64_t self = detail::currentProcessId();
     std::vector<std::string> gone;
     FileEntry e;
