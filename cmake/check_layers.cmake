@@ -7,11 +7,15 @@
 #   engine/      store/, fs
 #   cli/         engine/, store/, fs (a terminal tool: no Qt)
 #   ui/, app/    anything
+# and nothing below ui/ includes a Win32 user-interface header.
 if(NOT SOURCE_DIR)
   message(FATAL_ERROR "SOURCE_DIR not set")
 endif()
 
 set(qt_pattern "#[ \t]*include[ \t]*[<\"](Q[A-Za-z]+|Qt[A-Za-z]*/)[^>\"]*[>\"]")
+# Win32 user-interface headers (windows, dialogs, controls, the shell): the
+# native wizard's, never below ui/. <windows.h> itself is the system's API.
+set(win32_ui_pattern "#[ \t]*include[ \t]*[<\"](commctrl|commdlg|shlobj|shellapi|shobjidl|uxtheme|richedit|winuser|prsht)\\.h[>\"]")
 set(failures "")
 
 function(check_dir dir forbidden_regex)
@@ -21,6 +25,8 @@ function(check_dir dir forbidden_regex)
     foreach(line IN LISTS lines)
       if(line MATCHES "${qt_pattern}")
         list(APPEND failures "${f}: Qt header below ui/: ${line}")
+      elseif(line MATCHES "${win32_ui_pattern}")
+        list(APPEND failures "${f}: Win32 UI header below ui/: ${line}")
       elseif(NOT "${forbidden_regex}" STREQUAL "" AND line MATCHES "${forbidden_regex}")
         list(APPEND failures "${f}: upward include: ${line}")
       endif()

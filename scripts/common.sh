@@ -38,6 +38,17 @@ apt_retry() {
 
 BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev fonts-wine"
 TEST_PACKAGES="libgtest-dev libgmock-dev clang xvfb xauth pff-tools python3-pypff pst-utils"
+# The Windows cross build (scripts/build-windows): mingw-w64 with posix
+# threads, GoogleTest's sources to build for it, and wine to run the tests.
+WINDOWS_PACKAGES="cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64"
+
+# wine_program: the 64-bit wine loader (Debian keeps it out of PATH).
+wine_program() {
+    for w in /usr/lib/wine/wine64 /usr/lib64/wine/wine64; do
+        [ -x "$w" ] && { echo "$w"; return 0; }
+    done
+    command -v wine64 || command -v wine
+}
 
 # configure_and_build DIR [CMAKE ARGS...]
 configure_and_build() {

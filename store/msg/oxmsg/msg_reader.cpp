@@ -484,7 +484,7 @@ private:
         const size_t n = b.size() / kEntrySize;  // a partial entry at the end is ignored
         auto& items = bag.items();
         items.reserve(n + 4);
-        TagSet seen(n);
+        TagSet seen(n + o.streams.size());  // the listed entries and the unlisted streams
         for (size_t i = 0; i < n; ++i) {
             const uint8_t* e = b.data() + i * kEntrySize;
             const uint32_t tag = loadLE32(e + entry::tag);
