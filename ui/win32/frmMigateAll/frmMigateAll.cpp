@@ -37,7 +37,8 @@ frmMigateAll::frmMigateAll(Wizard& wizard) : wizard_(wizard) {
 
     lblCount1_ = add(Kind::Label, "lblCount1", L"Conversion Not Started Yet...", {120, 120, 9375, 375},
                      Tahoma(975, true), kBlack, kWhite, SS_PATHELLIPSIS);
-    lblProgress_ = add(Kind::Label, "lblProgress", L"0% Complete", {120, 600, 6015, 255}, Tahoma(1125), kBlack,
+    // 270 twips high, not 255: a line of Tahoma 11.25 pt needs 18 pixels.
+    lblProgress_ = add(Kind::Label, "lblProgress", L"0% Complete", {120, 600, 6015, 270}, Tahoma(1125), kBlack,
                        kWhite);
     progressBar1_ = add(Kind::Progress, "ProgressBar1", L"", {120, 960, 8415, 255}, Tahoma(900));
     lblCurrentDbx_ = add(Kind::PathLabel, "LblCurrentDBX", L"Converting Messages...",

@@ -42,7 +42,9 @@ frmStart::frmStart(Wizard& wizard) : wizard_(wizard), logic_(*this) {
     add(Kind::WrappedLabel, "lblSingleDescription",
         L"This option allows you to select a single folder having .msg messages and convert it to respective .pst "
         L"file. To convert multiple folders, you need to select individual folders one after another.",
-        InFrame(480, 1080, 7935, 600), Tahoma(900), kDescriptionGrey);
+        // Three lines of Tahoma 9 pt need 660 twips, 60 more than the 600
+        // of the design, which clipped the last line's lower edge.
+        InFrame(480, 1080, 7935, 660), Tahoma(900), kDescriptionGrey);
     lblMultipleHelp_ = add(Kind::HelpLink, "lblMultipleHelp", kLinkText, InFrame(2280, 1920, 375, 240), Tahoma(825),
                            kLinkBlue);
     add(Kind::WrappedLabel, "lblMultipleDescription",
