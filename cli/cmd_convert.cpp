@@ -1,19 +1,39 @@
 // msg2pst convert SRC OUT.pst, and msg2pst convert --multiple ROOT OUTDIR
 // [NAME...]: the wizard's conversion run without windows. The engine runs as
 // it does under the status window; the window is a progress line on the
-// terminal and the message boxes are printed. Exit 0 only when every message
-// file was converted, 1 when some were not, 2 for a wrong command line or a
-// source, root or output folder that does not exist.
+// terminal and the message boxes are printed on stderr. Every file written
+// is printed on stdout, one path a line.
+//
+// Options: --max-size SIZE (a file that would grow past SIZE goes on in
+// "NAME (2).pst" and further files; 40G by default), --report FILE.csv (a
+// row for every file found, written after the run).
+//
+// Exit status: 0 when every message file was converted (with or without
+// warnings); 1 when some were not, or the run was interrupted (Ctrl-C or
+// SIGTERM stops it as the stop button does: the file keeps what was
+// converted); 2 for a wrong command line or a source, root or output folder
+// that does not exist; 3 when an output could not be written (a full disk,
+// an I/O error, a read-only or vanished output folder, an existing file).
 //
 // On a terminal the progress is a bar redrawn in place; otherwise (a log, a
 // pipe) one plain line per tenth of each folder's files.
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <io.h>
+#include <windows.h>
 #else
+#include <signal.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -63,6 +83,12 @@ std::string folderArgument(const std::string& arg) {
     std::string path = fs::systemFullPath(arg);
     while (path.size() > 1 && path.back() == kSep && !isRoot(path)) path.pop_back();
     return path;
+}
+
+// The folder part of a path as the user wrote it ("nodir" of "nodir/out.pst").
+std::string writtenParent(const std::string& path) {
+    const size_t p = path.find_last_of(kSep == '/' ? "/" : "/\\");
+    return p == std::string::npos ? std::string() : path.substr(0, p == 0 ? 1 : p);
 }
 
 // The names of the sub-folders of `root`, in ordinal order.
@@ -137,10 +163,28 @@ struct TerminalJob : JobView {
     std::string outputFolder() const override { return output; }
 };
 
+// Set by SIGINT and SIGTERM: the run stops as after a confirmed stop.
+std::atomic<bool> gInterrupted{false};
+
+#ifdef _WIN32
+// The first event is taken as an interruption; later ones go on to the
+// system's handler, which ends the process.
+BOOL WINAPI onConsoleEvent(DWORD) { return gInterrupted.exchange(true) ? FALSE : TRUE; }
+#else
+extern "C" void onInterrupt(int) { gInterrupted.store(true); }
+#endif
+
 struct TerminalHost : Host {
     std::string out;
     TerminalView* view = nullptr;
-    void yield() override {}
+    ConversionEngine* engine = nullptr;
+    bool stopAsked = false;
+    void yield() override {
+        if (gInterrupted.load() && engine && !stopAsked) {
+            stopAsked = true;
+            engine->CmdStopMigration_Click();
+        }
+    }
     MsgResult messageBox(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon) override {
         // The boxes' line breaks are CR LF; a terminal wants LF alone.
         std::string t;
@@ -152,7 +196,9 @@ struct TerminalHost : Host {
             view->barShown = false;
         }
         std::fprintf(stderr, "%s:\n%s\n", title.c_str(), t.c_str());
-        return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Ok;
+        if (buttons != MsgButtons::YesNo) return MsgResult::Ok;
+        // Nobody is there to answer: only an interruption confirms a stop.
+        return title == "Confirm Stop" && gInterrupted.load() ? MsgResult::Yes : MsgResult::No;
     }
     std::optional<std::string> saveDialog(const std::string&, const std::string&, bool& replace) override {
         replace = false;
@@ -160,56 +206,160 @@ struct TerminalHost : Host {
     }
 };
 
+const char* const kUsage =
+    "usage: msg2pst convert [--max-size SIZE] [--report FILE.csv] SRC OUT.pst\n"
+    "       msg2pst convert --multiple [--max-size SIZE] [--report FILE.csv] ROOT OUTDIR [NAME...]\n"
+    "SIZE: bytes, or a number with K, M, G or T (KB, MB, GB, TB; powers of 1024), at least 1M; 40G by default.\n";
+
+// "5M", "5MB", "40G", "1.5G", "1048576": bytes, or a number with a unit of
+// powers of 1024. nullopt for anything else.
+std::optional<uint64_t> ParseSize(const std::string& text) {
+    size_t i = 0;
+    uint64_t whole = 0;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+        if (whole > (uint64_t(1) << 50)) return std::nullopt;
+        whole = whole * 10 + static_cast<uint64_t>(text[i++] - '0');
+    }
+    if (i == 0) return std::nullopt;
+    // A decimal fraction ("1.5G"), to a thousandth.
+    uint64_t thousandths = 0;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        const size_t start = i;
+        for (uint64_t scale = 100; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i, scale /= 10)
+            thousandths += static_cast<uint64_t>(text[i] - '0') * scale;
+        if (i == start) return std::nullopt;
+    }
+    std::string unit;
+    for (; i < text.size(); ++i) unit += static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
+    int shift = -1;
+    if (unit.empty() || unit == "B") shift = 0;
+    const char* units = "KMGT";
+    for (int k = 0; k < 4; ++k)
+        for (const std::string& form : {std::string(1, units[k]), std::string(1, units[k]) + "B",
+                                        std::string(1, units[k]) + "IB"})
+            if (unit == form) shift = 10 * (k + 1);
+    if (shift < 0 || (shift == 0 && thousandths != 0)) return std::nullopt;
+    if (shift > 0 && whole >= (uint64_t(1) << (63 - shift))) return std::nullopt;
+    return (whole << shift) + ((thousandths << shift) / 1000);
+}
+
 int runConvert(int argc, char** argv) {
     std::vector<std::string> args;
     bool multiple = false;
+    uint64_t maxSize = ConversionEngine::kDefaultMaxFileSize;
+    std::string report;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--multiple") multiple = true;
-        else args.push_back(a);
+        // "--name VALUE" or "--name=VALUE".
+        auto value = [&](const char* name, std::string& out) {
+            const std::string n = name;
+            if (a == n && i + 1 < argc) {
+                out = argv[++i];
+                return true;
+            }
+            if (a.rfind(n + "=", 0) == 0) {
+                out = a.substr(n.size() + 1);
+                return true;
+            }
+            return false;
+        };
+        std::string v;
+        if (a == "--multiple") {
+            multiple = true;
+        } else if (value("--max-size", v)) {
+            auto size = ParseSize(v);
+            if (!size || *size < (uint64_t(1) << 20)) {
+                std::fprintf(stderr, "msg2pst convert: --max-size needs a size of at least 1M, such as 5M or 40G, not '%s'.\n",
+                             v.c_str());
+                return 2;
+            }
+            maxSize = *size;
+        } else if (value("--report", v)) {
+            if (v.empty()) {
+                std::fprintf(stderr, "%s", kUsage);
+                return 2;
+            }
+            report = v;
+        } else if (a.size() > 2 && a.rfind("--", 0) == 0) {
+            std::fprintf(stderr, "msg2pst convert: unknown option '%s'.\n%s", a.c_str(), kUsage);
+            return 2;
+        } else {
+            args.push_back(a);
+        }
     }
     if (args.size() < 2 || (!multiple && args.size() != 2)) {
-        std::fprintf(stderr, "usage: msg2pst convert SRC OUT.pst\n       msg2pst convert --multiple ROOT OUTDIR [NAME...]\n");
+        std::fprintf(stderr, "%s", kUsage);
         return 2;
     }
     TerminalView view;
     TerminalJob job;
     TerminalHost host;
     host.view = &view;
-    auto needFolder = [&](const std::string& path, const char* what) {
+    // A folder that is not there is named as the user wrote it.
+    auto needFolder = [&](const std::string& path, const char* what, const std::string& written) {
         if (isFolder(path)) return true;
-        std::fprintf(stderr, "msg2pst convert: the %s %s does not exist.\n", what, path.c_str());
+        std::fprintf(stderr, "msg2pst convert: the %s %s does not exist.\n", what, written.c_str());
         return false;
     };
     if (!multiple) {
         const std::string src = folderArgument(args[0]);
-        if (!needFolder(src, "source folder")) return 2;
+        if (!needFolder(src, "source folder", args[0])) return 2;
         const std::string out = fs::systemFullPath(args[1]);
         std::string parent = fs::GetParentPath(out);
         if (parent.size() > 1 && parent.back() == kSep && !isRoot(parent)) parent.pop_back();
-        if (!parent.empty() && !needFolder(parent, "output folder")) return 2;
+        if (!parent.empty() && !needFolder(parent, "output folder", writtenParent(args[1]))) return 2;
         job.source = src;
         host.out = out;
     } else {
         job.single = false;
         const std::string root = folderArgument(args[0]);
         job.output = folderArgument(args[1]);
-        if (!needFolder(root, "root folder") || !needFolder(job.output, "output folder")) return 2;
+        if (!needFolder(root, "root folder", args[0]) || !needFolder(job.output, "output folder", args[1])) return 2;
         const std::string prefix = root.back() == kSep ? root : root + kSep;
         std::vector<std::string> names(args.begin() + 2, args.end());
+        std::string writtenRoot = args[0];
+        while (writtenRoot.size() > 1 && (writtenRoot.back() == '/' || writtenRoot.back() == kSep)) writtenRoot.pop_back();
         for (const std::string& n : names)
-            if (!needFolder(prefix + n, "sub-folder")) return 2;
+            if (!needFolder(prefix + n, "sub-folder", writtenRoot + "/" + n)) return 2;
         if (names.empty()) names = subFolderNames(root);
         for (auto& n : names) job.rows.emplace_back(n, prefix + n);
     }
+    if (!report.empty()) {
+        const std::string written = report;
+        report = fs::systemFullPath(report);
+        std::string parent = fs::GetParentPath(report);
+        if (parent.size() > 1 && parent.back() == kSep && !isRoot(parent)) parent.pop_back();
+        if (!parent.empty() && !needFolder(parent, "report's folder", writtenParent(written))) return 2;
+    }
     ConversionEngine engine(view, job, host);
+    host.engine = &engine;
+    engine.setMaxFileSize(maxSize);
+    engine.setReport(report.empty() ? ConversionEngine::ReportMode::None : ConversionEngine::ReportMode::AtPath, report);
+    // Ctrl-C or SIGTERM (on Windows Ctrl-C, Ctrl-Break or the console
+    // closing) stops the run after the current message; a second one ends
+    // the process at once (which leaves nothing behind either).
+#ifdef _WIN32
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+#else
+    struct sigaction sa {};
+    sa.sa_handler = onInterrupt;
+    sa.sa_flags = SA_RESETHAND;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+#endif
     engine.Form_Load();
     engine.CmdStartConversion_Click();
-    return engine.lastRun().allConverted() ? 0 : 1;
+    const RunSummary& r = engine.lastRun();
+    for (const std::string& f : r.pstFiles) std::printf("%s\n", f.c_str());
+    std::fflush(stdout);
+    if (!r.outputFailures.empty()) return 3;
+    return r.allConverted() && r.reportFailure.empty() ? 0 : 1;
 }
 
-const CommandRegistration reg("convert", "convert SRC OUT.pst | convert --multiple ROOT OUTDIR [NAME...]",
-                              "convert a folder of .msg files into a new PST", runConvert);
+const CommandRegistration reg("convert", "convert [OPTIONS] SRC OUT.pst | --multiple ROOT OUTDIR [NAME...]",
+                              "convert folders of .msg files into new PSTs (OPTIONS: --max-size SIZE, --report FILE.csv)", runConvert);
 
 }  // namespace
 }  // namespace tavrin::cli

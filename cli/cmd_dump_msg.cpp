@@ -1,8 +1,12 @@
 // msg2pst dump-msg FILE...: one JSON line per readable message file (the
-// normalized record plus the file name and property counts); a line
-// "FILE: error N: description" on stderr for each file that cannot be read.
+// normalized record plus the file name and property counts, and for a
+// damaged file that was salvaged the "warnings" that say what was left
+// out); a line "FILE: error N: description" on stderr for each file that
+// cannot be read.
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/commands.h"
 #include "store/core/record.h"
@@ -38,12 +42,18 @@ int dumpMsg(int argc, char** argv) {
         size_t named = 0;
         for (const auto& p : m->props.items()) named += p.name.has_value();
         const uint32_t cp = m->codepage(0);
-        const std::string line = store::messageRecordJson(
-            *m, {{"file", store::jsonString(file)}},
-            {{"properties", std::to_string(m->props.size())},
-             {"namedProperties", std::to_string(named)},
-             {"codepage", cp ? std::to_string(cp) : std::string("null")}},
-            options);
+        std::vector<std::pair<std::string, std::string>> trailing = {
+            {"properties", std::to_string(m->props.size())},
+            {"namedProperties", std::to_string(named)},
+            {"codepage", cp ? std::to_string(cp) : std::string("null")}};
+        // Only a salvaged message has the field, so that the records of
+        // whole messages compare as before.
+        if (!m->warnings.empty()) {
+            std::string list = "[";
+            for (const std::string& w : m->warnings) list += (list.size() > 1 ? "," : "") + store::jsonString(w);
+            trailing.emplace_back("warnings", list + "]");
+        }
+        const std::string line = store::messageRecordJson(*m, {{"file", store::jsonString(file)}}, trailing, options);
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fputc('\n', stdout);
     }

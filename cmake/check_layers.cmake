@@ -17,7 +17,7 @@ endif()
 
 set(qt_pattern "#[ \t]*include[ \t]*[<\"](Q[A-Za-z]+|Qt[A-Za-z]*/)[^>\"]*[>\"]")
 set(failures "")
-set(win32_ui_headers "#[ \t]*include[ \t]*[<\"](commctrl|commdlg|shlobj|shlobj_core|shellapi|shobjidl|shlwapi|uxtheme|windowsx|prsht|richedit|dwmapi|ole2|oleauto|olectl|exdisp|mshtml)\\.h[>\"]")
+set(win32_ui_headers "#[ \t]*include[ \t]*[<\"](commctrl|commdlg|shlobj|shlobj_core|shellapi|shobjidl|shlwapi|uxtheme|windowsx|winuser|prsht|richedit|dwmapi|ole2|oleauto|olectl|exdisp|mshtml)\\.h[>\"]")
 set(win32_ui_calls "(^|[^A-Za-z0-9_])(CreateWindow|CreateWindowEx|CreateDialog|DialogBox|MessageBox|MessageBoxEx|ShellExecute|ShellExecuteEx|SHBrowseForFolder|GetSaveFileName|GetOpenFileName|PeekMessage|GetMessage|DispatchMessage|SendMessage|PostMessage|RegisterClass|RegisterClassEx|InitCommonControls|InitCommonControlsEx)[AW]?[ \t]*\\(")
 
 function(check_dir dir forbidden_regex)

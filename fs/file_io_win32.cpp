@@ -19,47 +19,15 @@
 #endif
 #include <windows.h>
 
-#include <algorithm>
-
 #include "fs/win32_path.h"
 
 namespace tavrin::fs {
 namespace {
 
-// ReadFile and WriteFile take a 32-bit count: larger buffers go in pieces.
-constexpr DWORD kMaxPiece = DWORD(1) << 30;
-
 HANDLE toHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 intptr_t fromHandle(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
 
 int32_t lastError() { return static_cast<int32_t>(GetLastError()); }
-
-OVERLAPPED at(uint64_t offset) {
-    OVERLAPPED o{};
-    o.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
-    o.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    return o;
-}
-
-// Reads up to buf.size() bytes at `offset`; `got` is what was read (less at
-// the end of the file). False with the error code on a failure.
-bool readPiece(HANDLE h, uint64_t offset, std::span<uint8_t> buf, size_t& got, int32_t& code) {
-    got = 0;
-    while (got < buf.size()) {
-        const DWORD want = static_cast<DWORD>(std::min<size_t>(buf.size() - got, kMaxPiece));
-        OVERLAPPED o = at(offset + got);
-        DWORD n = 0;
-        if (!ReadFile(h, buf.data() + got, want, &n, &o)) {
-            const DWORD e = GetLastError();
-            if (e == ERROR_HANDLE_EOF) return true;  // the offset is at or past the end
-            code = static_cast<int32_t>(e);
-            return false;
-        }
-        if (n == 0) return true;
-        got += n;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -115,8 +83,7 @@ Result<InputFile> InputFile::open(const std::string& path) {
 Status InputFile::readAt(uint64_t offset, std::span<uint8_t> buf) const {
     if (handle_ == kNoHandle) return Error(err::kInvalidParameter, "The file is not open.");
     size_t got = 0;
-    int32_t code = 0;
-    if (!readPiece(toHandle(handle_), offset, buf, got, code)) return windowsIoError(code, "read", path_);
+    if (auto s = win32::readAt(toHandle(handle_), offset, buf, path_, got); !s) return s;
     if (got < buf.size()) return Error(err::kCorrupt, "The file " + path_ + " ends unexpectedly.");
     return {};
 }
@@ -137,25 +104,13 @@ Result<std::unique_ptr<OutputFile>> OutputFile::createNew(const std::string& pat
 
 Status OutputFile::writeAt(uint64_t offset, std::span<const uint8_t> data) {
     if (handle_ == kNoHandle) return Error(err::kInvalidParameter, "The file " + path_ + " is closed.");
-    size_t done = 0;
-    while (done < data.size()) {
-        const DWORD want = static_cast<DWORD>(std::min<size_t>(data.size() - done, kMaxPiece));
-        OVERLAPPED o = at(offset + done);
-        DWORD n = 0;
-        if (!WriteFile(toHandle(handle_), data.data() + done, want, &n, &o)) return windowsIoError(lastError(), "written", path_);
-        if (n == 0) return windowsIoError(ERROR_DISK_FULL, "written", path_);
-        done += n;
-    }
-    return {};
+    return win32::writeAt(toHandle(handle_), offset, data, path_);
 }
 
 Status OutputFile::readAt(uint64_t offset, std::span<uint8_t> buf) {
     if (handle_ == kNoHandle) return Error(err::kInvalidParameter, "The file " + path_ + " is closed.");
-    size_t got = 0;
-    int32_t code = 0;
-    if (!readPiece(toHandle(handle_), offset, buf, got, code)) return windowsIoError(code, "read", path_);
-    std::fill(buf.begin() + static_cast<ptrdiff_t>(got), buf.end(), 0);  // never written: reads as zeros
-    return {};
+    size_t got = 0;  // what was never written reads as zeros
+    return win32::readAt(toHandle(handle_), offset, buf, path_, got);
 }
 
 Status OutputFile::flush() {

@@ -9,8 +9,11 @@
 #ifdef _WIN32
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+
+#include "fs/result.h"
 
 namespace tavrin::fs::win32 {
 
@@ -27,6 +30,13 @@ std::wstring extendedPath(const std::string& path);
 // The absolute form of a path as Windows resolves it (GetFullPathNameW),
 // without a prefix; the path unchanged when it cannot be resolved.
 std::string fullPath(const std::string& path);
+
+// Positioned writes and reads on an open file handle (a HANDLE), in pieces
+// that ReadFile and WriteFile take; errors name `name`. readAt fills what
+// lies past the end of the file with zeros and says in `got` how much the
+// file held.
+Status writeAt(void* handle, uint64_t offset, std::span<const uint8_t> data, const std::string& name);
+Status readAt(void* handle, uint64_t offset, std::span<uint8_t> buf, const std::string& name, size_t& got);
 
 }  // namespace tavrin::fs::win32
 

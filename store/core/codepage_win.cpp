@@ -98,11 +98,25 @@ std::u16string decodeEach(ByteSpan bytes, uint32_t codepage, bool doubleByte) {
 }
 
 // 1258: a letter and the tone mark after it become the precomposed letter
-// where Unicode has one (canonical composition of the pair).
+// where Unicode has one (canonical composition of the pair). iconv also
+// joins six accented letters with the tilde although Unicode's letters put
+// the tilde first (U+1E4C is O, tilde, acute): taken over as iconv has them.
 std::u16string joinToneMarks(const std::u16string& in) {
+    static const char16_t kTildeAfter[][3] = {{0x00D3, 0x0303, 0x1E4C}, {0x00D6, 0x0303, 0x1E4E},
+                                              {0x00DA, 0x0303, 0x1E78}, {0x00F3, 0x0303, 0x1E4D},
+                                              {0x00F6, 0x0303, 0x1E4F}, {0x00FA, 0x0303, 0x1E79}};
     std::u16string out;
     out.reserve(in.size());
     for (size_t i = 0; i < in.size(); ++i) {
+        bool joined = false;
+        for (const auto& t : kTildeAfter)
+            if (i + 1 < in.size() && in[i] == t[0] && in[i + 1] == t[1]) {
+                out.push_back(t[2]);
+                ++i;
+                joined = true;
+                break;
+            }
+        if (joined) continue;
         if (i + 1 < in.size() && isToneMark(in[i + 1]) && !isToneMark(in[i])) {
             const wchar_t pair[2] = {static_cast<wchar_t>(in[i]), static_cast<wchar_t>(in[i + 1])};
             wchar_t composed[4] = {};

@@ -46,6 +46,14 @@ struct Message {
     PropertyBag props;
     std::vector<Recipient> recipients;
     std::vector<Attachment> attachments;
+    // What a reader could not read and left out of this message, one line
+    // each ("attachment 2: no property stream"); empty when the message was
+    // read whole. A reader that salvages a damaged file fills it on the
+    // message it returns (nested messages' findings included, with where
+    // they are), not on embedded messages.
+    std::vector<std::string> warnings;
+
+    const std::vector<std::string>& Warnings() const { return warnings; }
 
     // The code page of the message's 8-bit strings (PT_STRING8):
     // PR_MESSAGE_CODEPAGE, else the ANSI code page of PR_MESSAGE_LOCALE_ID,

@@ -72,9 +72,20 @@ inline std::string inFolder(const fsys::path& dir) {
 #endif
 }
 
+// The command line as the shell is given it: cmd.exe /c takes away the
+// first and the last double quote of a line that starts with one, so the
+// whole line goes in one more pair.
+inline std::string shellLine(const std::string& cmd) {
+#ifdef _WIN32
+    return "\"" + cmd + "\"";
+#else
+    return cmd;
+#endif
+}
+
 // The exit status of a command line; -1 when it did not exit normally.
 inline int shell(const std::string& cmd) {
-    const int st = std::system(cmd.c_str());
+    const int st = std::system(shellLine(cmd).c_str());
 #ifdef _WIN32
     return st;
 #else
@@ -86,9 +97,9 @@ inline int shell(const std::string& cmd) {
 // its exit status in `status`.
 inline std::string capture(const std::string& cmd, int& status) {
 #ifdef _WIN32
-    FILE* p = ::_popen(cmd.c_str(), "rb");
+    FILE* p = ::_popen(shellLine(cmd).c_str(), "rb");
 #else
-    FILE* p = ::popen(cmd.c_str(), "r");
+    FILE* p = ::popen(shellLine(cmd).c_str(), "r");
 #endif
     std::string out;
     status = -1;
@@ -186,6 +197,19 @@ protected:
         out_ = slurp(dir_ / "out.txt");
         err_ = slurp(dir_ / "err.txt");
         return st;
+    }
+    // A path below the temporary folder as msg2pst names it in its messages:
+    // as given on POSIX systems, the full path on Windows (where every path
+    // the conversion works with is made full first).
+    std::string shown(const std::string& relative) const {
+#ifdef _WIN32
+        std::string p = (dir_ / relative).string();
+        for (char& c : p)
+            if (c == '/') c = '\\';
+        return p;
+#else
+        return relative;
+#endif
     }
     std::string prefix_;
     fsys::path bin_, dir_;

@@ -13,6 +13,13 @@
 namespace tavrin {
 namespace {
 
+// The system's own words for a missing file.
+#ifdef _WIN32
+const std::string kNotFound = "The system cannot find the file specified.";
+#else
+const std::string kNotFound = "No such file or directory.";
+#endif
+
 namespace fsys = std::filesystem;
 using namespace store;
 using namespace store::tags;
@@ -59,7 +66,26 @@ TEST_F(DumpMsg, PrintsOneLinePerFileAndFailsOnlyForUnreadableOnes) {
     EXPECT_EQ(out_, line + second);  // the good files are still printed
     EXPECT_EQ(err_,
               "bad.msg: error -2147221221: compound file: the file is too short for a header (9 bytes)\n"
-              "missing.msg: error -2147024894: The file missing.msg could not be opened: No such file or directory.\n");
+              "missing.msg: error -2147024894: The file missing.msg could not be opened: " + kNotFound + "\n");
+}
+
+TEST_F(DumpMsg, ASalvagedFileCarriesItsWarnings) {
+    // PR_CONVERSATION_INDEX is listed, 22 bytes, but has no value stream:
+    // the message is read without it, and the record says so.
+    testing::MessageBuilder m;
+    m.unicode(makeTag(PidTagSubject, PT_UNICODE), "damaged");
+    m.entries.push_back({makeTag(0x0071, PT_BINARY), 6, 22});
+    spit(dir_ / "damaged.msg", m.file());
+    spit(dir_ / "a.msg", sampleMessage());
+    ASSERT_EQ(run("damaged.msg a.msg"), 0) << err_;
+    EXPECT_EQ(err_, "");
+    const std::string first = out_.substr(0, out_.find('\n'));
+    EXPECT_EQ(first.rfind("{\"file\":\"damaged.msg\",\"subject\":\"damaged\"", 0), 0u) << first;
+    const std::string tail = ",\"properties\":1,\"namedProperties\":0,\"codepage\":null,"
+                             "\"warnings\":[\"property 0x00710102: the value stream is missing (22 bytes)\"]}";
+    ASSERT_GE(first.size(), tail.size());
+    EXPECT_EQ(first.substr(first.size() - tail.size()), tail);
+    EXPECT_EQ(out_.find("warnings", first.size()), std::string::npos) << "a whole message has no warnings field";
 }
 
 TEST_F(DumpMsg, WithoutFilesPrintsUsage) {

@@ -7,6 +7,8 @@
 #include <sys/resource.h>
 #endif
 
+#include "fs/file_io.h"
+#include "store/msg/msg_builder.h"
 #include "store/session.h"
 #include "store_test_util.h"
 
@@ -25,21 +27,68 @@ std::vector<std::string> leftovers(const ScratchDir& dir, const std::string& tar
 
 // ---- the file ----
 
-TEST(SessionFile, WritesUnderATemporaryNameAndRenamesAtLogoff) {
+// The file is written out of sight (no name at all where the system allows
+// it, else a temporary name beside the target) and appears at Logoff.
+TEST(SessionFile, WritesOutOfSightAndAppearsAtLogoff) {
     ScratchDir dir;
     const std::string path = dir.file("out.pst");
     RDOSession session;
     auto store = session.LogonPstStore(path, olStoreUnicode, "Mail");
     ASSERT_TRUE(store.ok()) << store.error().description;
     EXPECT_FALSE(sfs::exists(path)) << "the final name appears only when the file is complete";
-    bool tempBeside = false;
-    for (const std::string& e : dir.entries()) tempBeside |= e.rfind("out.pst.", 0) == 0;
-    EXPECT_TRUE(tempBeside) << "the file is written beside its target";
-
+    for (const std::string& e : dir.entries()) {
+#ifdef _WIN32
+        if (e.rfind("out.pst.spill-", 0) == 0) continue;  // listed until closed, deleted on close
+#endif
+        EXPECT_EQ(e.rfind("out.pst.tmp-", 0), 0u) << e;
+    }
+    EXPECT_TRUE(session.CheckOutput().ok());
     ASSERT_TRUE(session.Logoff().ok());
-    EXPECT_TRUE(sfs::exists(path));
     EXPECT_EQ(leftovers(dir, "out.pst"), std::vector<std::string>{});
     expectVerifies(path);
+}
+
+// The size estimates bound the file: a file completed right after an item
+// is never larger than the store's projection before that item plus the
+// item's estimate, for small and large items, 8-bit strings, recipients
+// and attachments; and they stay estimates, not wild guesses.
+TEST(SessionFile, SizeEstimatesBoundTheCompletedFile) {
+    auto itemOf = [](int i) {
+        Message m = simpleMessage(std::string(static_cast<size_t>(i % 7) * 90, 's'), std::string(i % 5 * 3000u, 'b'));
+        if (i % 3 == 0) m.props.set(Property::string8(tagOf(tags::PidTagBody, PT_STRING8), Bytes(20000, 'x')));
+        if (i % 4 == 0) m.attachments.push_back(fileAttachment("a.bin", patternBytes(150000 + 977 * i, i)));
+        for (int r = 0; r < i % 6; ++r) m.recipients.push_back(recipient(1, "Name " + std::to_string(r), "a@b.c"));
+        return m;
+    };
+    for (int count : {1, 9, 60}) {
+        SCOPED_TRACE("items " + std::to_string(count));
+        ScratchDir dir;
+        const std::string path = dir.file("size.pst");
+        RDOSession session;
+        auto store = session.LogonPstStore(path, olStoreUnicode, "Mail");
+        ASSERT_TRUE(store.ok());
+        ASSERT_TRUE((*store)->ValidateIPMTree().ok());
+        auto root = (*store)->IPMRootFolder();
+        ASSERT_TRUE(root.ok());
+        uint64_t bound = 0;
+        for (int i = 1; i <= count; ++i) {
+            auto item = (*root)->Items().Add(0);
+            ASSERT_TRUE(item.ok());
+            ASSERT_TRUE((*item)->ImportMessage(itemOf(i)).ok());
+            const uint64_t estimate = (*item)->EstimatedSize();
+            bound = (*store)->ProjectedSize() + estimate;
+            EXPECT_GT(estimate, 0u);
+            ASSERT_TRUE((*item)->Save().ok());
+            EXPECT_EQ((*item)->EstimatedSize(), 0u);
+        }
+        const uint64_t projected = (*store)->ProjectedSize();
+        ASSERT_TRUE(session.Logoff().ok());
+        const uint64_t size = sfs::file_size(path);
+        EXPECT_LE(size, bound);
+        EXPECT_LE(size, projected);
+        // An estimate, not a guess: within a few hundred kilobytes above.
+        EXPECT_LE(projected, size + size / 2 + 1024 * 1024);
+    }
 }
 
 TEST(SessionFile, RefusesAnExistingFileAndLeavesItUntouched) {
@@ -502,6 +551,71 @@ TEST(Items, ImportOfAMissingFileFailsAsAValue) {
     ASSERT_TRUE((*other)->ImportMessage(simpleMessage("fine")).ok());
     EXPECT_TRUE((*other)->Save().ok());
     EXPECT_TRUE(session.Logoff().ok());
+}
+
+TEST(Items, ImportSalvagesADamagedFileAndSaysWhatWasLeftOut) {
+    ScratchDir dir;
+    // A message whose PR_CONVERSATION_INDEX has no value stream and whose
+    // second recipient has no property stream.
+    tavrin::testing::MessageBuilder b;
+    b.unicode(tagOf(t::PidTagSubject, PT_UNICODE), "Salvaged");
+    b.unicode(tagOf(t::PidTagBody, PT_UNICODE), "Body text");
+    tavrin::testing::ObjectBuilder r0, r1;
+    r0.fixed(tagOf(t::PidTagRecipientType, PT_LONG), 1);
+    r0.unicode(tagOf(t::PidTagDisplayName, PT_UNICODE), "Bob");
+    r1.unicode(tagOf(t::PidTagDisplayName, PT_UNICODE), "Cy");
+    b.recipients = {r0, r1};
+    auto whole = cfb::writeCompoundFile(b.build());
+    ASSERT_TRUE(whole.ok());
+    const std::string wholePath = dir.file("whole.msg");
+    writeText(wholePath, std::string(whole->begin(), whole->end()));
+    b.entries.push_back({tagOf(0x0071, PT_BINARY), 6, 22});
+    StorageEntry root = b.build();
+    for (auto& c : root.children)
+        if (c.name == u"__recip_version1.0_#00000001")
+            std::erase_if(c.children, [](const StorageEntry& e) { return e.name == u"__properties_version1.0"; });
+    auto damaged = cfb::writeCompoundFile(root);
+    ASSERT_TRUE(damaged.ok());
+    const std::string damagedPath = dir.file("damaged.msg");
+    writeText(damagedPath, std::string(damaged->begin(), damaged->end()));
+
+    const std::string path = dir.file("salvage.pst");
+    RDOSession session;
+    auto store = session.LogonPstStore(path, olStoreUnicode, "Mail");
+    ASSERT_TRUE(store.ok());
+    auto top = (*store)->IPMRootFolder();
+    ASSERT_TRUE(top.ok());
+    auto item = (*top)->Items().Add(0);
+    ASSERT_TRUE(item.ok());
+    ASSERT_TRUE((*item)->Import(damagedPath, olMSGUnicode).ok());
+    const std::vector<std::string> expected = {
+        "property 0x00710102: the value stream is missing (22 bytes)",
+        "recipient 1: no property stream: only the values of its own streams are kept"};
+    EXPECT_EQ((*item)->Warnings(), expected);
+    ASSERT_TRUE((*item)->Save().ok());
+    EXPECT_EQ((*item)->Warnings(), expected) << "kept after Save";
+
+    auto other = (*top)->Items().Add(0);
+    ASSERT_TRUE(other.ok());
+    ASSERT_TRUE((*other)->Import(wholePath, olMSGUnicode).ok());
+    EXPECT_TRUE((*other)->Warnings().empty());
+    EXPECT_FALSE((*other)->Import(dir.file("absent.msg"), olMSGUnicode).ok());
+    EXPECT_TRUE((*other)->Warnings().empty());
+    Message m = simpleMessage("in memory");
+    m.warnings = {"attachment 0: no property stream"};
+    ASSERT_TRUE((*other)->ImportMessage(std::move(m)).ok());
+    EXPECT_EQ((*other)->Warnings(), std::vector<std::string>{"attachment 0: no property stream"});
+    ASSERT_TRUE(session.Logoff().ok());
+
+    expectVerifies(path);
+    ReadBack rb = readBack(path);
+    auto msgs = rb.messages("");
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(shownSubject(msgs[0]), "Salvaged");
+    EXPECT_EQ(utf8Of(msgs[0].props.find(t::PidTagBody)), "Body text");
+    EXPECT_EQ(msgs[0].props.find(0x0071), nullptr);
+    ASSERT_EQ(msgs[0].recipients.size(), 2u);
+    EXPECT_EQ(utf8Of(msgs[0].recipients[1].props.find(t::PidTagDisplayName)), "Cy");
 }
 
 }  // namespace

@@ -175,60 +175,110 @@ private:
     bool sawEmpty_ = false;
 };
 
+// At most this many warnings are kept for one message; the rest are counted
+// in a last line (a hostile file can list a property 65,536 times over).
+constexpr size_t kMaxWarnings = 64;
+
+std::string propertyName(uint32_t tag) { return "property 0x" + hexTag(tag); }
+
+// Bytes a variable-size value's declared size counts beyond its stream
+// ([MS-OXMSG] 2.4.2.2): the terminator of a string. Writers disagree on
+// PT_STRING8 (some count it, some do not), so the larger is allowed.
+uint32_t terminatorAllowance(uint16_t base) {
+    return base == PT_UNICODE ? 2 : base == PT_STRING8 ? 1 : 0;
+}
+
 class Reader {
 public:
     Reader(const CompoundFile& cf) : cf_(cf) {}
 
-    Status readNameMap(const ObjectEntries& top) {
-        if (!top.nameId) return {};
+    // The named property map. A stream of it that cannot be read leaves the
+    // names it held unknown (their properties are then dropped, each with a
+    // warning).
+    void readNameMap(const ObjectEntries& top) {
+        if (!top.nameId) return;
+        Scope scope(*this, "named properties");
         ObjectEntries n = classify(cf_, *top.nameId);
         StreamData guids, entries, strings;
-        if (auto id = n.stream(kGuidStreamTag)) {
-            auto d = cf_.read(*id);
-            if (!d) return std::move(d).error().prefixed("named properties: GUID stream");
-            guids = std::move(d).value();
-        }
-        if (auto id = n.stream(kEntryStreamTag)) {
-            auto d = cf_.read(*id);
-            if (!d) return std::move(d).error().prefixed("named properties: entry stream");
-            entries = std::move(d).value();
-        }
-        if (auto id = n.stream(kStringStreamTag)) {
-            auto d = cf_.read(*id);
-            if (!d) return std::move(d).error().prefixed("named properties: string stream");
-            strings = std::move(d).value();
-        }
+        auto load = [&](uint32_t tag, const char* what, StreamData& out) {
+            if (auto id = n.stream(tag)) {
+                auto d = cf_.read(*id);
+                if (d) out = std::move(d).value();
+                else warn(std::string("the ") + what + " stream cannot be read (" + d.error().description + ")");
+            }
+        };
+        load(kGuidStreamTag, "GUID", guids);
+        load(kEntryStreamTag, "entry", entries);
+        load(kStringStreamTag, "string", strings);
         names_ = NameMap::parse(guids.bytes(), entries.bytes(), strings.bytes());
-        return {};
     }
 
-    // A message (the file's root or an embedded message's storage).
-    Status readMessage(uint32_t storage, ObjectEntries& o, uint32_t headerSize, int depth, Message& out) {
-        if (!o.properties) return corrupt("no property stream (" + std::string(kPropertiesStream) + ")");
-        if (auto s = readProperties(o, headerSize, out.props); !s) return s;
+    // A message (the file's root or an embedded message's storage). Fails
+    // only on nesting beyond kMaxEmbeddingDepth; damage inside is left out
+    // with a warning.
+    Status readMessage(ObjectEntries& o, uint32_t headerSize, int depth, Message& out) {
+        readProperties(o, headerSize, out.props);
         out.recipients.reserve(o.recipients.size());
         for (size_t i = 0; i < o.recipients.size(); ++i) {
+            Scope scope(*this, "recipient " + std::to_string(i));
             ObjectEntries r = classify(cf_, o.recipients[i].second);
             Recipient rec;
-            if (auto s = readProperties(r, kObjectHeaderSize, rec.props); !s)
-                return Error(s.error()).prefixed("recipient " + std::to_string(i));
+            readProperties(r, kObjectHeaderSize, rec.props);
+            if (!r.properties) {
+                if (rec.props.size() == 0) {
+                    warn("no property stream and no values: left out");
+                    continue;
+                }
+                warn("no property stream: only the values of its own streams are kept");
+            }
             out.recipients.push_back(std::move(rec));
         }
         out.attachments.reserve(o.attachments.size());
         for (size_t i = 0; i < o.attachments.size(); ++i) {
+            Scope scope(*this, "attachment " + std::to_string(i));
+            ObjectEntries a = classify(cf_, o.attachments[i].second);
             Attachment att;
-            if (auto s = readAttachment(o.attachments[i].second, depth, att); !s)
+            if (auto s = readAttachment(a, depth, att); !s)
                 return Error(s.error()).prefixed("attachment " + std::to_string(i));
+            if (!a.properties) {
+                if (att.props.size() == 0 && !att.embedded && !att.storage) {
+                    warn("no property stream and no values: left out");
+                    continue;
+                }
+                warn("no property stream: only the values of its own streams are kept");
+            }
             out.attachments.push_back(std::move(att));
         }
-        (void)storage;
         return {};
     }
 
+    // The warnings, with a last line for those past kMaxWarnings.
+    std::vector<std::string> takeWarnings() {
+        if (more_) warnings_.push_back("and " + std::to_string(more_) + " more warning" + (more_ == 1 ? "" : "s"));
+        more_ = 0;
+        return std::move(warnings_);
+    }
+
 private:
-    Status readAttachment(uint32_t storage, int depth, Attachment& att) {
-        ObjectEntries a = classify(cf_, storage);
-        if (auto s = readProperties(a, kObjectHeaderSize, att.props); !s) return s;
+    // Prefixes the warnings given while it lives with "WHAT: ".
+    class Scope {
+    public:
+        Scope(Reader& r, const std::string& what) : r_(r), length_(r.where_.size()) { r.where_ += what + ": "; }
+        ~Scope() { r_.where_.resize(length_); }
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        Reader& r_;
+        size_t length_;
+    };
+
+    void warn(const std::string& what) {
+        if (warnings_.size() < kMaxWarnings) warnings_.push_back(where_ + what);
+        else ++more_;
+    }
+    Status readAttachment(ObjectEntries& a, int depth, Attachment& att) {
+        readProperties(a, kObjectHeaderSize, att.props);
         const uint32_t objectTag = makeTag(tags::PidTagAttachDataBinary, PT_OBJECT);
         const auto object = a.storage(objectTag);
         if (!object) return {};
@@ -240,21 +290,27 @@ private:
         if (isMessage) {
             if (depth + 1 > kMaxEmbeddingDepth)
                 return corrupt("embedded messages are nested more than " + std::to_string(kMaxEmbeddingDepth) + " deep");
+            Scope scope(*this, "embedded message");
             att.embedded = std::make_unique<Message>();
-            if (auto s = readMessage(*object, inner, kEmbeddedHeaderSize, depth + 1, *att.embedded); !s)
+            if (!inner.properties) warn("no property stream: only the values of its own streams are kept");
+            if (auto s = readMessage(inner, kEmbeddedHeaderSize, depth + 1, *att.embedded); !s)
                 return Error(s.error()).prefixed("embedded message");
         } else {
             auto st = cf_.copyStorage(*object);
-            if (!st) return std::move(st).error().prefixed("OLE storage");
-            att.storage = std::make_unique<StorageEntry>(std::move(st).value());
+            if (st) att.storage = std::make_unique<StorageEntry>(std::move(st).value());
+            else warn("the OLE storage cannot be read (" + st.error().description + ")");
         }
         return {};
     }
 
-    Result<StreamData> readStream(uint32_t id, uint32_t tag) const {
+    // The bytes of a value stream, or nullopt with a warning.
+    std::optional<Bytes> readStream(uint32_t id, uint32_t tag) {
         auto d = cf_.read(id);
-        if (!d) return std::move(d).error().prefixed(std::string(kSubstgPrefix) + hexTag(tag));
-        return d;
+        if (!d) {
+            warn(propertyName(tag) + ": the value stream cannot be read (" + d.error().description + ")");
+            return std::nullopt;
+        }
+        return std::move(d).value().take();
     }
 
     // Removes the trailing NULs of a string value (PT_UNICODE in pairs).
@@ -267,60 +323,78 @@ private:
         }
     }
 
-    Status readValue(ObjectEntries& o, Property& p, const uint8_t* value) {
+    // A stream shorter than the size its entry declares: what is there is
+    // kept, and told.
+    void checkLength(uint32_t tag, uint64_t length, uint32_t declared, uint32_t allowance) {
+        if (length + allowance < declared)
+            warn(propertyName(tag) + ": the value stream is short (" + std::to_string(length) + " of " +
+                 std::to_string(declared) + " bytes); what it holds is kept");
+    }
+
+    // Reads the value of `p` from its entry's 8 value bytes (all zero for a
+    // stream that has no entry) and its streams. False when the value cannot
+    // be read at all: the property is then left out, with a warning.
+    bool readValue(ObjectEntries& o, Property& p, const uint8_t* value, bool listed) {
         const uint16_t type = p.type();
         const uint16_t base = baseType(type);
+        const uint32_t declared = loadLE32(value);
         if (!isMultiValued(type)) {
             if (const uint32_t fs = fixedSize(type)) {
                 uint64_t v = 0;
                 for (uint32_t i = 0; i < fs; ++i) v |= uint64_t(value[i]) << (8 * i);
                 p.scalar = base == PT_BOOLEAN ? (v != 0) : v;
-                return {};
+                return true;
             }
             if (base == PT_OBJECT) {
                 // Embedded messages and storages hang off the attachment; a
                 // stream under a PT_OBJECT tag is kept as data.
                 if (auto id = o.stream(p.tag)) {
                     auto d = readStream(*id, p.tag);
-                    if (!d) return std::move(d).error();
-                    p.data = std::move(d).value().take();
+                    if (!d) return false;
+                    p.data = std::move(*d);
                 }
-                return {};
+                return true;
             }
             if (isVariableSize(type)) {
                 if (auto id = o.stream(p.tag)) {
                     auto d = readStream(*id, p.tag);
-                    if (!d) return std::move(d).error();
-                    p.data = std::move(d).value().take();
+                    if (!d) return false;
+                    p.data = std::move(*d);
+                    if (listed) checkLength(p.tag, p.data.size(), declared, terminatorAllowance(base));
                     trimString(p.data, base);
-                    return {};
+                    return true;
                 }
                 // No value stream: fine for an empty value (some writers
                 // leave the stream out), damage otherwise ([MS-OXMSG] 2.1.3:
                 // every variable-size property has its stream).
-                const uint32_t size = loadLE32(value);
-                const uint32_t emptySize = base == PT_UNICODE ? 2 : base == PT_STRING8 ? 1 : 0;
-                if (size > emptySize)
-                    return corrupt("property " + hexTag(p.tag) + " (" + std::to_string(size) +
-                                   " bytes) has no value stream " + kSubstgPrefix + hexTag(p.tag));
-                return {};
+                if (declared > terminatorAllowance(base)) {
+                    warn(propertyName(p.tag) + ": the value stream is missing (" + std::to_string(declared) + " bytes)");
+                    return false;
+                }
+                return true;
             }
             // PT_NULL, PT_UNSPECIFIED and unknown types: the raw 8 bytes.
             p.scalar = loadLE64(value);
-            return {};
+            return true;
         }
         // Multi-valued: fixed-size elements back to back in one stream.
         const uint32_t elem = base == PT_CLSID ? 16 : fixedSize(base);
         if (elem) {
-            if (auto id = o.stream(p.tag)) {
-                auto d = readStream(*id, p.tag);
-                if (!d) return std::move(d).error();
-                const ByteSpan b = d->bytes();
-                const size_t n = b.size() / elem;
-                p.multi.resize(n);
-                for (size_t i = 0; i < n; ++i) p.multi[i].assign(b.begin() + i * elem, b.begin() + (i + 1) * elem);
+            auto id = o.stream(p.tag);
+            if (!id) {
+                if (declared > 0) {
+                    warn(propertyName(p.tag) + ": the value stream is missing (" + std::to_string(declared) + " bytes)");
+                    return false;
+                }
+                return true;
             }
-            return {};
+            auto d = readStream(*id, p.tag);
+            if (!d) return false;
+            if (listed) checkLength(p.tag, d->size(), declared, 0);
+            const size_t n = d->size() / elem;
+            p.multi.resize(n);
+            for (size_t i = 0; i < n; ++i) p.multi[i].assign(d->begin() + i * elem, d->begin() + (i + 1) * elem);
+            return true;
         }
         // Variable-size elements: a length stream plus one stream per element
         // (__substg1.0_TTTTTTTT-NNNNNNNN). The element streams decide.
@@ -341,27 +415,57 @@ private:
             if (index < limit) count = std::max(count, index + 1);
         }
         p.multi.resize(static_cast<size_t>(count));
+        uint64_t found = 0;
         for (auto it = first; it != last; ++it) {
             const uint64_t index = it->first & 0xFFFFFFFFu;
             if (index >= count) continue;
+            ++found;
             auto d = readStream(it->second, p.tag);
-            if (!d) return std::move(d).error();
-            p.multi[index] = std::move(d).value().take();
+            if (!d) continue;  // told; the element stays empty
+            p.multi[index] = std::move(*d);
             trimString(p.multi[index], base);
         }
-        return {};
+        // Elements the length stream lists without a stream of their own
+        // are empty (one missing in the middle) or cut off (at the end).
+        const uint64_t expected = std::max(tableCount, count);
+        if (found < expected)
+            warn(propertyName(p.tag) + ": " + std::to_string(expected - found) + " of " + std::to_string(expected) +
+                 " value streams are missing");
+        return true;
+    }
+
+    // A named property keeps its name; one whose name cannot be found
+    // cannot be written anywhere and is left out.
+    bool resolveName(Property& p) {
+        if (!isNamedId(p.id())) return true;
+        if (const NamedPropName* nm = names_.find(p.id())) {
+            p.name = *nm;
+            return true;
+        }
+        const char* why = names_.problem(p.id());
+        warn(propertyName(p.tag) + ": " +
+             (why ? std::string("its named-property entry cannot be read (") + why + ")"
+                  : "no named-property entry for index " + std::to_string(p.id() - 0x8000)));
+        return false;
     }
 
     // [MS-OXMSG] 2.4 property stream, then the streams it does not list.
-    Status readProperties(ObjectEntries& o, uint32_t headerSize, PropertyBag& bag) {
+    // Whatever cannot be read is left out with a warning; a missing property
+    // stream is the caller's to tell.
+    void readProperties(ObjectEntries& o, uint32_t headerSize, PropertyBag& bag) {
         StreamData ps;
+        bool readable = false;
         if (o.properties) {
             auto d = cf_.read(*o.properties);
-            if (!d) return std::move(d).error().prefixed("property stream");
-            ps = std::move(d).value();
+            if (d) {
+                ps = std::move(d).value();
+                readable = true;
+            } else {
+                warn("the property stream cannot be read (" + d.error().description + ")");
+            }
         }
         ByteSpan b = ps.bytes();
-        if (o.properties) {
+        if (readable) {
             // Writers disagree on the header of embedded messages (24 or 32
             // bytes): take the one that leaves whole entries.
             uint32_t h = headerSize;
@@ -369,10 +473,13 @@ private:
                 const uint32_t other = headerSize == kTopLevelHeaderSize ? kEmbeddedHeaderSize : kTopLevelHeaderSize;
                 if (b.size() >= other && (b.size() - other) % kEntrySize == 0) h = other;
             }
-            if (b.size() < h)
-                return corrupt("property stream: " + std::to_string(b.size()) + " bytes, shorter than its " +
-                               std::to_string(h) + "-byte header");
-            b = b.subspan(h);
+            if (b.size() < h) {
+                warn("the property stream is " + std::to_string(b.size()) + " bytes, shorter than its " +
+                         std::to_string(h) + "-byte header");
+                b = {};
+            } else {
+                b = b.subspan(h);
+            }
         }
         const size_t n = b.size() / kEntrySize;  // a partial entry at the end is ignored
         auto& items = bag.items();
@@ -385,34 +492,29 @@ private:
             Property p;
             p.tag = tag;
             p.flags = loadLE32(e + entry::flags);
-            if (auto s = readValue(o, p, e + entry::value); !s) return s;
-            if (isNamedId(p.id()))
-                if (const NamedPropName* nm = names_.find(p.id())) p.name = *nm;
+            if (!readValue(o, p, e + entry::value, true) || !resolveName(p)) continue;
             items.push_back(std::move(p));
         }
-        // Streams of properties the property stream does not list. They are
-        // salvage: one whose directory entry is broken is left out rather
-        // than failing the message.
+        // Streams of properties the property stream does not list (some
+        // writers leave the entry out): kept, with flags 0.
         for (size_t k = 0; k < o.streams.size(); ++k) {
             if (o.used[k]) continue;
             const uint32_t tag = o.streams[k].first;
             if (!isVariableSize(tagType(tag)) && !isMultiValued(tagType(tag))) continue;
             if (!seen.insert(tag)) continue;
-            Property& p = items.emplace_back();
+            Property p;
             p.tag = tag;
-            uint8_t none[8] = {};
-            if (auto s = readValue(o, p, none); !s) {
-                items.pop_back();
-                continue;
-            }
-            if (isNamedId(p.id()))
-                if (const NamedPropName* nm = names_.find(p.id())) p.name = *nm;
+            const uint8_t none[8] = {};
+            if (!readValue(o, p, none, false) || !resolveName(p)) continue;
+            items.push_back(std::move(p));
         }
-        return {};
     }
 
     const CompoundFile& cf_;
     NameMap names_;
+    std::string where_;  // "attachment 1: embedded message: "
+    std::vector<std::string> warnings_;
+    size_t more_ = 0;
 };
 
 }  // namespace
@@ -424,9 +526,10 @@ Result<Message> readMsg(ByteSpan file) {
     ObjectEntries top = classify(*cf, CompoundFile::root());
     if (!top.properties)
         return corrupt("not an Outlook message: the file has no " + std::string(kPropertiesStream) + " stream");
-    if (auto s = r.readNameMap(top); !s) return std::move(s).take();
+    r.readNameMap(top);
     Message m;
-    if (auto s = r.readMessage(CompoundFile::root(), top, kTopLevelHeaderSize, 0, m); !s) return std::move(s).take();
+    if (auto s = r.readMessage(top, kTopLevelHeaderSize, 0, m); !s) return std::move(s).take();
+    m.warnings = r.takeWarnings();
     return m;
 }
 

@@ -18,9 +18,13 @@
 // Strings are kept as stored (PT_STRING8 bytes in the message's code page)
 // without their trailing NULs.
 //
-// A file that is not a readable message gives err::kCorrupt with a
-// description that says where ("attachment 2: embedded message: property
-// stream: ..."). Nothing is allocated beyond what the file holds.
+// Damage inside a sound compound file is salvaged: a value, recipient or
+// attachment that cannot be read is left out and named in
+// Message::warnings ("attachment 2: no property stream", "property
+// 0x0037001F: the value stream is missing (24 bytes)"). A file that is not a
+// compound file, whose compound file structure cannot be read, that holds
+// no message, or whose embedded messages nest too deep gives err::kCorrupt
+// with a description. Nothing is allocated beyond what the file holds.
 #pragma once
 
 #include <string>

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fs/text.h"
 #include "msg_builder.h"
 #include "store/core/tags.h"
 #include "store/msg/cfb/compound_file.h"
@@ -165,7 +166,9 @@ TEST(MsgReader, ResolvesNamedPropertiesThroughTheMap) {
     const Property& n2 = prop(b, makeTag(0x8002, PT_BOOLEAN));
     ASSERT_TRUE(n2.name);
     EXPECT_EQ(n2.name->guid, PS_PUBLIC_STRINGS);
-    EXPECT_FALSE(prop(b, makeTag(0x8003, PT_LONG)).name.has_value());
+    // A named property without a name cannot be converted: it is left out, and told.
+    EXPECT_EQ(b.findTag(makeTag(0x8003, PT_LONG)), nullptr);
+    EXPECT_EQ(r->warnings, std::vector<std::string>{"property 0x80030003: no named-property entry for index 3"});
     EXPECT_FALSE(prop(b, makeTag(PidTagSubject, PT_UNICODE)).name.has_value());
     // The embedded message uses the same map.
     ASSERT_TRUE(r->attachments[1].embedded);
@@ -291,9 +294,11 @@ TEST(MsgReader, ToleratesWhatWritersDo) {
         ASSERT_TRUE(r.ok()) << r.error().description;
         EXPECT_EQ(prop(r->props, makeTag(0x1237, PT_UNICODE | MV_FLAG)).multi,
                   (std::vector<Bytes>{utf16le(u"a"), Bytes{}, utf16le(u"c")}));
+        EXPECT_EQ(r->warnings, std::vector<std::string>{"property 0x1237101F: 1 of 3 value streams are missing"});
     }
     {
-        // Names that cannot be read leave their properties unnamed.
+        // Properties whose names cannot be read cannot be converted: they
+        // are left out, each with the reason.
         MessageBuilder m;
         m.nameNumeric(9, 0, 1);         // GUID index past the GUID stream
         m.nameNumeric(0, 1, 1);         // GUID index 0
@@ -304,78 +309,197 @@ TEST(MsgReader, ToleratesWhatWritersDo) {
         m.fixed(makeTag(0x8002, PT_LONG), 1);
         auto r = readBuilt(m);
         ASSERT_TRUE(r.ok()) << r.error().description;
-        for (const auto& p : r->props.items()) EXPECT_FALSE(p.name.has_value()) << std::hex << p.tag;
+        EXPECT_EQ(r->props.size(), 0u);
+        EXPECT_EQ(r->warnings, (std::vector<std::string>{
+                                   "property 0x80000003: its named-property entry cannot be read (its GUID index is out of range)",
+                                   "property 0x80010003: its named-property entry cannot be read (its GUID index is 0)",
+                                   "property 0x80020003: its named-property entry cannot be read (its name is out of range of "
+                                   "the string stream)"}));
         const NameMap map = NameMap::parse(m.nameGuids, m.nameEntries, m.nameStrings);
         EXPECT_EQ(map.size(), 0u);
         EXPECT_EQ(map.skipped(), 3u);
     }
 }
 
-TEST(MsgReader, RefusesDamagedMessagesWithClearErrors) {
+// goodMessage() without its one deliberate fault (a named property with no
+// name): a message that reads whole.
+MessageBuilder wholeMessage() {
+    MessageBuilder m = goodMessage();
+    std::erase_if(m.entries, [](const ObjectBuilder::Entry& e) { return e.tag == makeTag(0x8003, PT_LONG); });
+    return m;
+}
+
+StorageEntry& child(StorageEntry& s, const std::u16string& name) {
+    for (auto& c : s.children)
+        if (c.name == name) return c;
+    static StorageEntry none;
+    ADD_FAILURE() << "no child " << text::toUtf8(name);
+    return none;
+}
+void removeChild(StorageEntry& s, const std::u16string& name) {
+    const size_t before = s.children.size();
+    std::erase_if(s.children, [&](const StorageEntry& e) { return e.name == name; });
+    EXPECT_EQ(s.children.size() + 1, before) << text::toUtf8(name);
+}
+
+// Damage inside a sound compound file: the message converts with everything
+// that can be read, and each thing left out is named in a warning.
+TEST(MsgReader, SalvagesDamagedMessagesAndTellsWhatWasLeftOut) {
+    {
+        auto whole = readMsg(writeFile(wholeMessage().build()));
+        ASSERT_TRUE(whole.ok()) << whole.error().description;
+        EXPECT_TRUE(whole->warnings.empty()) << whole->warnings[0];
+    }
     struct Case {
         const char* what;
-        std::function<void(MessageBuilder&, StorageEntry&)> fault;
-        const char* expect;
+        std::function<void(StorageEntry&)> fault;
+        std::vector<std::string> warnings;
+        std::function<void(const Message&)> check;
     };
-    auto findChild = [](StorageEntry& s, const std::u16string& name) -> StorageEntry& {
-        for (auto& c : s.children)
-            if (c.name == name) return c;
-        static StorageEntry none;
-        ADD_FAILURE() << "no child";
-        return none;
-    };
+    const uint32_t subject = makeTag(PidTagSubject, PT_UNICODE);
     const std::vector<Case> cases = {
-        {"no property stream",
-         [&](MessageBuilder&, StorageEntry& root) {
-             auto& k = root.children;
-             k.erase(std::remove_if(k.begin(), k.end(), [](const StorageEntry& e) { return e.name == u"__properties_version1.0"; }), k.end());
-         },
-         "not an Outlook message"},
-        {"property stream shorter than its header",
-         [&](MessageBuilder&, StorageEntry& root) { findChild(root, u"__properties_version1.0").data.resize(20); },
-         "shorter than its 32-byte header"},
         {"value stream missing",
-         [&](MessageBuilder&, StorageEntry& root) {
-             auto& k = root.children;
-             k.erase(std::remove_if(k.begin(), k.end(), [](const StorageEntry& e) { return e.name == u"__substg1.0_300B0102"; }), k.end());
+         [](StorageEntry& root) { removeChild(root, u"__substg1.0_300B0102"); },
+         {"property 0x300B0102: the value stream is missing (4 bytes)"},
+         [](const Message& m) { EXPECT_EQ(m.props.findTag(makeTag(PidTagSearchKey, PT_BINARY)), nullptr); }},
+        {"value stream shorter than its entry says",
+         [](StorageEntry& root) { child(root, u"__substg1.0_0037001F").data.resize(4); },
+         {"property 0x0037001F: the value stream is short (4 of 12 bytes); what it holds is kept"},
+         [&](const Message& m) { EXPECT_EQ(prop(m.props, subject).asUnicode(), u"He"); }},
+        {"named property whose entry is out of range",
+         [](StorageEntry& root) {
+             // Entry 1 (0x8001, "Keywords") points past the GUID stream.
+             Bytes& entries = child(child(root, u"__nameid_version1.0"), u"__substg1.0_00030102").data;
+             entries[8 + 4] = static_cast<uint8_t>(9 << 1 | 1);
          },
-         "property 300B0102 (4 bytes) has no value stream __substg1.0_300B0102"},
-        {"recipient without value stream",
-         [&](MessageBuilder&, StorageEntry& root) {
-             auto& k = findChild(root, u"__recip_version1.0_#00000001").children;
-             k.erase(std::remove_if(k.begin(), k.end(), [](const StorageEntry& e) { return e.name == u"__substg1.0_3001001F"; }), k.end());
+         {"property 0x80010003: its named-property entry cannot be read (its GUID index is out of range)",
+          "attachment 1: embedded message: property 0x80010003: its named-property entry cannot be read (its GUID "
+          "index is out of range)"},
+         [](const Message& m) {
+             EXPECT_EQ(m.props.findTag(makeTag(0x8001, PT_LONG)), nullptr);
+             EXPECT_TRUE(prop(m.props, makeTag(0x8000, PT_UNICODE)).name);
+         }},
+        {"recipient without its property stream",
+         [](StorageEntry& root) { removeChild(child(root, u"__recip_version1.0_#00000001"), u"__properties_version1.0"); },
+         {"recipient 1: no property stream: only the values of its own streams are kept"},
+         [](const Message& m) {
+             ASSERT_EQ(m.recipients.size(), 2u);
+             EXPECT_EQ(prop(m.recipients[1].props, makeTag(PidTagDisplayName, PT_UNICODE)).asUnicode(), u"Cy");
+             EXPECT_FALSE(m.recipients[1].props.getInt32(PidTagRecipientType));
+         }},
+        {"recipient storage with nothing in it",
+         [](StorageEntry& root) { child(root, u"__recip_version1.0_#00000000").children.clear(); },
+         {"recipient 0: no property stream and no values: left out"},
+         [](const Message& m) {
+             ASSERT_EQ(m.recipients.size(), 1u);
+             EXPECT_EQ(prop(m.recipients[0].props, makeTag(PidTagDisplayName, PT_UNICODE)).asUnicode(), u"Cy");
+         }},
+        {"recipient value stream missing",
+         [](StorageEntry& root) { removeChild(child(root, u"__recip_version1.0_#00000001"), u"__substg1.0_3001001F"); },
+         {"recipient 1: property 0x3001001F: the value stream is missing (6 bytes)"},
+         [](const Message& m) {
+             ASSERT_EQ(m.recipients.size(), 2u);
+             EXPECT_EQ(m.recipients[1].props.getInt32(PidTagRecipientType), 2);
+         }},
+        {"attachment without its property stream",
+         [](StorageEntry& root) { removeChild(child(root, u"__attach_version1.0_#00000000"), u"__properties_version1.0"); },
+         {"attachment 0: no property stream: only the values of its own streams are kept"},
+         [](const Message& m) {
+             ASSERT_EQ(m.attachments.size(), 3u);
+             EXPECT_EQ(prop(m.attachments[0].props, makeTag(PidTagAttachDataBinary, PT_BINARY)).data.size(), 10000u);
+             EXPECT_EQ(prop(m.attachments[0].props, makeTag(PidTagAttachLongFilename, PT_UNICODE)).asUnicode(), u"big.bin");
+         }},
+        {"embedded message without its property stream",
+         [](StorageEntry& root) {
+             removeChild(child(child(root, u"__attach_version1.0_#00000001"), u"__substg1.0_3701000D"), u"__properties_version1.0");
          },
-         "recipient 1: property 3001001F"},
-        {"embedded message without property stream",
-         [&](MessageBuilder&, StorageEntry& root) {
-             auto& k = findChild(findChild(root, u"__attach_version1.0_#00000001"), u"__substg1.0_3701000D").children;
-             k.erase(std::remove_if(k.begin(), k.end(), [](const StorageEntry& e) { return e.name == u"__properties_version1.0"; }), k.end());
-         },
-         "attachment 1: embedded message: no property stream"},
+         {"attachment 1: embedded message: no property stream: only the values of its own streams are kept"},
+         [](const Message& m) {
+             ASSERT_EQ(m.attachments.size(), 3u);
+             ASSERT_TRUE(m.attachments[1].embedded);
+             const Message& inner = *m.attachments[1].embedded;
+             EXPECT_EQ(prop(inner.props, makeTag(PidTagSubject, PT_UNICODE)).asUnicode(), u"Inner");
+             EXPECT_EQ(inner.recipients.size(), 1u);
+             EXPECT_EQ(inner.attachments.size(), 1u);
+             EXPECT_TRUE(inner.warnings.empty());  // told on the top-level message
+         }},
     };
     for (const auto& c : cases) {
-        MessageBuilder m = goodMessage();
-        StorageEntry root = m.build();
-        c.fault(m, root);
+        SCOPED_TRACE(c.what);
+        StorageEntry root = wholeMessage().build();
+        c.fault(root);
         auto r = readMsg(writeFile(root));
+        ASSERT_TRUE(r.ok()) << r.error().description;
+        EXPECT_EQ(r->warnings, c.warnings);
+        c.check(*r);
+        // The rest of the message is there.
+        EXPECT_EQ(r->codepage(), 1251u);
+        EXPECT_EQ(r->props.getInt32(PidTagMessageFlags), 0x11);
+        EXPECT_EQ(r->attachments.size(), 3u);
+        if (c.what != std::string("value stream shorter than its entry says")) {
+            EXPECT_EQ(prop(r->props, subject).asUnicode(), u"Hello");
+        }
+    }
+    {
+        // A value stream whose sectors cannot be read: the property is left
+        // out, the attachment stays.
+        const Bytes good = wholeMessage().file();
+        auto cf = cfb::CompoundFile::open(good);
+        ASSERT_TRUE(cf.ok());
+        const uint32_t att = *cf->find(0, u"__attach_version1.0_#00000000");
+        const uint32_t data = *cf->find(att, u"__substg1.0_37010102");
+        Bytes bad = good;
+        storeLE32(bad.data() + (uint64_t(loadLE32(good.data() + 48)) + 1) * 512 + data * 128 + 116, 0x00FFFFFF);
+        auto r = readMsg(bad);
+        ASSERT_TRUE(r.ok()) << r.error().description;
+        EXPECT_EQ(r->warnings, std::vector<std::string>{"attachment 0: property 0x37010102: the value stream cannot be read "
+                                                        "(compound file: stream: sector 0x00FFFFFF is out of range)"});
+        ASSERT_EQ(r->attachments.size(), 3u);
+        EXPECT_EQ(r->attachments[0].props.findTag(makeTag(PidTagAttachDataBinary, PT_BINARY)), nullptr);
+        EXPECT_EQ(r->attachments[0].props.getInt32(PidTagAttachMethod), afByValue);
+    }
+    {
+        // A hostile file cannot make the list of warnings grow without bound.
+        MessageBuilder m;
+        for (uint16_t i = 0; i < 1000; ++i) m.fixed(makeTag(static_cast<uint16_t>(0x8000 + i), PT_LONG), i);
+        auto r = readBuilt(m);
+        ASSERT_TRUE(r.ok()) << r.error().description;
+        ASSERT_EQ(r->warnings.size(), 65u);
+        EXPECT_EQ(r->warnings.back(), "and 936 more warnings");
+    }
+}
+
+// What cannot be salvaged is refused with a clear error: a file that is not
+// a compound file, one whose FAT or directory cannot be read, and one with
+// no message in it.
+TEST(MsgReader, RefusesFilesThatAreNotMessages) {
+    const Bytes good = wholeMessage().file();
+    struct Case {
+        const char* what;
+        std::function<void(Bytes&)> fault;
+        const char* expect;
+    };
+    const std::vector<Case> cases = {
+        {"not a compound file", [](Bytes& b) { b = {'h', 'e', 'l', 'l', 'o'}; }, "compound file: the file is too short"},
+        {"a text file", [](Bytes& b) { std::fill(b.begin(), b.end(), 'x'); }, "compound file: bad signature"},
+        {"a FAT sector out of range", [](Bytes& b) { storeLE32(b.data() + 76, 0x00FFFFF0); },
+         "compound file: FAT sector 0x00FFFFF0 is out of range"},
+        {"a directory chain out of range", [](Bytes& b) { storeLE32(b.data() + 48, 0x00FFFFF0); }, "compound file: directory"},
+    };
+    for (const auto& c : cases) {
+        Bytes b = good;
+        c.fault(b);
+        auto r = readMsg(b);
         ASSERT_FALSE(r.ok()) << c.what;
         EXPECT_EQ(r.error().number, err::kCorrupt) << c.what;
-        EXPECT_NE(r.error().description.find(c.expect), std::string::npos) << c.what << ": " << r.error().description;
+        EXPECT_EQ(r.error().description.rfind(c.expect, 0), 0u) << c.what << ": " << r.error().description;
     }
-    // A broken stream inside the compound file is reported with where it is.
-    const Bytes good = goodMessage().file();
-    auto cf = cfb::CompoundFile::open(good);
-    ASSERT_TRUE(cf.ok());
-    const uint32_t att = *cf->find(0, u"__attach_version1.0_#00000000");
-    const uint32_t data = *cf->find(att, u"__substg1.0_37010102");
-    Bytes bad = good;
-    storeLE32(bad.data() + (uint64_t(loadLE32(good.data() + 48)) + 1) * 512 + data * 128 + 116, 0x00FFFFFF);
-    auto r = readMsg(bad);
+    StorageEntry root = wholeMessage().build();
+    removeChild(root, u"__properties_version1.0");
+    auto r = readMsg(writeFile(root));
     ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().description, "attachment 0: __substg1.0_37010102: compound file: stream: sector 0x00FFFFFF is out of range");
-    // Not a compound file at all.
-    const Bytes text = {'h', 'e', 'l', 'l', 'o'};
-    EXPECT_FALSE(readMsg(text).ok());
+    EXPECT_EQ(r.error().number, err::kCorrupt);
+    EXPECT_EQ(r.error().description, "not an Outlook message: the file has no __properties_version1.0 stream");
 }
 
 TEST(MsgReader, RefusesEmbeddingBeyondItsBound) {
@@ -432,7 +556,11 @@ TEST(MsgReader, ScrambledCopiesNeverCrash) {
 TEST(MsgReader, LongPropertyStreamsOfOneTypeReadInLinearTime) {
     MessageBuilder m;
     const uint32_t count = 60000;
-    for (uint32_t i = 0; i < count; ++i) m.fixed(makeTag(static_cast<uint16_t>(0x1000 + i), PT_LONG), i);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint16_t id = static_cast<uint16_t>(0x1000 + i);
+        m.fixed(makeTag(id, PT_LONG), i);
+        if (isNamedId(id)) m.nameNumeric(1, static_cast<uint16_t>(id - 0x8000), id);  // named: must have a name
+    }
     for (uint32_t i = 0; i < 4000; ++i) m.fixed(makeTag(0x1000, PT_LONG), 0);  // repeats: the first counts
     auto r = readMsg(m.file());
     ASSERT_TRUE(r.ok()) << r.error().description;
