@@ -51,6 +51,8 @@ TEST(Folders, DesktopAndDocumentsAreFolders) {
     EXPECT_TRUE(fsys::is_directory(fsys::u8path(DesktopFolder()))) << DesktopFolder();
     EXPECT_TRUE(fsys::is_directory(fsys::u8path(DocumentsFolder()))) << DocumentsFolder();
     EXPECT_NE(DesktopFolder(), DocumentsFolder());
+    // The save dialog opens in Documents.
+    EXPECT_EQ(SaveDialogStartFolder(), DocumentsFolder());
 }
 
 TEST(HelpPages, TheBuildPutsThemBesideTheProgramAndEveryLinkFindsItsPage) {

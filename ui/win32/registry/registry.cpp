@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "engine/wizard/save_location.h"
 #include "fs/mod_files.h"
 #include "ui/win32/common/look.h"
 
@@ -88,7 +89,7 @@ std::optional<std::string> SaveFileDialog(HWND owner, const std::string& filter,
     std::wstring file(kLongPath, L'\0');
     const std::wstring proposed = W(proposedName);
     file.replace(0, std::min<size_t>(proposed.size(), kLongPath - 1), proposed, 0, kLongPath - 1);
-    const std::wstring documents = W(DocumentsFolder());
+    const std::wstring documents = W(SaveDialogStartFolder());
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = owner;
@@ -110,6 +111,12 @@ std::optional<std::string> SaveFileDialog(HWND owner, const std::string& filter,
 
 std::string DesktopFolder() { return KnownFolder(FOLDERID_Desktop); }
 std::string DocumentsFolder() { return KnownFolder(FOLDERID_Documents); }
+
+std::string SaveDialogStartFolder() {
+    if (const std::string documents = DocumentsFolder(); !documents.empty() && fs::FolderExists(documents))
+        return documents;
+    return wizard::SaveDialogFolder();
+}
 
 std::string ProgramFolder() {
     std::vector<wchar_t> buffer(MAX_PATH);

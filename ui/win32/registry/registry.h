@@ -43,6 +43,10 @@ std::optional<std::string> SaveFileDialog(HWND owner, const std::string& filter,
 // The current user's Desktop and Documents folders (empty when unknown).
 std::string DesktopFolder();
 std::string DocumentsFolder();
+// Where the save dialog opens: the shell's Documents folder, wherever the
+// user has moved it; else what wizard::SaveDialogFolder decides (the
+// profile's Documents, else the profile).
+std::string SaveDialogStartFolder();
 
 // The folder of the running program, and the help folder beside it ("help"
 // holding msg-to-pst\index.html; empty when it is not there).
