@@ -182,6 +182,40 @@ TEST_F(Look, WindowsAndPicturesHaveTheirIcons) {
     }
 }
 
+// A picture drawn on white, its colour at a point.
+COLORREF PictureAt(HICON icon, int x, int y) {
+    HDC screen = ::GetDC(nullptr);
+    HDC dc = ::CreateCompatibleDC(screen);
+    HBITMAP bmp = ::CreateCompatibleBitmap(screen, 16, 16);
+    HGDIOBJ old = ::SelectObject(dc, bmp);
+    RECT r{0, 0, 16, 16};
+    ::FillRect(dc, &r, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    ::DrawIconEx(dc, 0, 0, icon, 16, 16, 0, nullptr, DI_NORMAL);
+    const COLORREF c = ::GetPixel(dc, x, y);
+    ::SelectObject(dc, old);
+    ::DeleteObject(bmp);
+    ::DeleteDC(dc);
+    ::ReleaseDC(nullptr, screen);
+    return c;
+}
+
+TEST_F(Look, EachPictureIsItsOwnImageAndTheProgramCarriesItsIcon) {
+    // The badge is blue, the folder yellow, the person's face light.
+    const COLORREF badge = PictureAt(PictureIcon(Picture::Information, 16), 3, 8);
+    EXPECT_GT(GetBValue(badge), GetRValue(badge) + 80);
+    const COLORREF folder = PictureAt(PictureIcon(Picture::Folder, 16), 8, 10);
+    EXPECT_GT(GetRValue(folder), GetBValue(folder) + 80);
+    EXPECT_GT(GetGValue(folder), GetBValue(folder) + 80);
+    const COLORREF face = PictureAt(PictureIcon(Picture::Person, 16), 8, 5);
+    EXPECT_GT(GetRValue(face), 200);
+    EXPECT_GT(GetRValue(face), GetBValue(face) + 40);
+    // The program file's own icon and manifest.
+    HMODULE self = ::GetModuleHandleW(nullptr);
+    EXPECT_NE(::FindResourceW(self, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */), nullptr);
+    EXPECT_NE(::FindResourceW(self, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24) /* RT_MANIFEST */), nullptr);
+    EXPECT_NE(AppIcon(16), nullptr);
+}
+
 // ---- The list as it is painted -----------------------------------------------
 
 // The list's client area, painted into a bitmap as the list paints itself.
