@@ -396,6 +396,20 @@ TEST_F(ListWindow, ListsDirectSubFoldersWithPicturesPathsTooltipsUnticked) {
     }
     EXPECT_EQ(names, (std::vector<std::string>{"Alice", "Bob", "Carol"}));
     EXPECT_EQ(ImageList_GetImageCount(m_->imageList()), 4);
+    // The list's tooltip asks the window for the text under the pointer.
+    RECT cell{};
+    ListView_GetSubItemRect(lv(), 2, 1, LVIR_LABEL, &cell);
+    POINT p{(cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2};
+    ::ClientToScreen(lv(), &p);
+    ::SetCursorPos(p.x, p.y);
+    wchar_t tip[512] = {};
+    TTTOOLINFOW ti{};
+    ti.cbSize = sizeof ti;
+    ti.hwnd = m_->hwnd();
+    ti.uId = reinterpret_cast<UINT_PTR>(lv());
+    ti.lpszText = tip;
+    ::SendMessageW(m_->listTooltip(), TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&ti));
+    EXPECT_EQ(U(tip), root + "Carol");
     EXPECT_TRUE(::IsWindowEnabled(selectAll()));
 }
 

@@ -38,6 +38,7 @@ public:
     // The tooltip of the list at a point of its client area: a row's full
     // path over its "Mailbox Folder" cell, nothing elsewhere.
     std::string cellTooltip(POINT point) const;
+    HWND listTooltip() const { return listTip_; }
     HIMAGELIST imageList() const { return images_; }
 
     // MultipleView
