@@ -1,14 +1,18 @@
 # tavrin_windows_resources(TARGET DESCRIPTION text FILENAME name.exe
-#                          [ICON file.ico] [MANIFEST file.manifest.in])
+#                          [ICON file.ico] [MANIFEST file.manifest.in]
+#                          [INCLUDE more.rc])
 #
 # Gives a Windows program its resources: the icon (resources/icons by
 # default), the version information from the project's version, and an
 # application manifest. The manifest template is configured with the same
 # variables as the resource script (TAVRIN_RC_*, TAVRIN_MANIFEST_ARCH); a
 # console tool takes resources/windows/console.manifest.in (the default), a
-# window program its own (common controls 6.0 and the rest).
+# window program its own (common controls 6.0 and the rest). INCLUDE adds
+# a resource script of further resources (the native wizard's pictures) to
+# the program's one: windres numbers the images of all icons in one script
+# apart, while two scripts would both start at 1 and collide in the link.
 function(tavrin_windows_resources target)
-  cmake_parse_arguments(ARG "" "DESCRIPTION;FILENAME;ICON;MANIFEST" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "DESCRIPTION;FILENAME;ICON;MANIFEST;INCLUDE" "" ${ARGN})
   if(NOT ARG_ICON)
     set(ARG_ICON ${CMAKE_SOURCE_DIR}/resources/icons/tavrin-msg-to-pst.ico)
   endif()
@@ -33,6 +37,11 @@ function(tavrin_windows_resources target)
   configure_file(${ARG_MANIFEST} ${dir}/${target}.manifest @ONLY)
   # Resource type 24, id 1: the manifest the loader reads for a program.
   set(TAVRIN_RC_MANIFEST_LINE "CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${target}.manifest\"")
+  if(ARG_INCLUDE)
+    set(TAVRIN_RC_INCLUDE_LINE "#include \"${ARG_INCLUDE}\"")
+  else()
+    set(TAVRIN_RC_INCLUDE_LINE "")
+  endif()
   configure_file(${CMAKE_SOURCE_DIR}/resources/windows/program.rc.in ${dir}/${target}.rc @ONLY)
   target_sources(${target} PRIVATE ${dir}/${target}.rc)
   if(MSVC)

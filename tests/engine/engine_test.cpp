@@ -555,6 +555,39 @@ TEST_F(Engine, MultipleModeTitlesCountEveryRowAndAStopEndsTheRun) {
     EXPECT_EQ(storeName((dir_ / "Out" / "R2.pst").string()).rfind("R2 : Created - ", 0), 0u);
 }
 
+// Between two folder conversions the start button is enabled again while
+// the stop button covers it; its access key (or a click that reaches it)
+// must not start a second run inside the first.
+TEST_F(Engine, TheStartButtonDuringARunStartsNothing) {
+    FakeView view;
+    FakeJob job;
+    FakeHost host;
+    job.single = false;
+    fsys::create_directories(dir_ / "Out");
+    job.output = (dir_ / "Out").string();
+    for (const char* n : {"R1", "R2"}) {
+        for (int i = 1; i <= 3; ++i) writeMsg(dir_ / "Mail" / n / ("m" + std::to_string(i) + ".msg"), n);
+        job.rows.emplace_back(n, (dir_ / "Mail" / n).string());
+    }
+    ConversionEngine e(view, job, host);
+    e.setYieldInterval(std::chrono::microseconds(0));
+    int pressed = 0;
+    host.onYield = [&] {
+        if (view.enabled[Button::StartConversion] && e.isRunning() && pressed < 3) {
+            ++pressed;
+            e.CmdStartConversion_Click();
+        }
+    };
+    e.Form_Load();
+    e.CmdStartConversion_Click();
+    EXPECT_GT(pressed, 0);
+    EXPECT_EQ(host.asked("Completed"), 1);
+    EXPECT_EQ(view.titles, (std::vector<std::string>{"Converting 1 of 2 Folders", "Converting 2 of 2 Folders"}));
+    EXPECT_EQ(e.lastRun().messagesConverted, 6);
+    EXPECT_EQ(readBack((dir_ / "Out" / "R1.pst").string())[""].size(), 3u);
+    EXPECT_FALSE(e.isRunning());
+}
+
 // Multiple mode: after a confirmed skip the flag stays set, so a stop
 // pressed while the next folder is being queued closes the window at once
 // and that folder is not converted.
