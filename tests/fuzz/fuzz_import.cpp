@@ -1,0 +1,187 @@
+// libFuzzer target: the whole import path on arbitrary bytes, as the
+// conversion runs it. The bytes are read as a message file; what reads
+// (whole or salvaged) is imported into a new store, flagged as the engine
+// flags it, saved, and the store completed. The file written must then pass
+// the strict verifier and read back with the message's record unchanged.
+// Any failure after the read is a fault of ours and aborts: a message we
+// could read is a message we must be able to write.
+//
+// The store is written to a folder of this process's own under the system's
+// temporary folder, removed when the process ends and emptied after every
+// input.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "store/core/record.h"
+#include "store/core/tags.h"
+#include "store/message_files.h"
+#include "store/msg/cfb/compound_file.h"
+#include "store/msg/oxmsg/msg_reader.h"
+#include "store/pst/messaging/pst_reader.h"
+#include "store/pst/verify/verifier.h"
+#include "store/session.h"
+
+// Present in sanitizer builds only.
+extern "C" void __sanitizer_set_death_callback(void (*callback)(void)) __attribute__((weak));
+
+namespace {
+
+namespace fsys = std::filesystem;
+using namespace tavrin;
+
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        std::error_code ec;
+        path_ = fsys::temp_directory_path(ec) / ("tavrin-fuzz-import-" + std::to_string(::getpid()));
+        fsys::remove_all(path_, ec);
+        fsys::create_directories(path_, ec);
+    }
+    ~ScratchFolder() {
+        std::error_code ec;
+        fsys::remove_all(path_, ec);
+    }
+    const fsys::path& path() const { return path_; }
+    // Removes whatever a run left.
+    void empty() const {
+        std::error_code ec;
+        for (const auto& e : fsys::directory_iterator(path_, ec)) fsys::remove_all(e.path(), ec);
+    }
+
+private:
+    fsys::path path_;
+};
+
+ScratchFolder& scratch();
+
+// A crash a sanitizer reports ends the process without destructors: the
+// folder goes first.
+void removeScratch() {
+    std::error_code ec;
+    fsys::remove_all(scratch().path(), ec);
+}
+
+ScratchFolder& scratch() {
+    static ScratchFolder folder;
+    static const bool hooked = [] {
+        if (__sanitizer_set_death_callback) __sanitizer_set_death_callback(removeScratch);
+        return true;
+    }();
+    (void)hooked;
+    return folder;
+}
+
+[[noreturn]] void fault(const std::string& what) {
+    std::fprintf(stderr, "fuzz_import: %s\n", what.c_str());
+    std::fflush(stderr);
+    removeScratch();
+    std::abort();
+}
+
+template <typename T>
+void require(const T& result, const char* step) {
+    if (!result.ok()) fault(std::string(step) + " failed: " + result.error().description);
+}
+
+Result<store::StorageEntry> decodeStorage(store::ByteSpan b) {
+    auto cf = store::cfb::CompoundFile::open(b);
+    if (!cf) return std::move(cf).error();
+    return cf->copyStorage(store::cfb::CompoundFile::root());
+}
+
+store::Bytes storageBytes(const store::StorageEntry& e) {
+    auto b = store::writeStorageAsCompoundFile(e);
+    return b.ok() ? std::move(b).value() : store::Bytes();
+}
+
+// What conversion changes, applied to the message read from the file: the
+// store gives a message without a class IPM.Note, and an embedded message
+// without flags the flags 0; the import step marks the message read, with
+// the has-attachment flag when it has attachments.
+void asConverted(store::Message& m, bool embedded) {
+    using namespace store;
+    if (!m.props.find(tags::PidTagMessageClass))
+        m.props.set(Property::unicodeUtf8(makeTag(tags::PidTagMessageClass, PT_UNICODE), "IPM.Note"));
+    if (!embedded)
+        m.props.set(Property::int32(makeTag(tags::PidTagMessageFlags, PT_LONG), m.attachments.empty() ? 0x01 : 0x11));
+    else if (!m.props.find(tags::PidTagMessageFlags))
+        m.props.set(Property::int32(makeTag(tags::PidTagMessageFlags, PT_LONG), 0));
+    for (auto& a : m.attachments)
+        if (a.embedded) asConverted(*a.embedded, true);
+}
+
+std::string record(const store::Message& m) {
+    store::RecordOptions options;
+    options.storageBytes = storageBytes;
+    return store::messageRecordJson(m, {}, {}, options);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    auto read = store::oxmsg::readMsg(store::ByteSpan(data, size));
+    if (!read) return 0;  // not a message: refused, nothing to write
+    store::Message source = std::move(read).value();
+    auto imported = store::oxmsg::readMsg(store::ByteSpan(data, size));  // a second copy, for the item to take
+    require(imported, "reading the same bytes again");
+
+    const ScratchFolder& dir = scratch();
+    dir.empty();
+    const std::string path = (dir.path() / "out.pst").string();
+    {
+        store::RDOSession session;
+        auto st = session.LogonPstStore(path, store::olStoreUnicode, "Fuzz");
+        require(st, "LogonPstStore");
+        auto top = (*st)->IPMRootFolder();
+        require(top, "IPMRootFolder");
+        auto item = (*top)->Items().Add(0);
+        require(item, "Items.Add");
+        require((*item)->ImportMessage(std::move(imported).value()), "ImportMessage");
+        if ((*item)->Warnings() != source.warnings) fault("the item's warnings are not the reader's");
+        const bool hasAttachments = (*item)->AttachmentCount() > 0;
+        const int32_t flags = 0x01 | (hasAttachments ? 0x10 : 0);
+        store::MAPIUtils utils;
+        require(utils.HrSetOneProp((*item)->MAPIOBJECT(), 0x0E070003u, flags, true), "HrSetOneProp");
+        require((*item)->Save(), "Save");
+        require(session.Logoff(), "Logoff");
+    }
+
+    asConverted(source, false);
+    pst::verify::VerifyOptions options;
+    options.strict = true;
+    options.maxFindings = 5;
+    auto report = pst::verify::verifyFile(path, options);
+    require(report, "verify");
+    if (!report->clean()) {
+        std::string shown;
+        for (const auto& f : report->findings) shown += "\n  " + f.text();
+        fault("verify finds " + std::to_string(report->totalFindings) + " finding(s) in a store we wrote:" + shown);
+    }
+
+    pst::messaging::ReadOptions readOptions;
+    readOptions.decodeStorage = decodeStorage;
+    auto reader = pst::messaging::PstReader::open(path, readOptions);
+    require(reader, "PstReader::open");
+    auto tree = (*reader)->folderTree((*reader)->ipmSubtree());
+    require(tree, "folderTree");
+    size_t messages = 0;
+    for (const auto& e : *tree) {
+        for (uint32_t nid : e.folder.messages) {
+            auto back = (*reader)->readMessage(nid);
+            require(back, "readMessage");
+            ++messages;
+            const std::string want = record(source);
+            const std::string got = record(*back);
+            if (got != want) fault("the message reads back differently:\n  wrote " + want + "\n  read  " + got);
+        }
+    }
+    if (messages != 1) fault(std::to_string(messages) + " messages read back instead of 1");
+    dir.empty();
+    return 0;
+}
