@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "store/core/record.h"
 #include "store/core/tags.h"
@@ -100,12 +102,53 @@ store::Bytes storageBytes(const store::StorageEntry& e) {
     return b.ok() ? std::move(b).value() : store::Bytes();
 }
 
-// What conversion changes, applied to the message read from the file: the
-// store gives a message without a class IPM.Note, and an embedded message
-// without flags the flags 0; the import step marks the message read, with
-// the has-attachment flag when it has attachments.
+// Whether the writer can store a value of this type and shape.
+bool storable(const store::Property& p) {
+    using namespace store;
+    const uint16_t type = p.type();
+    if (!isKnownType(type) || type == PT_NULL || type == PT_UNSPECIFIED || baseType(type) == PT_OBJECT) return false;
+    if (type == PT_CLSID) return p.data.size() == 16;
+    if (isMultiValued(type)) {
+        const uint16_t base = baseType(type);
+        const uint32_t fixed = base == PT_CLSID ? 16 : fixedSize(base);
+        if (base != PT_STRING8 && base != PT_UNICODE && fixed != 0)
+            for (const Bytes& e : p.multi)
+                if (e.size() != fixed) return false;
+    }
+    return true;
+}
+
+// The writer's rule for a damaged file that gives one id several values:
+// of those it can store, the first is kept, except that a Unicode form wins
+// over an 8-bit one that came before it.
+void onePerId(store::PropertyBag& bag) {
+    using namespace store;
+    const auto& items = bag.items();
+    std::unordered_map<uint16_t, size_t> pick;  // id -> index kept
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (!storable(items[i])) continue;
+        auto [it, fresh] = pick.emplace(items[i].id(), i);
+        if (!fresh && baseType(items[it->second].type()) == PT_STRING8 && baseType(items[i].type()) != PT_STRING8)
+            it->second = i;
+    }
+    std::vector<Property> kept;
+    for (size_t i = 0; i < items.size(); ++i) {
+        auto it = pick.find(items[i].id());
+        if (it != pick.end() && it->second == i) kept.push_back(items[i]);
+    }
+    bag.items() = std::move(kept);
+}
+
+// What conversion changes, applied to the message read from the file: one
+// value per id, as above; the store gives a message without a class
+// IPM.Note, and an embedded message without flags the flags 0; the import
+// step marks the message read, with the has-attachment flag when it has
+// attachments.
 void asConverted(store::Message& m, bool embedded) {
     using namespace store;
+    onePerId(m.props);
+    for (auto& r : m.recipients) onePerId(r.props);
+    for (auto& a : m.attachments) onePerId(a.props);
     if (!m.props.find(tags::PidTagMessageClass))
         m.props.set(Property::unicodeUtf8(makeTag(tags::PidTagMessageClass, PT_UNICODE), "IPM.Note"));
     if (!embedded)
