@@ -7,9 +7,12 @@
 // could read is a message we must be able to write.
 //
 // The store is written to a folder of this process's own under the system's
-// temporary folder, removed when the process ends and emptied after every
-// input.
+// temporary folder, emptied after every input and removed when the process
+// ends (or, after a timeout, by the next run).
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstddef>
 #include <cstdint>
@@ -39,9 +42,20 @@ using namespace tavrin;
 
 class ScratchFolder {
 public:
+    static constexpr char kPrefix[] = "tavrin-fuzz-import-";
+
     ScratchFolder() {
         std::error_code ec;
-        path_ = fsys::temp_directory_path(ec) / ("tavrin-fuzz-import-" + std::to_string(::getpid()));
+        const fsys::path temp = fsys::temp_directory_path(ec);
+        // A run that ended without cleaning up (a libFuzzer timeout exits at
+        // once) left its folder: those of processes that are gone go now.
+        for (const auto& e : fsys::directory_iterator(temp, ec)) {
+            const std::string name = e.path().filename().string();
+            if (name.rfind(kPrefix, 0) != 0) continue;
+            const long pid = std::strtol(name.c_str() + sizeof kPrefix - 1, nullptr, 10);
+            if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) fsys::remove_all(e.path(), ec);
+        }
+        path_ = temp / (kPrefix + std::to_string(::getpid()));
         fsys::remove_all(path_, ec);
         fsys::create_directories(path_, ec);
     }
