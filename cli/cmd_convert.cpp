@@ -1,15 +1,28 @@
 // msg2pst convert SRC OUT.pst, and msg2pst convert --multiple ROOT OUTDIR
 // [NAME...]: the wizard's conversion run without windows. The engine runs as
 // it does under the status window; the window is a progress line on the
-// terminal and the message boxes are printed. Exit 0 only when every message
-// file was converted, 1 when some were not, 2 for a wrong command line or a
-// source, root or output folder that does not exist.
+// terminal and the message boxes are printed on stderr. Every file written
+// is printed on stdout, one path a line.
+//
+// Options: --max-size SIZE (a file that would grow past SIZE goes on in
+// "NAME (2).pst" and further files; 40G by default), --report FILE.csv (a
+// row for every file found, written after the run).
+//
+// Exit status: 0 when every message file was converted (with or without
+// warnings); 1 when some were not, or the run was interrupted (Ctrl-C or
+// SIGTERM stops it as the stop button does: the file keeps what was
+// converted); 2 for a wrong command line or a source, root or output folder
+// that does not exist; 3 when an output could not be written (a full disk,
+// an I/O error, a read-only or vanished output folder, an existing file).
 //
 // On a terminal the progress is a bar redrawn in place; otherwise (a log, a
 // pipe) one plain line per tenth of each folder's files.
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -81,10 +94,22 @@ struct TerminalJob : JobView {
     std::string outputFolder() const override { return output; }
 };
 
+// Set by SIGINT and SIGTERM: the run stops as after a confirmed stop.
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void onInterrupt(int) { gInterrupted.store(true); }
+
 struct TerminalHost : Host {
     std::string out;
     TerminalView* view = nullptr;
-    void yield() override {}
+    ConversionEngine* engine = nullptr;
+    bool stopAsked = false;
+    void yield() override {
+        if (gInterrupted.load() && engine && !stopAsked) {
+            stopAsked = true;
+            engine->CmdStopMigration_Click();
+        }
+    }
     MsgResult messageBox(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon) override {
         // The boxes' line breaks are CR LF; a terminal wants LF alone.
         std::string t;
@@ -96,7 +121,9 @@ struct TerminalHost : Host {
             view->barShown = false;
         }
         std::fprintf(stderr, "%s:\n%s\n", title.c_str(), t.c_str());
-        return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Ok;
+        if (buttons != MsgButtons::YesNo) return MsgResult::Ok;
+        // Nobody is there to answer: only an interruption confirms a stop.
+        return title == "Confirm Stop" && gInterrupted.load() ? MsgResult::Yes : MsgResult::No;
     }
     std::optional<std::string> saveDialog(const std::string&, const std::string&, bool& replace) override {
         replace = false;
@@ -104,16 +131,90 @@ struct TerminalHost : Host {
     }
 };
 
+const char* const kUsage =
+    "usage: msg2pst convert [--max-size SIZE] [--report FILE.csv] SRC OUT.pst\n"
+    "       msg2pst convert --multiple [--max-size SIZE] [--report FILE.csv] ROOT OUTDIR [NAME...]\n"
+    "SIZE: bytes, or a number with K, M, G or T (KB, MB, GB, TB; powers of 1024), at least 1M; 40G by default.\n";
+
+// "5M", "5MB", "40G", "1.5G", "1048576": bytes, or a number with a unit of
+// powers of 1024. nullopt for anything else.
+std::optional<uint64_t> ParseSize(const std::string& text) {
+    size_t i = 0;
+    uint64_t whole = 0;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+        if (whole > (uint64_t(1) << 50)) return std::nullopt;
+        whole = whole * 10 + static_cast<uint64_t>(text[i++] - '0');
+    }
+    if (i == 0) return std::nullopt;
+    // A decimal fraction ("1.5G"), to a thousandth.
+    uint64_t thousandths = 0;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        const size_t start = i;
+        for (uint64_t scale = 100; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i, scale /= 10)
+            thousandths += static_cast<uint64_t>(text[i] - '0') * scale;
+        if (i == start) return std::nullopt;
+    }
+    std::string unit;
+    for (; i < text.size(); ++i) unit += static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
+    int shift = -1;
+    if (unit.empty() || unit == "B") shift = 0;
+    const char* units = "KMGT";
+    for (int k = 0; k < 4; ++k)
+        for (const std::string& form : {std::string(1, units[k]), std::string(1, units[k]) + "B",
+                                        std::string(1, units[k]) + "IB"})
+            if (unit == form) shift = 10 * (k + 1);
+    if (shift < 0 || (shift == 0 && thousandths != 0)) return std::nullopt;
+    if (shift > 0 && whole >= (uint64_t(1) << (63 - shift))) return std::nullopt;
+    return (whole << shift) + ((thousandths << shift) / 1000);
+}
+
 int runConvert(int argc, char** argv) {
     std::vector<std::string> args;
     bool multiple = false;
+    uint64_t maxSize = ConversionEngine::kDefaultMaxFileSize;
+    std::string report;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--multiple") multiple = true;
-        else args.push_back(a);
+        // "--name VALUE" or "--name=VALUE".
+        auto value = [&](const char* name, std::string& out) {
+            const std::string n = name;
+            if (a == n && i + 1 < argc) {
+                out = argv[++i];
+                return true;
+            }
+            if (a.rfind(n + "=", 0) == 0) {
+                out = a.substr(n.size() + 1);
+                return true;
+            }
+            return false;
+        };
+        std::string v;
+        if (a == "--multiple") {
+            multiple = true;
+        } else if (value("--max-size", v)) {
+            auto size = ParseSize(v);
+            if (!size || *size < (uint64_t(1) << 20)) {
+                std::fprintf(stderr, "msg2pst convert: --max-size needs a size of at least 1M, such as 5M or 40G, not '%s'.\n",
+                             v.c_str());
+                return 2;
+            }
+            maxSize = *size;
+        } else if (value("--report", v)) {
+            if (v.empty()) {
+                std::fprintf(stderr, "%s", kUsage);
+                return 2;
+            }
+            report = v;
+        } else if (a.size() > 2 && a.rfind("--", 0) == 0) {
+            std::fprintf(stderr, "msg2pst convert: unknown option '%s'.\n%s", a.c_str(), kUsage);
+            return 2;
+        } else {
+            args.push_back(a);
+        }
     }
     if (args.size() < 2 || (!multiple && args.size() != 2)) {
-        std::fprintf(stderr, "usage: msg2pst convert SRC OUT.pst\n       msg2pst convert --multiple ROOT OUTDIR [NAME...]\n");
+        std::fprintf(stderr, "%s", kUsage);
         return 2;
     }
     TerminalView view;
@@ -148,14 +249,33 @@ int runConvert(int argc, char** argv) {
         }
         for (auto& n : names) job.rows.emplace_back(n, (sfs::path(args[0]) / n).string());
     }
+    if (!report.empty()) {
+        const sfs::path parent = sfs::path(report).parent_path();
+        if (!parent.empty() && !needFolder(parent.string(), "report's folder")) return 2;
+    }
     ConversionEngine engine(view, job, host);
+    host.engine = &engine;
+    engine.setMaxFileSize(maxSize);
+    engine.setReport(report.empty() ? ConversionEngine::ReportMode::None : ConversionEngine::ReportMode::AtPath, report);
+    // Ctrl-C or SIGTERM stops the run after the current message; a second
+    // one ends the process at once (which leaves nothing behind either).
+    struct sigaction sa {};
+    sa.sa_handler = onInterrupt;
+    sa.sa_flags = SA_RESETHAND;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
     engine.Form_Load();
     engine.CmdStartConversion_Click();
-    return engine.lastRun().allConverted() ? 0 : 1;
+    const RunSummary& r = engine.lastRun();
+    for (const std::string& f : r.pstFiles) std::printf("%s\n", f.c_str());
+    std::fflush(stdout);
+    if (!r.outputFailures.empty()) return 3;
+    return r.allConverted() && r.reportFailure.empty() ? 0 : 1;
 }
 
-const CommandRegistration reg("convert", "convert SRC OUT.pst | convert --multiple ROOT OUTDIR [NAME...]",
-                              "convert a folder of .msg files into a new PST", runConvert);
+const CommandRegistration reg("convert", "convert [OPTIONS] SRC OUT.pst | --multiple ROOT OUTDIR [NAME...]",
+                              "convert folders of .msg files into new PSTs (OPTIONS: --max-size SIZE, --report FILE.csv)", runConvert);
 
 }  // namespace
 }  // namespace tavrin::cli

@@ -2,7 +2,9 @@
 // line per finding ("where: what") and a summary; exits 0 only when there
 // are none. --strict also reports what Outlook itself leaves in files it has
 // used for a while (see VerifyOptions::strict); use it on freshly written
-// files.
+// files. It also shows the notes ("note: where: what"): what Outlook writes
+// against the letter of [MS-PST] (VerifyReport::notes), which never change
+// the exit status.
 #include <cstdio>
 #include <string>
 
@@ -32,9 +34,18 @@ int runVerify(int argc, char** argv) {
         return 2;
     }
     for (const auto& f : report->findings) std::printf("%s: %s\n", path.c_str(), f.text().c_str());
+    if (options.strict) {
+        for (const auto& n : report->notes) std::printf("%s: note: %s\n", path.c_str(), n.text().c_str());
+        if (report->totalNotes > report->notes.size())
+            std::printf("%s: ... %llu more notes not shown\n", path.c_str(),
+                        static_cast<unsigned long long>(report->totalNotes - report->notes.size()));
+    }
     if (report->totalFindings > report->findings.size())
         std::printf("%s: ... %llu more findings not shown\n", path.c_str(),
                     static_cast<unsigned long long>(report->totalFindings - report->findings.size()));
+    if (options.strict && report->totalNotes)
+        std::printf("%s: %llu note(s): what Outlook itself writes, not findings\n", path.c_str(),
+                    static_cast<unsigned long long>(report->totalNotes));
     std::printf("%s: %llu finding(s); checked %llu pages, %llu blocks, %llu nodes, %llu heaps, %llu folders, %llu messages\n",
                 path.c_str(), static_cast<unsigned long long>(report->totalFindings),
                 static_cast<unsigned long long>(report->pages), static_cast<unsigned long long>(report->blocks),

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "fs/file_io.h"
 #include "fs/folder_identity.h"
 #include "fs/keyed_collection.h"
 #include "fs/mod_files.h"
@@ -122,7 +123,19 @@ struct ConversionEngine::State {
     std::string relativeDir, leafName, parentPath, missingName;
 
     RunSummary summary;
-    std::vector<std::string> convertedHere;  // saved into the current folder conversion's store
+    uint64_t maxFileSize = ConversionEngine::kDefaultMaxFileSize;
+    ConversionEngine::ReportMode reportMode = ConversionEngine::ReportMode::WhenIncomplete;
+    std::string reportPathOption;
+    std::string firstPstPath;  // the run's first planned file: the wizard's report goes beside it
+    // The file being written: part `partNumber` of `basePstPath`.
+    std::string basePstPath, baseDisplayName, partPath;
+    int partNumber = 1;
+    std::vector<size_t> partRecords;  // records of the messages saved into it
+    Error logonFailure;               // why the last logonPart failed
+    bool logonFailed(Error e) {
+        logonFailure = std::move(e);
+        return false;
+    }
     std::chrono::microseconds yieldInterval{10000};
     std::chrono::steady_clock::time_point lastYield{};
     std::function<std::tm()> clock;
@@ -145,13 +158,21 @@ struct ConversionEngine::State {
     void queueFolderFiles(std::string& folder, const std::string& pattern, const fs::FolderChain& inside);
     void startMigration(const std::string& name, const std::string& path);
     static bool isMessageFile(const std::string& path);
-    void sessionError(const std::string& reason);
+    void sessionError(const Error& e);
+    // The records of fileQueue's entries from index `from` on: message files
+    // get `result` and `reason`, other files "not a message file".
+    void recordRest(size_t from, FileResult result, const std::string& reason);
+    std::string outputCause(const Error& e) const;
+    void outputFailed(const Error& e);
+    bool finishPart();
+    bool openNextPart();
+    bool logonPart(const std::string& path, bool replace);
     bool mirrorFolders(const std::string& path);
     std::shared_ptr<store::RDOFolder> lookupParent(Error& failure);
     std::shared_ptr<store::RDOFolder> ensureStorePath(const std::string& rel);
-    enum class LoopEnd { Done, Skipped, Stopped };
+    enum class LoopEnd { Done, Skipped, Stopped, OutputFailed };
     LoopEnd importMessages(const std::string& path);
-    void finishStore();
+    std::shared_ptr<store::RDOFolder> folderFor(const std::string& rel);
 };
 
 void ConversionEngine::State::queueFolderFiles(std::string& folder, const std::string& pattern,
@@ -214,45 +235,128 @@ bool ConversionEngine::State::isMessageFile(const std::string& path) {
     return endsWith(text::asciiLower(fs::GetLastPathPart(path)), ".msg");
 }
 
-void ConversionEngine::State::sessionError(const std::string& reason) {
+void ConversionEngine::State::recordRest(size_t from, FileResult result, const std::string& reason) {
+    const auto& entries = fileQueue.items();
+    for (size_t i = from; i < entries.size(); ++i) {
+        FileRecord r;
+        r.source = entries[i];
+        if (!isMessageFile(entries[i])) {
+            r.result = FileResult::NotAMessageFile;
+        } else {
+            r.result = result;
+            r.reason = reason;
+            if (result == FileResult::Failed) summary.failedFiles.push_back(entries[i]);
+        }
+        summary.records.push_back(std::move(r));
+    }
+}
+
+std::string ConversionEngine::State::outputCause(const Error& e) const {
+    if (e.number == err::kDiskFull) return "The disk holding " + (partPath.empty() ? trim(pstPath) : partPath) + " is full.";
+    return e.description;
+}
+
+// The file being written can no longer be completed: it is discarded (the
+// session's end removes it), the messages saved into it count as not
+// converted, and the folder conversion ends.
+void ConversionEngine::State::outputFailed(const Error& e) {
+    const std::string cause = outputCause(e);
+    for (size_t i : partRecords) {
+        FileRecord& r = summary.records[i];
+        r.result = FileResult::Failed;
+        r.reason = cause;
+        r.pstFile.clear();
+        --summary.messagesConverted;
+        summary.failedFiles.push_back(r.source);
+    }
+    partRecords.clear();
+    summary.outputFailures.push_back(cause);
     ++summary.folderFailures;
-    // None of this folder's message files was converted.
-    for (const std::string& f : fileQueue.items())
-        if (isMessageFile(f)) summary.failedFiles.push_back(f);
+    pstStore.reset();
+    session.reset();
+}
+
+void ConversionEngine::State::sessionError(const Error& e) {
+    session.reset();
+    pstStore.reset();
     std::string text = "Outlook Session Creation Error !" + kCrLf + "Check if Outlook is installed and configured." +
                        kCrLf +
                        "If Outlook 2013/2010 (64 Bit) is installed, then please try to re-install it as Outlook "
                        "2013/2010 (32 Bit)." +
                        kCrLf + "Here are steps to downgrade Outlook 2013/2010 to 32 Bit from 64 Bit Edition." + kCrLf +
                        HelpAddress(kHelpSessionError);
-    if (!reason.empty()) text += kCrLf + reason;
+    if (!e.description.empty()) text += kCrLf + e.description;
     host.messageBox(text, "Outlook Error", MsgButtons::Ok, MsgIcon::Information);
+    // None of this folder's message files was converted.
+    outputFailed(e);
+    recordRest(0, FileResult::Failed, outputCause(e));
 }
 
-void ConversionEngine::State::finishStore() {
-    if (session) {
-        auto st = session->Logoff();
-        if (st.ok()) {
-            summary.pstFiles.push_back(trim(pstPath));
-        } else {
-            // The file was not completed: none of its messages reached it.
-            summary.messagesConverted -= static_cast<int32_t>(convertedHere.size());
-            summary.failedFiles.insert(summary.failedFiles.end(), convertedHere.begin(), convertedHere.end());
-            ++summary.folderFailures;
-        }
+// Completes the file being written. False when it could not be completed
+// (then nothing of it remains and its messages count as not converted).
+bool ConversionEngine::State::finishPart() {
+    if (!session) return true;
+    auto st = session->Logoff();
+    if (!st.ok()) {
+        outputFailed(st.error());
+        return false;
     }
-    convertedHere.clear();
+    summary.pstFiles.push_back(partPath);
+    partRecords.clear();
     pstStore.reset();
     session.reset();
+    return true;
+}
+
+// A new session and store at `path`, with its default folders looked up.
+bool ConversionEngine::State::logonPart(const std::string& path, bool replace) {
+    partPath = path;
+    session = std::make_unique<store::RDOSession>();
+    store::LogonOptions options;
+    options.replaceExisting = replace;
+    auto st = session->LogonPstStore(path, store::olStoreUnicode, storeDisplayName, options);
+    if (!st) return logonFailed(st.error());
+    pstStore = *st;
+    storeEntryID = pstStore->EntryID();
+    if (auto v = pstStore->ValidateIPMTree(); !v.ok()) return logonFailed(v.error());
+    for (int kind : {store::olFolderInbox, store::olFolderSentMail}) {
+        auto s = session->GetStoreFromID(storeEntryID);
+        if (!s) return logonFailed(s.error());
+        auto f = (*s)->GetDefaultFolder(kind);
+        if (!f) return logonFailed(f.error());
+        (kind == store::olFolderInbox ? inboxName : sentName) = (*f)->Name();
+    }
+    return true;
+}
+
+// Completes the file and goes on in the next part, "NAME (k).pst", with the
+// store named "... (k)". A name that is taken is passed over, never
+// replaced.
+bool ConversionEngine::State::openNextPart() {
+    if (!finishPart()) return false;
+    summary.split = true;
+    std::string path;
+    for (int tries = 0; tries < 10000; ++tries) {
+        path = PartPath(basePstPath, ++partNumber);
+        if (!fs::pathExists(path)) break;
+    }
+    storeDisplayName = baseDisplayName + " (" + std::to_string(partNumber) + ")";
+    view.setCurrentDbx("Outlook Session Created... " + path);
+    if (logonPart(path, false)) return true;
+    outputFailed(logonFailure);
+    return false;
 }
 
 void ConversionEngine::State::startMigration(const std::string& sFolderName, const std::string& sFolderPath) {
     dateStamp = FormatDateStamp(clock());
     bool replace = false;
+    partRecords.clear();
+    partPath.clear();
     if (job.optSingle()) {
         auto chosen = host.saveDialog("Outlook Data File(s) (*.pst)|*.pst", sFolderName + dateStamp + ".pst", replace);
         if (!chosen) {
             summary.cancelled = true;
+            recordRest(0, FileResult::NotReached, "The save dialog was cancelled.");
             view.unload();
             return;
         }
@@ -261,7 +365,12 @@ void ConversionEngine::State::startMigration(const std::string& sFolderName, con
         const std::string outputFolder = trim(job.outputFolder());
         pstPath = outputFolder + kSep + sFolderName + ".pst";
     }
-    if (pstPath.empty()) return;
+    if (pstPath.empty()) {
+        outputFailed(Error(err::kInvalidParameter, "No file name was given for the store."));
+        recordRest(0, FileResult::Failed, summary.outputFailures.back());
+        return;
+    }
+    if (firstPstPath.empty()) firstPstPath = trim(pstPath);
     yield();
     view.setProgressRange(0, 100);
     view.setButtonVisible(Button::StopMigration, true);
@@ -269,41 +378,25 @@ void ConversionEngine::State::startMigration(const std::string& sFolderName, con
     view.setButtonEnabled(Button::Skip, true);
     yield();
     yield();
-    session = std::make_unique<store::RDOSession>();
     view.setCurrentDbx("Outlook Session Created...");
     view.setButtonEnabled(Button::StartConversion, false);
     storeDisplayName = sFolderName + " : Created - " + dateStamp;
-    store::LogonOptions options;
-    options.replaceExisting = replace;
-    auto st = session->LogonPstStore(trim(pstPath), store::olStoreUnicode, storeDisplayName, options);
-    auto fail = [&](const Error& e) {
-        session.reset();
-        pstStore.reset();
-        sessionError(e.description);
-    };
-    if (!st) return fail(st.error());
-    pstStore = *st;
-    storeEntryID = pstStore->EntryID();
-    if (auto v = pstStore->ValidateIPMTree(); !v.ok()) return fail(v.error());
-    for (int kind : {store::olFolderInbox, store::olFolderSentMail}) {
-        auto s = session->GetStoreFromID(storeEntryID);
-        if (!s) return fail(s.error());
-        auto f = (*s)->GetDefaultFolder(kind);
-        if (!f) return fail(f.error());
-        (kind == store::olFolderInbox ? inboxName : sentName) = (*f)->Name();
-    }
+    baseDisplayName = storeDisplayName;
+    basePstPath = trim(pstPath);
+    partNumber = 1;
+    if (!logonPart(basePstPath, replace)) return sessionError(logonFailure);
     if (!mirrorFolders(sFolderPath)) return;
     const LoopEnd end = importMessages(sFolderPath);
     if (end == LoopEnd::Stopped) {
         // The file keeps every message saved before the stop.
-        finishStore();
+        finishPart();
         return;
     }
     fileQueue.clear();
     folderQueue.clear();
     rootPrefix.clear();
     yield();
-    finishStore();
+    finishPart();
     view.setButtonEnabled(Button::StartConversion, true);
 }
 
@@ -462,9 +555,16 @@ std::shared_ptr<store::RDOFolder> ConversionEngine::State::ensureStorePath(const
     return cur;
 }
 
+std::shared_ptr<store::RDOFolder> ConversionEngine::State::folderFor(const std::string& rel) {
+    if (auto r = session->GetFolderFromPath("\\\\" + storeDisplayName + "\\" + rel)) return *r;
+    return ensureStorePath(rel);
+}
+
 ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(const std::string&) {
     processedCount = 1;
-    for (const std::string& entry : fileQueue.items()) {
+    const auto& entries = fileQueue.items();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const std::string& entry = entries[i];
         if (isMessageFile(entry)) {
             yield();
             view.setCurrentDbx("Converting Messages... from (" + entry + ")");
@@ -478,36 +578,97 @@ ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(const s
                 relativeDir = sentName + relativeDir.substr(relativeDir.find('\\'));
             if (relativeDir == "Sent\\") relativeDir = sentName + "\\";
             if (startsWith(relativeDir, "\\")) relativeDir.erase(0, 1);
-            std::shared_ptr<store::RDOFolder> folder;
-            if (auto r = session->GetFolderFromPath("\\\\" + storeDisplayName + "\\" + relativeDir)) folder = *r;
-            else folder = ensureStorePath(relativeDir);
-            bool converted = false;
-            if (folder) {
-                auto item = folder->Items().Add(0);
-                yield();
-                if (item && (*item)->Import(entry, store::olMSGUnicode).ok()) {
-                    // MSGFLAG_READ, plus MSGFLAG_HASATTACH only when the item
-                    // holds attachments.
-                    const int32_t flags = 0x01 | ((*item)->AttachmentCount() > 0 ? 0x10 : 0);
-                    store::MAPIUtils utils;
-                    auto set = utils.HrSetOneProp((*item)->MAPIOBJECT(), 0x0E070003u, flags, true);
-                    yield();
-                    converted = set.ok() && (*item)->Save().ok();
+            FileRecord rec;
+            rec.source = entry;
+            rec.storeFolder = "\\" + (endsWith(relativeDir, "\\") ? relativeDir.substr(0, relativeDir.size() - 1)
+                                                                  : relativeDir);
+            std::shared_ptr<store::RDOMail> item;
+            Error why;
+            // The store folder, a new item in it, and the file imported.
+            auto prepare = [&] {
+                item.reset();
+                auto folder = folderFor(relativeDir);
+                if (!folder) {
+                    why = Error(err::kNotFound, "The store folder " + rec.storeFolder + " could not be created.");
+                    return;
                 }
+                auto added = folder->Items().Add(0);
+                if (!added) {
+                    why = added.error();
+                    return;
+                }
+                yield();
+                if (auto st = (*added)->Import(entry, store::olMSGUnicode); !st) {
+                    why = st.error();
+                    rec.subject = (*added)->Subject();
+                    return;
+                }
+                item = *added;
+            };
+            prepare();
+            // A message that would take the file past the cap starts the
+            // next file (a file holds at least one message, whatever its size).
+            if (item && maxFileSize > 0 && !partRecords.empty() &&
+                pstStore->ProjectedSize() + item->EstimatedSize() > maxFileSize) {
+                item.reset();
+                if (!openNextPart()) {
+                    recordRest(i, FileResult::Failed, summary.outputFailures.back());
+                    return LoopEnd::OutputFailed;
+                }
+                prepare();
+            }
+            bool converted = false;
+            if (item) {
+                rec.subject = item->Subject();
+                // MSGFLAG_READ, plus MSGFLAG_HASATTACH only when the item
+                // holds attachments.
+                const int32_t flags = 0x01 | (item->AttachmentCount() > 0 ? 0x10 : 0);
+                store::MAPIUtils utils;
+                auto set = utils.HrSetOneProp(item->MAPIOBJECT(), 0x0E070003u, flags, true);
+                yield();
+                Status saved = set.ok() ? item->Save() : set;
+                converted = saved.ok();
+                if (!converted) why = std::move(saved).take();
             }
             if (converted) {
+                // What the reader had to leave out of a salvaged file.
+                const std::vector<std::string>& warnings = item->Warnings();
+                rec.result = warnings.empty() ? FileResult::Converted : FileResult::ConvertedWithWarnings;
+                for (const std::string& w : warnings) rec.reason += (rec.reason.empty() ? "" : "; ") + w;
+                rec.pstFile = partPath;
                 ++summary.messagesConverted;
-                convertedHere.push_back(entry);
+                partRecords.push_back(summary.records.size());
             } else {
+                rec.result = FileResult::Failed;
+                rec.reason = why.description;
                 summary.failedFiles.push_back(entry);
             }
+            summary.records.push_back(std::move(rec));
+            // A file that can no longer be completed (a full disk, an I/O
+            // error, its folder removed) ends the folder conversion now.
+            if (auto out = session->CheckOutput(); !out) {
+                outputFailed(out.error());
+                const std::string& cause = summary.outputFailures.back();
+                if (summary.records.back().result == FileResult::Failed) summary.records.back().reason = cause;
+                recordRest(i + 1, FileResult::Failed, cause);
+                return LoopEnd::OutputFailed;
+            }
+        } else {
+            FileRecord rec;
+            rec.source = entry;
+            rec.result = FileResult::NotAMessageFile;
+            summary.records.push_back(std::move(rec));
         }
         view.setFrameCaption("Reading Messages & Email Metadata - (" + std::to_string(processedCount) + " of " +
                              std::to_string(totalFiles) + ") File(s)");
         view.setProgressValue(static_cast<float>(static_cast<double>(processedCount) / totalFiles * 100.0));
         ++processedCount;
         view.setProgressLabel(std::to_string(static_cast<long>(std::nearbyint(view.progressValue()))) + "% Complete");
-        if (closedStop()) return LoopEnd::Stopped;
+        auto stopped = [&] {
+            recordRest(i + 1, FileResult::NotReached, "The conversion was stopped.");
+            return LoopEnd::Stopped;
+        };
+        if (closedStop()) return stopped();
         if (skipRequested) {
             if (host.messageBox("Do you really want to \"Skip\" conversion of this folder ?", "Confirm Skip",
                                 MsgButtons::YesNo, MsgIcon::None) == MsgResult::Yes) {
@@ -515,11 +676,12 @@ ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(const s
                 view.setProgressLabel(view.progressLabel() + "Skipped... at ");
                 view.setCount1("Checking Next Folder...");
                 summary.skippedFolders.push_back(rootPrefix);
+                recordRest(i + 1, FileResult::Skipped, "The conversion of its folder was skipped.");
                 return LoopEnd::Skipped;
             }
             skipRequested = false;
         }
-        if (closedStop()) return LoopEnd::Stopped;
+        if (closedStop()) return stopped();
         if (stopRequested) {
             if (host.messageBox("This action will STOP complete conversion process." + kCrLf +
                                     "Do you really want to \"STOP\" on-going conversion ?",
@@ -529,7 +691,7 @@ ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(const s
                 view.setCount1("Stopped...");
                 summary.stopped = true;
                 view.unload();
-                return LoopEnd::Stopped;
+                return stopped();
             }
             stopRequested = false;
         }
@@ -588,6 +750,7 @@ void ConversionEngine::CmdStartConversion_Click() {
     State& s = *state_;
     s.running = true;
     s.summary = RunSummary();
+    s.firstPstPath.clear();
     fs::ScopedYieldCallback scoped([&s] { s.yield(); });
     s.stopRequested = false;
     const bool single = s.job.optSingle();
@@ -600,6 +763,7 @@ void ConversionEngine::CmdStartConversion_Click() {
         s.queueFolderFiles(s.queueFolder, s.filePattern, id ? fs::FolderChain().entered(*id) : fs::FolderChain());
         s.totalFiles = s.nextFileNumber - 1;
         s.summary.filesFound += s.totalFiles;
+        for (const std::string& f : s.fileQueue.items()) s.summary.messageFiles += State::isMessageFile(f);
         s.yield();
     };
     if (single) {
@@ -618,6 +782,8 @@ void ConversionEngine::CmdStartConversion_Click() {
                 s.view.setWindowTitle("Conversion Status");
                 const size_t p = source.rfind(kSep);
                 s.startMigration(p == std::string::npos ? source : source.substr(p + 1), source);
+            } else {
+                s.recordRest(0, FileResult::NotReached, "The conversion was stopped.");
             }
         }
     } else {
@@ -644,7 +810,10 @@ void ConversionEngine::CmdStartConversion_Click() {
             s.view.setCount1("Converting " + std::to_string(s.totalFiles) + " items from " + path);
             // A window closed while this folder was being queued ends the
             // run as a confirmed stop does.
-            if (s.totalFiles >= 1 && s.closedStop()) break;
+            if (s.totalFiles >= 1 && s.closedStop()) {
+                s.recordRest(0, FileResult::NotReached, "The conversion was stopped.");
+                break;
+            }
             if (s.totalFiles >= 1) {
                 s.skipRequested = s.stopRequested = false;
                 s.view.setWindowTitle("Converting " + std::to_string(i) + " of " + std::to_string(s.job.rowCount()) +
@@ -653,24 +822,31 @@ void ConversionEngine::CmdStartConversion_Click() {
             }
         }
     }
-    // The completion box.
-    const RunSummary& r = s.summary;
-    std::string textLines;
-    const std::string second = single ? "Open Converted PST file in Outlook to View Converted Messages."
-                                      : "Open Converted PST file(s) in Outlook to View Individual files.";
-    // A run that ended before its files were converted (a stop, a closed
-    // window, a cancelled save dialog) never claims success.
-    if (r.stopped || r.cancelled) textLines = "Conversion Stopped." + kCrLf + second;
-    else if (r.filesFound == 0) textLines = "No files were found to convert.";
-    else textLines = (single ? "Messages Converted Successfully." : "All Folders Converted Successfully.") + kCrLf + second;
-    if (!r.failedFiles.empty()) {
-        textLines += kCrLf + std::to_string(r.failedFiles.size()) + " message file(s) could not be converted:";
-        for (size_t k = 0; k < r.failedFiles.size() && k < 10; ++k) textLines += kCrLf + r.failedFiles[k];
-        if (r.failedFiles.size() > 10) textLines += kCrLf + "and " + std::to_string(r.failedFiles.size() - 10) + " more.";
+    // The report of every file, then the completion box that names it.
+    RunSummary& r = s.summary;
+    std::string reportPath;
+    bool replaceReport = false;
+    if (s.reportMode == ReportMode::AtPath) {
+        reportPath = s.reportPathOption;
+        replaceReport = true;
+    } else if (s.reportMode == ReportMode::WhenIncomplete && !r.allConverted() && !s.firstPstPath.empty()) {
+        reportPath = ReportPathFor(s.firstPstPath);
     }
-    for (const std::string& f : r.skippedFolders) textLines += kCrLf + "Skipped: " + f;
-    s.host.messageBox(textLines, "Completed", MsgButtons::Ok,
-                      r.failedFiles.empty() ? MsgIcon::Information : MsgIcon::Warning);
+    if (!reportPath.empty()) {
+        Status written = WriteReport(reportPath, r.records, replaceReport);
+        // Beside the PST a report never replaces a file: the next free name.
+        const std::string base = reportPath;
+        for (int k = 2; !written.ok() && written.error().number == err::kFileExists && k < 1000; ++k) {
+            reportPath = PartPath(base, k);
+            written = WriteReport(reportPath, r.records, false);
+        }
+        if (written.ok()) r.reportPath = reportPath;
+        else r.reportFailure = written.error().description;
+    }
+    const std::string text = CompletionText(r, single);
+    // Anything but a complete conversion is told in the window as well.
+    if (!r.allConverted() || (r.messageFiles == 0 && r.filesFound > 0)) s.view.setCount1(OutcomeLine(r, single));
+    s.host.messageBox(text, "Completed", MsgButtons::Ok, CompletionIcon(r));
     if (s.stopRequested) {
         if (s.view.isLoaded()) s.view.unload();
     } else {
@@ -689,6 +865,11 @@ int32_t ConversionEngine::totalFiles() const { return state_->totalFiles; }
 bool ConversionEngine::skipRequested() const { return state_->skipRequested; }
 bool ConversionEngine::stopRequested() const { return state_->stopRequested; }
 const RunSummary& ConversionEngine::lastRun() const { return state_->summary; }
+void ConversionEngine::setMaxFileSize(uint64_t bytes) { state_->maxFileSize = bytes; }
+void ConversionEngine::setReport(ReportMode mode, const std::string& path) {
+    state_->reportMode = mode;
+    state_->reportPathOption = path;
+}
 void ConversionEngine::setYieldInterval(std::chrono::microseconds interval) { state_->yieldInterval = interval; }
 void ConversionEngine::setClock(std::function<std::tm()> clock) { state_->clock = std::move(clock); }
 

@@ -13,6 +13,7 @@
 
 #include "engine/help_site.h"
 #include "engine/host.h"
+#include "engine/outcome.h"
 #include "fs/keyed_collection.h"
 
 namespace tavrin::engine {
@@ -24,23 +25,6 @@ std::string FormatDateStamp(const std::tm& local);
 // files (no folders, no hidden or system files) finds nothing; a folder that
 // does not exist or cannot be read is therefore reported as empty.
 bool IfFolderEmpty(const std::string& MyPath);
-
-// What one run did, for the completion box and for callers that need an
-// exit status.
-struct RunSummary {
-    int32_t filesFound = 0;          // over all source folders
-    int32_t messagesConverted = 0;
-    std::vector<std::string> failedFiles;    // message files not converted
-    std::vector<std::string> skippedFolders;
-    int32_t folderFailures = 0;      // folder conversions that ended with the session error box
-    std::vector<std::string> pstFiles;       // files completed at Logoff
-    bool stopped = false;
-    bool cancelled = false;          // the save dialog was cancelled
-    // True when every message file found was converted into a completed file.
-    bool allConverted() const {
-        return failedFiles.empty() && skippedFolders.empty() && folderFailures == 0 && !stopped && !cancelled;
-    }
-};
 
 class ConversionEngine {
 public:
@@ -65,6 +49,21 @@ public:
 
     // The folder conversion of one source folder.
     void StartMigration(const std::string& sFolderName, const std::string& sFolderPath);
+
+    // The size a file may reach: when the next message would take it past
+    // the cap, the folder conversion completes it and goes on in
+    // "NAME (2).pst", "NAME (3).pst" and so on, each a whole store with the
+    // default folders and the part of the source tree whose messages it
+    // holds. kDefaultMaxFileSize unless set; 0 means no cap.
+    static constexpr uint64_t kDefaultMaxFileSize = uint64_t(40) << 30;
+    void setMaxFileSize(uint64_t bytes);
+    // Where the report of every file goes. By default (the wizard) it is
+    // written only when some file was not converted, beside the first PST as
+    // "NAME report.csv" (never replacing a file: "NAME report (2).csv" ...).
+    // With a path it is written there after every run, replacing an older
+    // report; with ReportMode::None never.
+    enum class ReportMode { WhenIncomplete, AtPath, None };
+    void setReport(ReportMode mode, const std::string& path = {});
 
     bool isRunning() const;
     const RunSummary& lastRun() const;

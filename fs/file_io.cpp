@@ -18,7 +18,8 @@ int32_t numberFor(int errnum) {
 #ifdef EDQUOT
         case EDQUOT:
 #endif
-        case EFBIG: return err::kDiskFull;
+            return err::kDiskFull;
+        case EFBIG: return err::kTooBig;  // larger than the file system or a limit allows (FAT32: 4 GiB)
         case EACCES: case EPERM: case EROFS: return err::kAccessDenied;
         case ENOENT: case ENOTDIR: return err::kFileNotFound;
         case EEXIST: return err::kFileExists;

@@ -93,6 +93,96 @@ private:
     std::vector<uint8_t> data_;
 };
 
+// ---- Output that appears whole or not at all; scratch that never stays ----
+//
+// A long write (a PST of many gigabytes) must leave nothing behind however it
+// ends: a failure, a stop, a crash or `kill -9`. The platform part of the two
+// classes below lives in fs/pending_file_<platform>.cpp behind
+// fs/pending_file_platform.h; what every implementation guarantees:
+//
+// PendingFile, the file that becomes TARGET:
+// - create(target) opens a new, empty file for reading and writing on the
+//   volume of `target`, in its folder. Where the system allows it the file
+//   has no name of its own and vanishes with the process, whatever ends it
+//   (Linux: O_TMPFILE, named by linkat at commit; Windows: a file marked for
+//   deletion that commit un-marks and renames). Elsewhere it is named
+//   "NAME.tmp-PID-HOST-RANDOM" beside the target (NAME the target's file
+//   name, PID the owning process, HOST eight hex digits naming this
+//   computer), and removeOrphanedTemporaries() takes it away at the next run.
+//   create() calls removeOrphanedTemporaries() on the target's folder first.
+// - Nothing appears at `target` before commit(). commit() puts the data on
+//   stable storage and gives the file the target's name in one step. With
+//   replaceExisting false an existing target is never touched: commit fails
+//   with "The file TARGET already exists.". With replaceExisting true the
+//   old file is replaced atomically. After commit, successful or not, the
+//   object is closed and nothing of a failed commit remains.
+// - discard(), close() and the destructor of an uncommitted file remove it.
+// - check() fails when the file could no longer be committed (its folder was
+//   removed or renamed, its temporary name deleted), so that a long write
+//   can stop early instead of failing at the end.
+// - Every failure names the target, never a temporary name:
+//   "The file TARGET could not be written: No space left on device." A full
+//   disk or quota has the number err::kDiskFull.
+//
+// ScratchFile, working storage of one write (a writer's spill):
+// - create(target) opens a new, empty file beside `target` (so it uses the
+//   target's volume) that has no name while it is used: O_TMPFILE, or created
+//   and unlinked at once (POSIX), or delete-on-close (Windows). Its name, if
+//   it ever has one, is "NAME.spill-PID-HOST-RANDOM", which
+//   removeOrphanedTemporaries() recognises.
+// - It is gone when closed or destroyed, and when the process ends.
+// - Failures name the target, as above.
+class PendingFile final : public FileSink {
+public:
+    struct Impl;
+    ~PendingFile() override;
+    static Result<std::unique_ptr<PendingFile>> create(const std::string& target);
+
+    Status writeAt(uint64_t offset, std::span<const uint8_t> data) override;
+    Status readAt(uint64_t offset, std::span<uint8_t> buf) override;
+    Status flush() override;
+    // Closes without committing: the same as discard().
+    Status close() override;
+    Status check() const;
+    Status commit(bool replaceExisting);
+    void discard();
+    const std::string& target() const;
+    // True when the file has no name of its own (it cannot outlive the
+    // process); false for the named form.
+    bool nameless() const;
+
+private:
+    explicit PendingFile(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+class ScratchFile final : public FileSink {
+public:
+    struct Impl;
+    ~ScratchFile() override;
+    static Result<std::unique_ptr<ScratchFile>> create(const std::string& target);
+
+    Status writeAt(uint64_t offset, std::span<const uint8_t> data) override;
+    Status readAt(uint64_t offset, std::span<uint8_t> buf) override;
+    Status flush() override { return {}; }
+    Status close() override;
+
+private:
+    explicit ScratchFile(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+// Removes from `folder` the temporary files of the named forms above
+// ("NAME.tmp-PID-HOST-RANDOM", "NAME.spill-PID-HOST-RANDOM") whose owner was
+// a process of this computer that no longer runs. Files of other computers
+// (a shared folder) and of running processes are left alone. Returns how
+// many were removed.
+size_t removeOrphanedTemporaries(const std::string& folder);
+
+// Only for tests: makes create() use the named forms even where the system
+// offers nameless files, as on a file system without them.
+void forceNamedTemporariesForTesting(bool on);
+
 bool pathExists(const std::string& path);
 // Renames `from` to `to`. With noReplace, an existing `to` makes it fail
 // and nothing changes.

@@ -1,18 +1,19 @@
 // The store operations over the PST writer.
 //
-// A session owns one new store: the PST is written under a temporary name
-// beside its final path, with the writer's scratch file next to it, and
-// moved into place by Logoff. A failure, an abandoned session or a session
-// destroyed without Logoff removes both temporary files; the final path is
-// only ever touched by the one rename that completes the file.
+// A session owns one new store: the PST is written into a fs::PendingFile
+// for its final path, with the writer's scratch in a fs::ScratchFile beside
+// it, and Logoff commits it. A failure, an abandoned session, a session
+// destroyed without Logoff or a process that dies leaves neither behind;
+// the final path is only ever touched by the one step that completes the
+// file.
 #include "store/session.h"
 
 #include <chrono>
-#include <cstdio>
 #include <random>
 
 #include "fs/file_io.h"
 #include "fs/text.h"
+#include "store/core/codepage.h"
 #include "store/core/tags.h"
 #include "store/message_files.h"
 #include "store/pst/messaging/store_writer.h"
@@ -30,12 +31,6 @@ uint64_t nowFiletime() {
     using namespace std::chrono;
     const auto since1970 = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count() / 100;
     return static_cast<uint64_t>(since1970) + 116444736000000000ull;  // 1601 -> 1970 in 100 ns
-}
-
-std::string randomSuffix(std::mt19937_64& rng) {
-    char buf[17];
-    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(rng()));
-    return buf;
 }
 
 // Outlook's OlDefaultFolders to the store's special folders.
@@ -72,17 +67,6 @@ const char* containerClassOf(int kind) {
     }
 }
 
-// The store is written under temporary names beside the target; a failure
-// that names one of them is told about the target the user chose instead,
-// so that the message says which file could not be written.
-Error aboutTarget(Error e, const std::string& internal, const std::string& target) {
-    if (internal.empty()) return e;
-    for (size_t at = e.description.find(internal); at != std::string::npos;
-         at = e.description.find(internal, at + target.size()))
-        e.description.replace(at, internal.size(), target);
-    return e;
-}
-
 }  // namespace
 
 // ---- implementation objects ----
@@ -99,23 +83,31 @@ public:
     bool open() const { return writer_ != nullptr; }
     Status check() const {
         if (!writer_) return closedStore();
-        if (writer_->error().failed()) return named(writer_->error());
+        if (writer_->error().failed()) return writer_->error();
+        if (outputFailure_.failed()) return outputFailure_;
         return {};
     }
-    // A failure as the user should read it: about the target file.
-    Error named(Error e) const {
-        return aboutTarget(aboutTarget(std::move(e), tempPath_, path_), spillPath_, path_);
+    // check(), and whether the file could still be committed now.
+    Status checkOutput() {
+        if (auto s = check(); !s) return s;
+        if (auto s = out_->check(); !s) {
+            outputFailure_ = s.error();
+            return s;
+        }
+        return {};
     }
     m::PstWriter& writer() { return *writer_; }
+    const m::PstWriter& writer() const { return *writer_; }
     const std::string& displayName() const { return displayName_; }
     std::mt19937_64& rng() { return rng_; }
 
 private:
     std::mt19937_64 rng_;
-    std::string path_, tempPath_, spillPath_;
     std::string displayName_;
     bool replace_ = false;
-    std::unique_ptr<fs::OutputFile> out_, spill_;
+    Error outputFailure_;
+    std::unique_ptr<fs::PendingFile> out_;
+    std::unique_ptr<fs::ScratchFile> spill_;
     std::unique_ptr<m::PstWriter> writer_;
 };
 
@@ -151,7 +143,7 @@ public:
         auto nid = session->writer().addMessage(folder, std::move(message));
         message = Message{};  // taken by the writer, saved or not
         if (!nid) {
-            failure = session->named(std::move(nid).error());  // what the item held is gone: it cannot be saved again
+            failure = std::move(nid).error();  // what the item held is gone: it cannot be saved again
             return failure;
         }
         saved = true;
@@ -167,20 +159,11 @@ Status PstSessionImpl::logon(const std::string& path, const std::string& display
     // even then it is replaced only by Logoff's rename.
     if (fs::pathExists(path) && !options.replaceExisting)
         return Error(err::kFileExists, "The file " + path + " already exists.");
-    const std::string suffix = randomSuffix(rng_);
-    const std::string tempName = path + ".tmp-" + suffix;
-    const std::string spillName = path + ".spill-" + suffix;
-    auto out = fs::OutputFile::createNew(tempName);
-    if (!out) return aboutTarget(std::move(out).error(), tempName, path);
-    auto spill = fs::OutputFile::createNew(spillName);
-    if (!spill) {
-        out->reset();
-        (void)fs::removeFile(tempName);
-        return aboutTarget(std::move(spill).error(), spillName, path);
-    }
-    path_ = path;
-    tempPath_ = (*out)->path();
-    spillPath_ = (*spill)->path();
+    auto out = fs::PendingFile::create(path);
+    if (!out) return std::move(out).error();
+    auto spill = fs::ScratchFile::create(path);
+    if (!spill) return std::move(spill).error();
+    outputFailure_.clear();
     out_ = std::move(*out);
     spill_ = std::move(*spill);
     replace_ = options.replaceExisting;
@@ -205,32 +188,25 @@ Status PstSessionImpl::logon(const std::string& path, const std::string& display
 
 Status PstSessionImpl::logoff() {
     if (!writer_) return closedStore();
-    Status s = writer_->finish();
-    if (s) s = out_->close();
-    if (s) s = spill_->close();
-    (void)fs::removeFile(spillPath_);
-    if (s) s = fs::renameFile(tempPath_, path_, !replace_);
+    Status s = check();
+    if (s) s = writer_->finish();
+    (void)spill_->close();
+    if (s) s = out_->commit(replace_);
     if (!s) {
-        Error e = named(std::move(s).take());
+        Error e = std::move(s).take();
         abandon();
         return e;
     }
     writer_.reset();
     out_.reset();
     spill_.reset();
-    tempPath_.clear();
-    spillPath_.clear();
     return {};
 }
 
 void PstSessionImpl::abandon() {
     writer_.reset();
-    out_.reset();
+    out_.reset();  // an uncommitted file goes with its object
     spill_.reset();
-    if (!tempPath_.empty()) (void)fs::removeFile(tempPath_);
-    if (!spillPath_.empty()) (void)fs::removeFile(spillPath_);
-    tempPath_.clear();
-    spillPath_.clear();
 }
 
 // ---- folders ----
@@ -303,6 +279,58 @@ Status RDOMail::ImportMessage(Message message) {
     return {};
 }
 
+namespace {
+
+// What a bag of properties takes in the file at most: each value once (an
+// 8-bit string becomes UTF-16), with the heap, property and block overhead.
+uint64_t bagEstimate(const PropertyBag& bag) {
+    uint64_t n = 1024;
+    for (const Property& p : bag.items()) {
+        uint64_t value = p.data.size();
+        for (const Bytes& b : p.multi) value += b.size() + 8;
+        if (baseType(p.type()) == PT_STRING8) value *= 2;
+        n += 32 + value;
+    }
+    return n;
+}
+
+uint64_t messageEstimate(const Message& m) {
+    uint64_t n = bagEstimate(m.props) + 4096;
+    for (const Recipient& r : m.recipients) n += bagEstimate(r.props) + 512;
+    for (const Attachment& a : m.attachments) {
+        n += bagEstimate(a.props) + 512;
+        if (a.embedded) n += messageEstimate(*a.embedded);
+        if (a.storage) {
+            // Written back as a compound file: sectors, FAT and directory.
+            std::vector<const StorageEntry*> todo{a.storage.get()};
+            for (size_t i = 0; i < todo.size() && i < (size_t(1) << 20); ++i) {
+                n += todo[i]->data.size() + 4096 + 128;
+                for (const StorageEntry& c : todo[i]->children) todo.push_back(&c);
+            }
+        }
+    }
+    return n;
+}
+
+}  // namespace
+
+std::string RDOMail::Subject() const {
+    const Property* p = impl_->message.props.find(tags::PidTagSubject);
+    if (!p) return {};
+    if (p->type() == PT_UNICODE) return text::toUtf8(p->asUnicode());
+    if (p->type() != PT_STRING8) return {};
+    auto u = decodeCodepage(p->data, impl_->message.codepage());
+    return u ? text::toUtf8(*u) : std::string(p->data.begin(), p->data.end());
+}
+
+uint64_t RDOMail::EstimatedSize() const {
+    if (impl_->saved) return 0;
+    // A quarter more for block trailers, data trees and sub-node B-trees,
+    // and the row in the folder's contents table.
+    const uint64_t raw = messageEstimate(impl_->message);
+    return raw + raw / 4 + 16384;
+}
+
 const std::vector<std::string>& RDOMail::Warnings() const { return impl_->warnings; }
 
 int RDOMail::AttachmentCount() const {
@@ -342,6 +370,8 @@ Result<std::shared_ptr<RDOFolder>> RDOStore::GetDefaultFolder(int kind) {
     if (!nid) return Error(err::kNotFound, "The store has no default folder of kind " + std::to_string(kind) + ".");
     return folderObject(impl_, *nid);
 }
+
+uint64_t RDOStore::ProjectedSize() const { return impl_->open() ? impl_->writer().projectedSize() : 0; }
 
 Result<std::shared_ptr<RDOFolder>> RDOStore::IPMRootFolder() {
     if (auto s = impl_->check(); !s) return std::move(s).take();
@@ -403,6 +433,8 @@ Result<std::shared_ptr<RDOFolder>> RDOSession::GetFolderFromComponents(const std
     }
     return folderObject(impl_, nid);
 }
+
+Status RDOSession::CheckOutput() { return impl_->checkOutput(); }
 
 Status RDOSession::Logoff() { return impl_->logoff(); }
 

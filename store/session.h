@@ -120,6 +120,11 @@ public:
     MapiObject MAPIOBJECT() const { return MapiObject{impl_}; }
     // Number of attachments the item holds now.
     int AttachmentCount() const;
+    // The subject the item holds now, UTF-8 (empty when it has none).
+    std::string Subject() const;
+    // An upper estimate of the bytes Save would add to the file (with the
+    // item's row in its folder's table). 0 once saved.
+    uint64_t EstimatedSize() const;
     // Commits the item into its folder: the message is written to the file
     // now, its row goes into the folder's contents table and the folder's
     // counts are updated. An item that is never saved is discarded and
@@ -143,6 +148,11 @@ public:
     Result<std::shared_ptr<RDOFolder>> GetDefaultFolder(int kind);
     // The top of the visible folder tree.
     Result<std::shared_ptr<RDOFolder>> IPMRootFolder();
+    // An upper estimate of the file's size in bytes were it completed now
+    // (0 when the store is not open). A caller that keeps files under a
+    // size cap starts a new file when this plus the next item's
+    // EstimatedSize() would pass the cap.
+    uint64_t ProjectedSize() const;
 
 private:
     std::shared_ptr<PstSessionImpl> impl_;
@@ -187,8 +197,14 @@ public:
     // component that contains "\".
     Result<std::shared_ptr<RDOFolder>> GetFolderFromComponents(const std::string& storeDisplayName,
                                                                const std::vector<std::string>& components);
-    // Completes the file (tables, B-trees, maps, header last) and moves it to
-    // its final name. After a failure no temporary file is left behind.
+    // Whether the file can still be completed. A write that failed (a full
+    // disk, an I/O error), or a target folder that was removed or renamed,
+    // is returned here, and every later operation and Logoff fail with it.
+    // Cheap enough to ask after every item, so that a conversion stops at
+    // once instead of at the end.
+    Status CheckOutput();
+    // Completes the file (tables, B-trees, maps, header last) and gives it
+    // its final name. After a failure nothing of it is left behind.
     Status Logoff();
 
 private:

@@ -62,16 +62,19 @@ TEST_F(Convert, ExitsOneWhenSomeFilesWereNotConverted) {
     writeMsg(dir_ / "src" / "a.msg", "a");
     std::ofstream(dir_ / "src" / "bad.msg") << "not a message file";
     EXPECT_EQ(run("convert src out.pst"), 1) << err_;
-    EXPECT_NE(err_.find("1 message file(s) could not be converted:\nsrc/bad.msg\n"), std::string::npos) << err_;
+    EXPECT_NE(err_.find("Completed:\n1 of 2 message file(s) were converted.\n"), std::string::npos) << err_;
+    EXPECT_NE(err_.find("1 message file(s) could not be converted:\nsrc/bad.msg: compound file: "), std::string::npos)
+        << err_;
     EXPECT_EQ(messagesIn("out.pst"), 1);
 }
 
 // An existing output file is never replaced from the command line: the
-// conversion is refused with the reason and the old file stays as it was.
+// conversion is refused with the reason (the output cannot be written,
+// exit 3) and the old file stays as it was.
 TEST_F(Convert, RefusesAnExistingOutputFile) {
     writeMsg(dir_ / "src" / "a.msg", "a");
     std::ofstream(dir_ / "out.pst") << "old contents";
-    EXPECT_EQ(run("convert src out.pst"), 1);
+    EXPECT_EQ(run("convert src out.pst"), 3);
     EXPECT_NE(err_.find("The file out.pst already exists."), std::string::npos) << err_;
     EXPECT_EQ(slurp(dir_ / "out.pst"), "old contents");
 }
@@ -92,7 +95,7 @@ TEST_F(Convert, ExitsTwoNamingWhatIsMissing) {
     EXPECT_EQ(err_, "msg2pst convert: the sub-folder root/B does not exist.\n");
     EXPECT_TRUE(fsys::is_empty(dir_ / "outdir")) << "nothing is converted after a refused command line";
     EXPECT_EQ(run("convert src"), 2);
-    EXPECT_NE(err_.find("usage: msg2pst convert SRC OUT.pst"), std::string::npos);
+    EXPECT_NE(err_.find("usage: msg2pst convert [--max-size SIZE] [--report FILE.csv] SRC OUT.pst"), std::string::npos);
 }
 
 // On a log or a pipe the progress is one plain line per tenth of the files,
@@ -123,7 +126,7 @@ TEST_F(Convert, MultipleModeWritesOnePstPerNamedSubFolder) {
     EXPECT_EQ(messagesIn("all/C.pst"), 1);
     // A second run into the same folder never replaces a file: every folder
     // fails with its reason.
-    EXPECT_EQ(run("convert --multiple root all A"), 1);
+    EXPECT_EQ(run("convert --multiple root all A"), 3);
     EXPECT_NE(err_.find("already exists."), std::string::npos) << err_;
     EXPECT_EQ(messagesIn("all/A.pst"), 1);
 }

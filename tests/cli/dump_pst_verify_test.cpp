@@ -11,6 +11,7 @@
 
 #include "store/core/tags.h"
 #include "store/msg/msg_builder.h"
+#include "store/pst/ndb/records.h"
 #include "cli_test_util.h"
 
 namespace tavrin {
@@ -101,6 +102,24 @@ TEST_F(DumpPstAndVerify, VerifyExitsZeroOnlyWithoutFindings) {
     EXPECT_EQ(run("verify missing.pst"), 2);
     EXPECT_EQ(run("verify"), 2);
     EXPECT_NE(err_.find("usage: msg2pst verify"), std::string::npos);
+}
+
+// A header field Outlook fills although [MS-PST] wants it 0: a note that
+// --strict shows, never a finding, and the exit status stays 0.
+TEST_F(DumpPstAndVerify, VerifyShowsNotesOnlyWhenStrictAndStillExitsZero) {
+    std::string bytes = slurp(dir_ / "out.pst");
+    auto h = pst::ndb::Header::decode(ByteSpan(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    ASSERT_TRUE(h.ok());
+    h->qwUnused = 0x42;
+    const Bytes hb = h->encode();
+    std::copy(hb.begin(), hb.end(), bytes.begin());
+    std::ofstream(dir_ / "used.pst", std::ios::binary) << bytes;
+    ASSERT_EQ(run("verify used.pst"), 0) << out_;
+    EXPECT_EQ(out_.find("note"), std::string::npos) << out_;
+    ASSERT_EQ(run("verify --strict used.pst"), 0) << out_;
+    EXPECT_NE(out_.find("used.pst: note: offset 0x0 (header): qwUnused is 0x42, not 0\n"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("used.pst: 1 note(s)"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("used.pst: 0 finding(s); checked "), std::string::npos) << out_;
 }
 
 }  // namespace

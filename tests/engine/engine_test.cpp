@@ -1,168 +1,17 @@
 // The conversion engine over the real store, with a fake window, wizard and
 // dialogs; every PST it writes is verified and read back.
-#include <gtest/gtest.h>
-#include <unistd.h>
+#include "engine_fixture.h"
 
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <algorithm>
-#include <map>
 #include <set>
-#include <tuple>
 
-#include "engine/conversion.h"
-#include "store/core/tags.h"
-#include "store/msg/msg_builder.h"
-#include "store/pst/messaging/pst_reader.h"
-#include "store/pst/verify/verifier.h"
+#include "fs/file_io.h"
 
 namespace tavrin::engine {
 namespace {
 
-namespace fsys = std::filesystem;
+using namespace enginetest;
 using namespace store;
 using namespace store::tags;
-
-struct FakeView : StatusView {
-    std::string c1, dbx, prog, frame, title;
-    std::vector<std::string> titles;
-    float value = 0;
-    bool loaded = true;
-    std::map<Button, bool> enabled, visible;
-    void setCount1(const std::string& c) override { c1 = c; }
-    std::string count1() const override { return c1; }
-    void setCurrentDbx(const std::string& c) override { dbx = c; }
-    void setProgressLabel(const std::string& c) override { prog = c; }
-    std::string progressLabel() const override { return prog; }
-    void setFrameCaption(const std::string& c) override { frame = c; }
-    void setProgressRange(int, int) override {}
-    void setProgressValue(float v) override { value = v; }
-    float progressValue() const override { return value; }
-    void setButtonEnabled(Button b, bool e) override { enabled[b] = e; }
-    void setButtonVisible(Button b, bool v) override { visible[b] = v; }
-    void setWindowTitle(const std::string& t) override {
-        title = t;
-        titles.push_back(t);
-    }
-    bool deleteTicked = false;
-    bool deleteSourceTicked() const override { return deleteTicked; }
-    void unload() override { loaded = false; }
-    bool isLoaded() const override { return loaded; }
-};
-
-struct FakeJob : JobView {
-    bool single = true;
-    std::string source, output;
-    std::vector<std::pair<std::string, std::string>> rows;
-    std::vector<bool> ticked;  // empty: every row ticked
-    std::vector<int> marked;
-    std::map<int, std::tuple<int, int, int>> colour;
-    std::map<int, bool> bold;
-    bool optSingle() const override { return single; }
-    std::string sourceMailbox() const override { return source; }
-    int rowCount() const override { return static_cast<int>(rows.size()); }
-    bool rowChecked(int r) const override { return ticked.empty() || ticked[r - 1]; }
-    std::string rowText(int r) const override { return rows[r - 1].first; }
-    std::string rowSubItemText(int r) const override { return rows[r - 1].second; }
-    void setRowForeColor(int r, int red, int green, int blue) override {
-        marked.push_back(r);
-        colour[r] = {red, green, blue};
-    }
-    void setRowBold(int r, bool b) override { bold[r] = b; }
-    std::string outputFolder() const override { return output; }
-};
-
-struct FakeHost : Host {
-    std::optional<std::string> out;  // nullopt: the user cancels the save dialog
-    bool replace = false;            // the user confirmed replacing an existing file
-    std::vector<std::string> proposed;
-    std::function<void()> onYield;
-    MsgResult answer = MsgResult::Yes;
-    std::vector<std::string> texts, titles;
-    std::vector<MsgIcon> icons;
-    void yield() override {
-        if (onYield) onYield();
-    }
-    MsgResult messageBox(const std::string& t, const std::string& title, MsgButtons b, MsgIcon i) override {
-        texts.push_back(t);
-        titles.push_back(title);
-        icons.push_back(i);
-        return b == MsgButtons::YesNo ? answer : MsgResult::Ok;
-    }
-    std::optional<std::string> saveDialog(const std::string&, const std::string& name, bool& r) override {
-        proposed.push_back(name);
-        r = replace;
-        return out;
-    }
-    // The Yes/No questions asked so far with this title.
-    int asked(const std::string& title) const {
-        int n = 0;
-        for (const auto& t : titles) n += t == title;
-        return n;
-    }
-};
-
-// A single-folder run from DIR/Mail into DIR/out.pst that yields at every
-// point, so that tests can act in the middle of it.
-struct SingleRun {
-    FakeView view;
-    FakeJob job;
-    FakeHost host;
-    ConversionEngine e{view, job, host};
-    explicit SingleRun(const fsys::path& dir) {
-        job.source = (dir / "Mail").string();
-        host.out = (dir / "out.pst").string();
-        e.setYieldInterval(std::chrono::microseconds(0));
-    }
-};
-
-void writeMsg(const fsys::path& p, const std::string& subject) {
-    fsys::create_directories(p.parent_path());
-    testing::MessageBuilder m;
-    m.unicode(makeTag(PidTagSubject, PT_UNICODE), subject);
-    const Bytes b = m.file();
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
-class Engine : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fsys::temp_directory_path() / ("tavrin-engine-" + std::to_string(::getpid()));
-        fsys::remove_all(dir_);
-        fsys::create_directories(dir_ / "Mail");
-    }
-    std::string mail() const { return (dir_ / "Mail").string(); }
-    void TearDown() override { fsys::remove_all(dir_); }
-    // folder path -> subjects of its messages
-    std::map<std::string, std::vector<std::string>> readBack(const std::string& pst) {
-        auto rep = pst::verify::verifyFile(pst);
-        EXPECT_TRUE(rep.ok() && rep->clean());
-        std::map<std::string, std::vector<std::string>> out;
-        auto r = pst::messaging::PstReader::open(pst);
-        EXPECT_TRUE(r.ok());
-        if (!r.ok()) return out;
-        auto tree = (*r)->folderTree((*r)->ipmSubtree());
-        EXPECT_TRUE(tree.ok());
-        if (!tree.ok()) return out;
-        for (auto& f : *tree) {
-            auto& v = out[f.path];
-            for (uint32_t nid : f.folder.messages) {
-                auto m = (*r)->readMessage(nid);
-                EXPECT_TRUE(m.ok());
-                if (!m.ok()) continue;
-                std::string subject;
-                if (const Property* p = m->props.findTag(makeTag(PidTagSubject, PT_UNICODE)))
-                    for (char16_t c : p->asUnicode()) subject += static_cast<char>(c);
-                // A PST subject starts with 0x01 and the length of its prefix.
-                if (subject.size() >= 2 && subject[0] == '\x01') subject.erase(0, 2);
-                v.push_back(subject);
-            }
-        }
-        return out;
-    }
-    fsys::path dir_;
-};
 
 TEST_F(Engine, SingleFolderMirrorsAndMapsAndFlagsEveryMessage) {
     writeMsg(dir_ / "Mail" / "a.msg", "top");
@@ -252,10 +101,15 @@ TEST_F(Engine, ProgressAndAConfirmedStopThatKeepsTheFile) {
     EXPECT_EQ(labels[2], "38% Complete");
     EXPECT_TRUE(e.lastRun().stopped);
     EXPECT_FALSE(view.loaded);
-    EXPECT_EQ(host.texts.back().rfind("Conversion Stopped.", 0), 0u);
     auto tree = readBack(*host.out);
     EXPECT_GE(tree[""].size(), 3u);
     EXPECT_LT(tree[""].size(), 8u);
+    EXPECT_EQ(host.texts.back().rfind("Conversion stopped: " + std::to_string(tree[""].size()) +
+                                          " of 8 message file(s) were converted.\r\n",
+                                      0),
+              0u)
+        << host.texts.back();
+    EXPECT_EQ(host.icons.back(), MsgIcon::Warning);
 }
 
 void writeMsgWithAttachment(const fsys::path& p) {
@@ -386,11 +240,6 @@ std::string storeName(const std::string& pst) {
     if (!r.ok()) return "<unreadable>";
     const Property* p = (*r)->storeProperties().findTag(makeTag(PidTagDisplayName, PT_UNICODE));
     return p ? toUtf8Ascii(p->asUnicode()) : "<none>";
-}
-
-std::string slurp(const fsys::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // A source that ends in the separator (the form of a drive root: "/" on
@@ -549,11 +398,14 @@ TEST_F(Engine, AStopWhileASkipIsPendingClosesTheWindowAndKeepsTheFile) {
     EXPECT_TRUE(run.e.lastRun().stopped);
     EXPECT_FALSE(run.e.lastRun().allConverted());
     ASSERT_FALSE(run.host.texts.empty());
-    EXPECT_EQ(run.host.texts.back(),
-              "Conversion Stopped.\r\nOpen Converted PST file in Outlook to View Converted Messages.");
     const size_t kept = readBack(*run.host.out)[""].size();
     EXPECT_GE(kept, 2u);
     EXPECT_LT(kept, 6u);
+    EXPECT_EQ(run.host.texts.back(), "Conversion stopped: " + std::to_string(kept) +
+                                         " of 6 message file(s) were converted.\r\n"
+                                         "Open Converted PST file in Outlook to View Converted Messages.\r\n"
+                                         "Files written:\r\n" + *run.host.out + "\r\n"
+                                         "The report of every file is in " + (dir_ / "out report.csv").string() + ".");
 }
 
 // Closing the window with its close box during a run is a confirmed stop:
@@ -574,7 +426,7 @@ TEST_F(Engine, ClosingTheWindowDuringARunActsAsAConfirmedStop) {
     ASSERT_TRUE(closed);
     EXPECT_EQ(run.host.asked("Confirm Stop"), 0);
     EXPECT_TRUE(run.e.lastRun().stopped);
-    EXPECT_EQ(run.host.texts.back().rfind("Conversion Stopped.\r\n", 0), 0u);
+    EXPECT_EQ(run.host.texts.back().rfind("Conversion stopped: ", 0), 0u);
     const size_t kept = readBack(*run.host.out)[""].size();
     EXPECT_GE(kept, 2u);
     EXPECT_LT(kept, 5u);
@@ -586,26 +438,31 @@ TEST_F(Engine, ClosingTheWindowDuringARunActsAsAConfirmedStop) {
 TEST_F(Engine, AConfirmedSkipKeepsTheSavedMessagesAndNamesTheFolder) {
     for (int i = 1; i <= 5; ++i) writeMsg(dir_ / "Mail" / ("m" + std::to_string(i) + ".msg"), "s");
     SingleRun run(dir_);
+    std::string labelAtSkip;
     run.host.onYield = [&] {
         if (!run.e.skipRequested() && run.host.asked("Confirm Skip") == 0 &&
             run.view.frame.find("(2 of 5)") != std::string::npos)
             run.e.CmdSkip_Click();
+        if (run.host.asked("Confirm Skip") == 1) labelAtSkip = run.view.c1;  // the last one before the end
     };
     run.e.Form_Load();
     run.e.CmdStartConversion_Click();
     EXPECT_EQ(run.host.asked("Confirm Skip"), 1);
     EXPECT_TRUE(run.e.skipRequested());
-    EXPECT_EQ(run.view.c1, "Checking Next Folder...");
+    EXPECT_EQ(labelAtSkip, "Checking Next Folder...");
     EXPECT_EQ(run.view.prog.substr(run.view.prog.size() - 14), "Skipped... at ");
     EXPECT_TRUE(run.view.enabled[Button::StartConversion]);
     EXPECT_TRUE(run.view.loaded);
     EXPECT_FALSE(run.e.lastRun().allConverted());
-    const std::string& box = run.host.texts.back();
-    EXPECT_EQ(box, "Messages Converted Successfully.\r\nOpen Converted PST file in Outlook to View Converted "
-                   "Messages.\r\nSkipped: " + mail());
     const size_t kept = readBack(*run.host.out)[""].size();
     EXPECT_GE(kept, 2u);
     EXPECT_LT(kept, 5u);
+    const std::string counts = std::to_string(kept) + " of 5 message file(s) were converted.";
+    EXPECT_EQ(run.view.c1, counts) << "the window tells the outcome at the end";
+    EXPECT_EQ(run.host.texts.back(), counts + "\r\nOpen Converted PST file in Outlook to View Converted Messages."
+                                              "\r\nFiles written:\r\n" + *run.host.out + "\r\nSkipped: " + mail() +
+                                              "\r\nThe report of every file is in " +
+                                              (dir_ / "out report.csv").string() + ".");
 }
 
 // No clears the request; a later press asks again.
@@ -682,8 +539,12 @@ TEST_F(Engine, MultipleModeTitlesCountEveryRowAndAStopEndsTheRun) {
     EXPECT_FALSE(view.loaded);
     EXPECT_TRUE(fsys::exists(dir_ / "Out" / "R2.pst"));
     EXPECT_FALSE(fsys::exists(dir_ / "Out" / "R4.pst"));
-    EXPECT_EQ(host.texts.back(),
-              "Conversion Stopped.\r\nOpen Converted PST file(s) in Outlook to View Individual files.");
+    const std::string r2 = (dir_ / "Out" / "R2.pst").string();
+    EXPECT_EQ(host.texts.back(), "Conversion stopped: " + std::to_string(readBack(r2)[""].size()) +
+                                     " of 5 message file(s) were converted.\r\n"
+                                     "Open Converted PST file(s) in Outlook to View Individual files.\r\n"
+                                     "Files written:\r\n" + r2 + "\r\n"
+                                     "The report of every file is in " + (dir_ / "Out" / "R2 report.csv").string() + ".");
     // Pressed while the third file was under way: it is looked at once that
     // file is saved.
     EXPECT_EQ(readBack((dir_ / "Out" / "R2.pst").string())[""].size(), 3u);
@@ -727,7 +588,8 @@ TEST_F(Engine, AStopWhileTheNextFolderIsQueuedAfterASkipEndsTheRun) {
     EXPECT_TRUE(fsys::exists(dir_ / "Out" / "A.pst"));
     EXPECT_FALSE(fsys::exists(dir_ / "Out" / "B.pst"));
     EXPECT_FALSE(fsys::exists(dir_ / "Out" / "C.pst"));
-    EXPECT_EQ(host.texts.back().rfind("Conversion Stopped.\r\n", 0), 0u) << host.texts.back();
+    EXPECT_EQ(host.texts.back().rfind("Conversion stopped: 2 of 6 message file(s) were converted.\r\n", 0), 0u)
+        << host.texts.back();
     EXPECT_FALSE(e.lastRun().allConverted());
     EXPECT_EQ(readBack((dir_ / "Out" / "A.pst").string())[""].size(), 2u);
 }
@@ -756,8 +618,8 @@ TEST_F(Engine, AStopDuringAnEmptyFoldersQueueingEndsTheRunAsStopped) {
     EXPECT_FALSE(view.loaded);
     EXPECT_TRUE(e.lastRun().stopped);
     EXPECT_FALSE(e.lastRun().allConverted());
-    EXPECT_EQ(host.texts.back(),
-              "Conversion Stopped.\r\nOpen Converted PST file(s) in Outlook to View Individual files.");
+    EXPECT_EQ(host.texts.back(), "Conversion stopped: 0 of 0 message file(s) were converted.");
+    EXPECT_EQ(host.icons.back(), MsgIcon::Warning);
 }
 
 // A confirmed replacement of an existing file happens at Logoff: during the
@@ -795,7 +657,7 @@ TEST_F(Engine, ACancelledSaveDialogCreatesNothing) {
     EXPECT_TRUE(run.e.lastRun().cancelled);
     EXPECT_FALSE(run.e.lastRun().allConverted());
     EXPECT_EQ(run.host.texts.size(), 1u);
-    EXPECT_EQ(run.host.texts.back().rfind("Conversion Stopped.\r\n", 0), 0u);
+    EXPECT_EQ(run.host.texts.back(), "Conversion stopped: 0 of 1 message file(s) were converted.");
     for (auto& d : fsys::directory_iterator(dir_)) EXPECT_NE(d.path().extension(), ".pst") << d.path();
 }
 
@@ -821,12 +683,14 @@ TEST_F(Engine, ASuccessfulRunSaysSoUnderAnInformationIcon) {
     EXPECT_TRUE(run.view.enabled[Button::StartConversion]);
 }
 
-// A replacement that fails at Logoff (here the new file vanishes before it
-// can be moved into place) leaves the old file intact, and the messages
-// that went into the lost file count as not converted.
+// A replacement whose new file is lost before Logoff (here its temporary
+// name is deleted, on a file system without nameless files) ends the folder
+// at once, leaves the old file intact, and the messages that went into the
+// lost file count as not converted, as does the one never tried.
 TEST_F(Engine, AReplacementThatFailsAtLogoffKeepsTheOldFile) {
     writeMsg(dir_ / "Mail" / "a.msg", "a");
     writeMsg(dir_ / "Mail" / "b.msg", "b");
+    fs::forceNamedTemporariesForTesting(true);
     SingleRun run(dir_);
     std::ofstream(*run.host.out) << "old";
     run.host.replace = true;
@@ -838,6 +702,7 @@ TEST_F(Engine, AReplacementThatFailsAtLogoffKeepsTheOldFile) {
     };
     run.e.Form_Load();
     run.e.CmdStartConversion_Click();
+    fs::forceNamedTemporariesForTesting(false);
     ASSERT_TRUE(removed) << "the new file is written beside the old one until Logoff";
     EXPECT_EQ(slurp(*run.host.out), "old");
     EXPECT_EQ(run.e.lastRun().messagesConverted, 0);
@@ -845,7 +710,14 @@ TEST_F(Engine, AReplacementThatFailsAtLogoffKeepsTheOldFile) {
     EXPECT_EQ(run.e.lastRun().folderFailures, 1);
     EXPECT_TRUE(run.e.lastRun().pstFiles.empty());
     EXPECT_FALSE(run.e.lastRun().allConverted());
-    EXPECT_NE(run.host.texts.back().find("2 message file(s) could not be converted:"), std::string::npos);
+    const std::string cause = "The file " + *run.host.out + " could not be created: No such file or directory.";
+    EXPECT_EQ(run.e.lastRun().outputFailures, std::vector<std::string>{cause});
+    EXPECT_EQ(run.host.texts.back().rfind("The output could not be written: 0 of 2 message file(s) were converted."
+                                          "\r\n" + cause + "\r\n2 message file(s) could not be converted:\r\n",
+                                          0),
+              0u)
+        << run.host.texts.back();
+    EXPECT_EQ(run.host.asked("Outlook Error"), 0) << "no session error: the session was fine";
     EXPECT_EQ(run.host.icons.back(), MsgIcon::Warning);
     for (auto& d : fsys::directory_iterator(dir_))
         EXPECT_EQ(d.path().filename().string().find(".tmp"), std::string::npos) << "left behind: " << d.path();

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <sys/resource.h>
 
+#include "fs/file_io.h"
 #include "store/msg/msg_builder.h"
 #include "store/session.h"
 #include "store_test_util.h"
@@ -24,21 +25,63 @@ std::vector<std::string> leftovers(const ScratchDir& dir, const std::string& tar
 
 // ---- the file ----
 
-TEST(SessionFile, WritesUnderATemporaryNameAndRenamesAtLogoff) {
+// The file is written out of sight (no name at all where the system allows
+// it, else a temporary name beside the target) and appears at Logoff.
+TEST(SessionFile, WritesOutOfSightAndAppearsAtLogoff) {
     ScratchDir dir;
     const std::string path = dir.file("out.pst");
     RDOSession session;
     auto store = session.LogonPstStore(path, olStoreUnicode, "Mail");
     ASSERT_TRUE(store.ok()) << store.error().description;
     EXPECT_FALSE(sfs::exists(path)) << "the final name appears only when the file is complete";
-    bool tempBeside = false;
-    for (const std::string& e : dir.entries()) tempBeside |= e.rfind("out.pst.", 0) == 0;
-    EXPECT_TRUE(tempBeside) << "the file is written beside its target";
-
+    for (const std::string& e : dir.entries()) EXPECT_EQ(e.rfind("out.pst.tmp-", 0), 0u) << e;
+    EXPECT_TRUE(session.CheckOutput().ok());
     ASSERT_TRUE(session.Logoff().ok());
-    EXPECT_TRUE(sfs::exists(path));
     EXPECT_EQ(leftovers(dir, "out.pst"), std::vector<std::string>{});
     expectVerifies(path);
+}
+
+// The size estimates bound the file: a file completed right after an item
+// is never larger than the store's projection before that item plus the
+// item's estimate, for small and large items, 8-bit strings, recipients
+// and attachments; and they stay estimates, not wild guesses.
+TEST(SessionFile, SizeEstimatesBoundTheCompletedFile) {
+    auto itemOf = [](int i) {
+        Message m = simpleMessage(std::string(static_cast<size_t>(i % 7) * 90, 's'), std::string(i % 5 * 3000u, 'b'));
+        if (i % 3 == 0) m.props.set(Property::string8(tagOf(tags::PidTagBody, PT_STRING8), Bytes(20000, 'x')));
+        if (i % 4 == 0) m.attachments.push_back(fileAttachment("a.bin", patternBytes(150000 + 977 * i, i)));
+        for (int r = 0; r < i % 6; ++r) m.recipients.push_back(recipient(1, "Name " + std::to_string(r), "a@b.c"));
+        return m;
+    };
+    for (int count : {1, 9, 60}) {
+        SCOPED_TRACE("items " + std::to_string(count));
+        ScratchDir dir;
+        const std::string path = dir.file("size.pst");
+        RDOSession session;
+        auto store = session.LogonPstStore(path, olStoreUnicode, "Mail");
+        ASSERT_TRUE(store.ok());
+        ASSERT_TRUE((*store)->ValidateIPMTree().ok());
+        auto root = (*store)->IPMRootFolder();
+        ASSERT_TRUE(root.ok());
+        uint64_t bound = 0;
+        for (int i = 1; i <= count; ++i) {
+            auto item = (*root)->Items().Add(0);
+            ASSERT_TRUE(item.ok());
+            ASSERT_TRUE((*item)->ImportMessage(itemOf(i)).ok());
+            const uint64_t estimate = (*item)->EstimatedSize();
+            bound = (*store)->ProjectedSize() + estimate;
+            EXPECT_GT(estimate, 0u);
+            ASSERT_TRUE((*item)->Save().ok());
+            EXPECT_EQ((*item)->EstimatedSize(), 0u);
+        }
+        const uint64_t projected = (*store)->ProjectedSize();
+        ASSERT_TRUE(session.Logoff().ok());
+        const uint64_t size = sfs::file_size(path);
+        EXPECT_LE(size, bound);
+        EXPECT_LE(size, projected);
+        // An estimate, not a guess: within a few hundred kilobytes above.
+        EXPECT_LE(projected, size + size / 2 + 1024 * 1024);
+    }
 }
 
 TEST(SessionFile, RefusesAnExistingFileAndLeavesItUntouched) {

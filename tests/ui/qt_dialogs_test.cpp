@@ -66,13 +66,21 @@ TEST(QtDialogsTest, FolderBrowserHasThePromptAsTitleStartsAtTheTopAndTakesOnlyFo
     EXPECT_EQ(d.browseForFolder(nullptr, "Choose Output Folder..."), "");
 }
 
-TEST(QtDialogsTest, SaveDialogOffersThePstFilterAndTheProposedName) {
+TEST(QtDialogsTest, SaveDialogOffersThePstFilterAndTheProposedNameInTheDocumentsFolder) {
     TempDir dir("qtsave");
+    // A home whose documents folder user-dirs.dirs names.
+    fsys::create_directories(dir.path() / "home" / ".config");
+    fsys::create_directories(dir.path() / "home" / "Papers");
+    std::ofstream(dir.path() / "home" / ".config" / "user-dirs.dirs") << "XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n";
+    const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QByteArray::fromStdString((dir.path() / "home").string()));
+    qunsetenv("XDG_CONFIG_HOME");
     QtDialogs d;
     QStringList filters;
-    QString proposed;
+    QString proposed, start;
     WhenModal<QFileDialog>([&](QFileDialog& f) {
         filters = f.nameFilters();
+        start = f.directory().absolutePath();
         if (auto* name = f.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) proposed = name->text();
         f.setDirectory(QString::fromStdString(dir.path().string()));
         f.selectFile(QString::fromStdString((dir.path() / "Inbox6.12.26 1.49.28.pst").string()));
@@ -80,8 +88,11 @@ TEST(QtDialogsTest, SaveDialogOffersThePstFilterAndTheProposedName) {
     });
     bool replace = true;
     const auto chosen = d.saveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "Inbox6.12.26 1.49.28.pst", replace);
+    qputenv("HOME", oldHome);
+    if (!oldConfig.isEmpty()) qputenv("XDG_CONFIG_HOME", oldConfig);
     EXPECT_EQ(filters, QStringList{QStringLiteral("Outlook Data File(s) (*.pst)")});
     EXPECT_EQ(proposed, QStringLiteral("Inbox6.12.26 1.49.28.pst"));
+    EXPECT_EQ(start.toStdString(), (dir.path() / "home" / "Papers").string());
     ASSERT_TRUE(chosen.has_value());
     EXPECT_EQ(*chosen, (dir.path() / "Inbox6.12.26 1.49.28.pst").string());
     EXPECT_FALSE(replace);  // no such file yet

@@ -600,6 +600,29 @@ TEST_F(StatusWindow, ButtonStatesThroughARunAndAfterIt) {
     EXPECT_EQ(dialogs_.saveProposals[0].substr(dialogs_.saveProposals[0].size() - 4), ".pst");
 }
 
+// A run in which a file was not converted says so in the window's label
+// and in the completion box (under a warning icon), which names the report
+// the wizard wrote beside the file; a complete run keeps its label.
+TEST_F(StatusWindow, TheOutcomeIsToldInTheLabelAndTheBoxAndTheReportWritten) {
+    inStatus([&](frmMigateAll& st) {
+        Click(st, "CmdStartConversion");
+        EXPECT_EQ(child<QLabel>(st, "lblCount1")->text().toStdString().rfind("Migrating 6 items from ", 0), 0u);
+        std::ofstream(dir_->path() / "Mail" / "bad.msg") << "not a message file";
+        dialogs_.savePath = (dir_->path() / "second.pst").string();
+        Click(st, "CmdStartConversion");
+        EXPECT_EQ(child<QLabel>(st, "lblCount1")->text(), QStringLiteral("6 of 7 message file(s) were converted."));
+    });
+    ASSERT_EQ(dialogs_.boxes.size(), 2u);
+    EXPECT_EQ(dialogs_.boxes[0].icon, MsgIcon::Information);
+    EXPECT_EQ(dialogs_.boxes[1].title, "Completed");
+    EXPECT_EQ(dialogs_.boxes[1].icon, MsgIcon::Warning);
+    const fsys::path report = dir_->path() / "second report.csv";
+    EXPECT_TRUE(fsys::exists(report));
+    EXPECT_NE(dialogs_.boxes[1].text.find("The report of every file is in " + report.string() + "."),
+              std::string::npos)
+        << dialogs_.boxes[1].text;
+}
+
 TEST_F(StatusWindow, ACancelledSaveClosesTheWindowWithoutAStop) {
     dialogs_.savePath.reset();
     inStatus([&](frmMigateAll& st) {

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QStringList>
 
+#include "engine/wizard/save_location.h"
 #include "ui/registry/registry.h"
 
 namespace tavrin::ui {
@@ -53,6 +54,9 @@ std::optional<std::string> QtDialogs::saveFile(QWidget* owner, const std::string
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QtNameFilters(filter));
     dialog.setDefaultSuffix(QStringLiteral("pst"));
+    // The documents folder (else home), never the file-system root.
+    if (const std::string folder = wizard::SaveDialogFolder(); !folder.empty())
+        dialog.setDirectory(QString::fromStdString(folder));
     dialog.selectFile(QString::fromStdString(proposedName));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     const QString chosen = dialog.selectedFiles().first();

@@ -20,8 +20,9 @@ public:
     // The folder browser (see BrowseForFolder).
     virtual std::string browseForFolder(QWidget* owner, const std::string& prompt) = 0;
     // The save dialog with a filter of the form "Name (*.ext)|*.ext" and a
-    // proposed file name. It asks before replacing an existing file and
-    // reports a confirmed replacement. nullopt when cancelled.
+    // proposed file name, opening in the folder wizard::SaveDialogFolder
+    // names. It asks before replacing an existing file and reports a
+    // confirmed replacement. nullopt when cancelled.
     virtual std::optional<std::string> saveFile(QWidget* owner, const std::string& filter,
                                                 const std::string& proposedName, bool& replaceConfirmed) = 0;
     // A help page in the user's browser (see OpenUrl).

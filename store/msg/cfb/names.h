@@ -7,10 +7,6 @@
 
 namespace tavrin::store::cfb {
 
-// Simple upper-case mapping of one UTF-16 code unit (ASCII, Latin-1,
-// Latin Extended-A, Greek, Cyrillic, Armenian and full-width Latin; other
-// characters map to themselves).
-char16_t upperCase(char16_t c);
 // Negative, zero or positive in [MS-CFB] order.
 int compareNames(std::u16string_view a, std::u16string_view b);
 inline bool sameName(std::u16string_view a, std::u16string_view b) { return compareNames(a, b) == 0; }

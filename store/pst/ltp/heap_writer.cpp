@@ -33,7 +33,7 @@ Result<uint32_t> HeapWriter::place(size_t size, const uint8_t* data) {
     };
     if (!fits()) {
         if (current_ + 1 >= kMaxBlocks) return Error(err::kTooBig, "A table or item is too large for a PST heap.");
-        if (auto s = closeBlock(); !s) return std::move(s).take();
+        if (auto s = closeBlock(false); !s) return std::move(s).take();
         ++current_;
         open_ = Block{};
         open_.bytes.assign(heapBlockHeaderSize(current_), 0);
@@ -50,7 +50,7 @@ Result<uint32_t> HeapWriter::place(size_t size, const uint8_t* data) {
 Result<uint32_t> HeapWriter::allocate(ByteSpan data) { return place(data.size(), data.data()); }
 Result<uint32_t> HeapWriter::reserve(size_t size) { return place(size, nullptr); }
 
-Status HeapWriter::closeBlock() {
+Status HeapWriter::closeBlock(bool last) {
     Block& b = open_;
     const size_t end = b.bytes.size();
     const size_t ibHnpm = align2(end);
@@ -65,7 +65,12 @@ Status HeapWriter::closeBlock() {
     // bitmap blocks' headers is filled in by finish().
     (void)HNPAGEHDR{static_cast<uint16_t>(ibHnpm)}.encode(b.bytes);
     b.closed = true;
-    fill_.push_back(fillLevelFor(static_cast<uint32_t>(kHeapBlockSize - b.bytes.size())));
+    fill_.push_back(heapFillLevel(static_cast<uint32_t>(b.bytes.size()), kHeapBlockSize));
+    // As Outlook lays out a heap that spans blocks: the page map right
+    // after the last allocation, then zeros to the end of a whole block,
+    // on every block but the last ([MS-PST] 2.2.2.8.3.2: readers count a
+    // data tree's blocks from its total size).
+    if (!last) b.bytes.resize(kHeapBlockSize, 0);
     if (kept(current_)) {
         keptBlocks_[current_] = std::move(b);
         return {};
@@ -105,7 +110,7 @@ Result<HeapWriter::Location> HeapWriter::locate(uint32_t hid) const {
 
 Result<std::vector<std::pair<uint32_t, Bytes>>> HeapWriter::finish() {
     if (finished_) return heapError("finished twice");
-    if (auto s = closeBlock(); !s) return std::move(s).take();
+    if (auto s = closeBlock(true); !s) return std::move(s).take();
     finished_ = true;
     // Fill levels of blocks that do not exist are 0.
     auto levelOf = [&](uint32_t b) -> uint8_t { return b < fill_.size() ? fill_[b] : 0; };

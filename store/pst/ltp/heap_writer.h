@@ -3,7 +3,9 @@
 //
 // HeapWriter lays out a heap-on-node (2.3.1) page by page: allocations are
 // packed into the current data block until the next one does not fit, then
-// the block is closed with its HNPAGEMAP and a new one begins. Block 0
+// the block is closed with its HNPAGEMAP and a new one begins; a closed
+// block is padded with zeros to 8176 bytes, as Outlook pads every block of
+// a heap but the last (the free space goes after the page map). Block 0
 // starts with the HNHDR, blocks 8, 136, 264, ... with an HNBITMAPHDR and
 // the others with an HNPAGEHDR. Those headers hold fill levels of blocks
 // that come later, so in streaming mode (a block sink given) every closed
@@ -55,7 +57,7 @@ public:
 
 private:
     bool kept(uint32_t block) const;
-    Status closeBlock();
+    Status closeBlock(bool last);
     Result<uint32_t> place(size_t size, const uint8_t* data);
 
     struct Block {

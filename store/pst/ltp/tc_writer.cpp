@@ -158,12 +158,15 @@ Status TableWriter::addRow(std::span<const TcCell> cells) {
         idx_.emplace_back(rowId, rows_);
     } else {
         if (auto s = addIndexRecord(rowId, rows_); !s) return error_ = s;
+        // Rows never span blocks ([MS-PST] 2.3.4.4): a block holds whole
+        // rows, and one that is followed by another is padded to 8176
+        // bytes. The block is written once the next row is known to exist,
+        // so that the last block stays unpadded.
+        if (matrix_.size() + size > kHeapBlockSize)
+            if (auto s = writeMatrixBlock(false); !s) return error_ = s;
     }
     matrix_.insert(matrix_.end(), row, row + size);
     ++rows_;
-    // Rows never span blocks ([MS-PST] 2.3.4.4): a block holds whole rows.
-    if (!inHeap_ && matrix_.size() + size > kHeapBlockSize)
-        if (auto s = writeMatrixBlock(); !s) return error_ = s;
     return {};
 }
 
@@ -175,7 +178,12 @@ Status TableWriter::addIndexRecord(uint32_t rowId, uint32_t position) {
     return index_.add(rowId, ByteSpan(r + 4, 4));
 }
 
-Status TableWriter::writeMatrixBlock() {
+// [MS-PST] 2.3.4.4: "rows per block" = floor(8176 / row size); every
+// block but the last is then filled up with zeros to 8176 bytes, as Outlook
+// writes it and as readers that step through the row matrix in 8176-byte
+// blocks need it.
+Status TableWriter::writeMatrixBlock(bool last) {
+    if (!last) matrix_.resize(kHeapBlockSize, 0);
     auto bid = ndb_.writeBlock(matrix_, false);
     if (!bid) return std::move(bid).error();
     out_.external += matrix_.size();
@@ -198,7 +206,7 @@ Result<NodeData> TableWriter::finish(uint16_t references) {
             if (auto s = addIndexRecord(id, pos); !s) return std::move(s).take();
     } else if (rows_ > 0) {
         if (!matrix_.empty())
-            if (auto s = writeMatrixBlock(); !s) return std::move(s).take();
+            if (auto s = writeMatrixBlock(true); !s) return std::move(s).take();
         auto bid = matrixTree_.finish();
         if (!bid) return std::move(bid).error();
         out_.subnodes.push_back({kRowMatrixNid, *bid, 0});

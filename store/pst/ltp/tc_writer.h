@@ -4,8 +4,9 @@
 // memory the way Outlook lays it out: row-index BTHHEADER at HID 0x20,
 // TCINFO at 0x40, the row-index leaf at 0x60, the row matrix at 0x80, then
 // the cell values. A larger table streams: heap pages are written as they
-// fill, the row matrix goes to a subnode in blocks of whole rows, and rows
-// must then come in ascending row id (which the row index needs anyway).
+// fill, the row matrix goes to a subnode in blocks of whole rows (padded to
+// 8176 bytes but the last), and rows must then come in ascending row id
+// (which the row index needs anyway).
 #pragma once
 
 #include <array>
@@ -84,7 +85,7 @@ public:
 
 private:
     Status encodeRow(std::span<const TcCell> cells, uint8_t* row);
-    Status writeMatrixBlock();
+    Status writeMatrixBlock(bool last);
     Status addIndexRecord(uint32_t rowId, uint32_t position);
 
     ndb::NdbWriter& ndb_;

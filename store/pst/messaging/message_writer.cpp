@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
+#include "store/core/codepage.h"
+#include "store/core/md5.h"
 #include "store/core/tags.h"
+#include "store/core/upper_case.h"
 #include "store/pst/ltp/pc_writer.h"
 #include "store/pst/ltp/tc_writer.h"
+#include "store/pst/messaging/records.h"
 #include "store/pst/messaging/string8.h"
 #include "store/pst/messaging/templates.h"
 
@@ -37,12 +42,14 @@ namespace {
 
 constexpr uint32_t kTagMessageSize = store::makeTag(t::PidTagMessageSize, store::PT_LONG);
 constexpr uint32_t kTagMessageFlags = store::makeTag(t::PidTagMessageFlags, store::PT_LONG);
+constexpr uint32_t kTagMessageStatus = store::makeTag(t::PidTagMessageStatus, store::PT_LONG);
+constexpr uint32_t kTagConversationId = store::makeTag(t::PidTagConversationId, store::PT_BINARY);
 constexpr uint32_t kTagAttachDataObject = store::makeTag(t::PidTagAttachDataBinary, store::PT_OBJECT);
 
 bool ownedByStore(uint16_t id, ObjectKind kind) {
     if (id >= 0x6600 && id <= 0x67FF) return true;  // the PST's own range
     switch (id) {
-        case t::PidTagAccess: case t::PidTagInstanceKey: case t::PidTagAccessLevel: case t::PidTagMappingSignature:
+        case t::PidTagInstanceKey: case t::PidTagAccessLevel: case t::PidTagMappingSignature:
         case t::PidTagStoreRecordKey: case t::PidTagStoreEntryId: case t::PidTagStoreSupportMask: case t::PidTagRowid:
             return true;
         default:
@@ -50,13 +57,21 @@ bool ownedByStore(uint16_t id, ObjectKind kind) {
     }
     switch (kind) {
         case ObjectKind::Message:
-            return id == t::PidTagEntryId || id == t::PidTagParentEntryId || id == t::PidTagRecordKey ||
-                   id == t::PidTagObjectType || id == t::PidTagMessageSize || id == t::PidTagHasAttachments;
+            // Outlook's message objects carry no PidTagMessageStatus (a
+            // folder's contents-table cell), no PidTagRtfInSync (the store
+            // keeps the bodies in step) and no PidTagConversationId (a
+            // contents-table cell the store computes).
+            return id == t::PidTagAccess || id == t::PidTagEntryId || id == t::PidTagParentEntryId ||
+                   id == t::PidTagRecordKey || id == t::PidTagObjectType || id == t::PidTagMessageSize ||
+                   id == t::PidTagHasAttachments || id == t::PidTagMessageStatus || id == t::PidTagRtfInSync ||
+                   id == t::PidTagConversationId;
         case ObjectKind::Attachment:
+            // PidTagAccess stays: Outlook keeps an attachment's (2, read)
+            // when it files a message, and counts it in PidTagAttachSize.
             return id == t::PidTagAttachNumber || id == t::PidTagAttachSize || id == t::PidTagObjectType ||
                    id == t::PidTagEntryId || id == t::PidTagRecordKey;
         case ObjectKind::Recipient:
-            return false;
+            return id == t::PidTagAccess;
     }
     return false;
 }
@@ -224,9 +239,10 @@ std::vector<ltp::TcCell> rowCells(const ltp::TcSchema& schema, const std::vector
 }
 
 // A message's addressing as Outlook's store completes it.
-//  - PidTagDisplayTo/Cc/Bcc, when absent: the display names of the
+//  - PidTagDisplayTo/Cc/Bcc, when absent or empty: the display names of the
 //    recipients of that type, joined by "; ", as the store computes them
-//    from the recipient table.
+//    from the recipient table. An empty list is not stored (Outlook's
+//    message objects never hold one).
 //  - The sent-representing identity, when the message carries none of its
 //    own (no PidTagSentRepresentingEmailAddress, and a representing name,
 //    if any, that is the sender's): a message sent by its sender on nobody
@@ -235,7 +251,8 @@ void completeAddressing(std::vector<Property>& props, const std::vector<std::vec
     const uint16_t displays[3] = {t::PidTagDisplayTo, t::PidTagDisplayCc, t::PidTagDisplayBcc};
     for (int type = 1; type <= 3; ++type) {
         const uint16_t id = displays[type - 1];
-        if (findId(props, id)) continue;
+        if (const Property* p = findId(props, id); p && !p->data.empty()) continue;
+        eraseId(props, id);
         std::u16string joined;
         bool any = false;
         for (const auto& r : recipients) {
@@ -250,7 +267,7 @@ void completeAddressing(std::vector<Property>& props, const std::vector<std::vec
             joined += name;
             any = true;
         }
-        if (any) setProp(props, Property::unicode(store::makeTag(id, store::PT_UNICODE), joined));
+        if (any && !joined.empty()) setProp(props, Property::unicode(store::makeTag(id, store::PT_UNICODE), joined));
     }
 
     if (findId(props, t::PidTagSentRepresentingEmailAddress)) return;
@@ -277,23 +294,77 @@ void completeAddressing(std::vector<Property>& props, const std::vector<std::vec
     }
 }
 
+// PidTagHtml as Outlook keeps it: binary, in the message's Internet code
+// page. A body given as a string (PidTagBodyHtml, 8-bit strings already
+// made Unicode) is encoded in `codepage`, or keeps its bytes (`html8`) when
+// it was 8-bit text in that very code page; when the code page cannot hold
+// every character of it (or cannot be converted here), the body is stored
+// as UTF-8 and PidTagInternetCodepage says so, so that nothing is lost.
+void htmlAsBinary(std::vector<Property>& props, uint32_t codepage, const std::optional<Bytes>& html8) {
+    auto it = std::lower_bound(props.begin(), props.end(), t::PidTagHtml,
+                               [](const Property& p, uint16_t v) { return p.id() < v; });
+    if (it == props.end() || it->id() != t::PidTagHtml || it->type() != store::PT_UNICODE) return;
+    const std::u16string text = it->asUnicode();
+    std::optional<Bytes> bytes = html8;
+    if (bytes) {
+        while (!bytes->empty() && bytes->back() == 0) bytes->pop_back();
+    } else if (auto enc = store::encodeCodepage(text, codepage))
+        if (auto back = store::decodeCodepage(*enc, codepage); back && *back == text) bytes = std::move(*enc);
+    if (!bytes) {
+        bytes = store::encodeCodepage(text, store::kCodepageUtf8).value();
+        setProp(props, Property::int32(store::makeTag(t::PidTagInternetCodepage, store::PT_LONG),
+                                       static_cast<int32_t>(store::kCodepageUtf8)));
+        it = std::lower_bound(props.begin(), props.end(), t::PidTagHtml,
+                              [](const Property& p, uint16_t v) { return p.id() < v; });
+    }
+    *it = Property::binary(store::makeTag(t::PidTagHtml, store::PT_BINARY), *bytes);
+}
+
+// PidTagConversationId as Outlook fills a message's contents-table row with
+// it ([MS-PST] 5.4, [MS-OXOMSG] 2.2.1.2): the GUID of the conversation index
+// when conversation index tracking is on and the index has its 22-byte
+// header; else the MD5 of the conversation topic's first 255 characters,
+// upper-cased; else none.
+std::optional<Bytes> conversationId(const std::vector<Property>& props) {
+    const Property* tracking = findId(props, t::PidTagConversationIndexTracking);
+    const Property* index = findId(props, t::PidTagConversationIndex);
+    if (tracking && tracking->type() == store::PT_BOOLEAN && tracking->scalar != 0 && index &&
+        index->type() == store::PT_BINARY && index->data.size() >= 22 && index->data[0] == 0x01)
+        return Bytes(index->data.begin() + 6, index->data.begin() + 22);
+    const Property* topic = findId(props, t::PidTagConversationTopic);
+    if (!topic || topic->type() != store::PT_UNICODE) return std::nullopt;
+    std::u16string text = topic->asUnicode();
+    text = text.substr(0, std::min<size_t>(text.find(u'\0'), 255));
+    for (char16_t& c : text) c = store::simpleUpperCase(c);
+    const auto digest = store::md5(utf16Bytes(text));
+    return Bytes(digest.begin(), digest.end());
+}
+
 struct WrittenAttachment {
     uint32_t nid = 0;
     std::vector<Property> props;  // as in its PC, for the attachment table
 };
 
-Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, uint32_t parentCodepage,
+// The code pages a message takes from the one it is embedded in when it
+// declares none of its own: for its 8-bit strings and for its HTML body.
+struct Codepages {
+    uint32_t strings = 0;
+    uint32_t html = 0;
+};
+
+Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, Codepages parent,
                                    std::span<const uint32_t> rowColumns, int depth);
 
-Result<WrittenAttachment> emitAttachment(MessageContext& ctx, store::Attachment& a, uint32_t codepage,
+Result<WrittenAttachment> emitAttachment(MessageContext& ctx, store::Attachment& a, Codepages codepages,
                                          SubnodeSink& parent, int depth) {
+    const uint32_t codepage = codepages.strings;
     WrittenAttachment out;
     out.nid = ctx.counters.newNid(ndb::NID_TYPE_ATTACHMENT);
     std::vector<Property> props = convertProperties(a.props, ObjectKind::Attachment, codepage, ctx.names);
     SubnodeSink sub{ctx, {}, 0};
     uint64_t objectSize = 0;
     if (a.embedded) {
-        auto em = emitMessage(ctx, *a.embedded, codepage, {}, depth + 1);
+        auto em = emitMessage(ctx, *a.embedded, codepages, {}, depth + 1);
         if (!em) return std::move(em).error();
         // [MS-PST] 2.3.3.5 PtypObject: the embedded message is a subnode of
         // the attachment, its value {nid, size}.
@@ -351,10 +422,19 @@ Result<WrittenAttachment> emitAttachment(MessageContext& ctx, store::Attachment&
     return out;
 }
 
-Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, uint32_t parentCodepage,
+Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, Codepages parent,
                                    std::span<const uint32_t> rowColumns, int depth) {
     if (depth > 32) return Error(err::kCorrupt, "Embedded messages are nested too deeply.");
-    const uint32_t cp = m.codepage(parentCodepage);
+    const uint32_t cp = m.codepage(parent.strings);
+    uint32_t htmlCp = m.internetCodepage(0);
+    if (htmlCp == 0) htmlCp = parent.html ? parent.html : store::kCodepageUtf8;
+    std::optional<Bytes> html8;  // an 8-bit HTML body already in the Internet code page
+    if (const Property* h = m.props.findTag(store::makeTag(t::PidTagHtml, store::PT_STRING8));
+        h && cp == htmlCp && !m.props.findTag(store::makeTag(t::PidTagHtml, store::PT_UNICODE)) &&
+        !m.props.findTag(store::makeTag(t::PidTagHtml, store::PT_BINARY)))
+        html8 = h->data;
+    // The folder's contents-table row keeps the status, the message does not.
+    const int32_t status = m.props.getInt32(t::PidTagMessageStatus).value_or(0);
     std::vector<Property> props = convertProperties(m.props, ObjectKind::Message, cp, ctx.names);
 
     // The subject with Outlook's prefix marker; the prefix and normalized
@@ -376,10 +456,9 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, uint3
             }
         }
     }
+    htmlAsBinary(props, htmlCp, html8);
     if (!findId(props, t::PidTagMessageClass))
         setProp(props, Property::unicodeUtf8(store::makeTag(t::PidTagMessageClass, store::PT_UNICODE), "IPM.Note"));
-    if (!findId(props, t::PidTagMessageStatus))
-        setProp(props, Property::int32(store::makeTag(t::PidTagMessageStatus, store::PT_LONG), 0));
     if (!findId(props, t::PidTagCreationTime))
         setProp(props, Property::systime(store::makeTag(t::PidTagCreationTime, store::PT_SYSTIME), ctx.now));
     if (!findId(props, t::PidTagLastModificationTime))
@@ -395,6 +474,18 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, uint3
     for (store::Recipient& r : m.recipients)
         rprops.push_back(convertProperties(r.props, ObjectKind::Recipient, cp, ctx.names));
     completeAddressing(props, rprops);
+    // PidTagPstBodyPrefix: Outlook's store keeps the first 255 characters of
+    // the plain-text body with every message that has one (all 14 such
+    // messages of its files, embedded ones included); a surrogate pair is
+    // not cut in two.
+    if (const Property* b = findId(props, t::PidTagBody); b && b->type() == store::PT_UNICODE && !b->data.empty()) {
+        size_t units = std::min<size_t>(b->data.size() / 2, 255);
+        if (units == 255 && b->data.size() / 2 > 255 && (store::loadLE16(&b->data[2 * 254]) & 0xFC00) == 0xD800) --units;
+        Property prefix;
+        prefix.tag = store::makeTag(PidTagPstBodyPrefix, store::PT_UNICODE);
+        prefix.data.assign(b->data.begin(), b->data.begin() + static_cast<std::ptrdiff_t>(2 * units));
+        setProp(props, std::move(prefix));
+    }
 
     SubnodeSink sub{ctx, {}, 0};
 
@@ -413,7 +504,7 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, uint3
         std::vector<WrittenAttachment> atts;
         atts.reserve(m.attachments.size());
         for (store::Attachment& a : m.attachments) {
-            auto w = emitAttachment(ctx, a, cp, sub, depth);
+            auto w = emitAttachment(ctx, a, Codepages{cp, htmlCp}, sub, depth);
             if (!w) return std::move(w).error();
             atts.push_back(std::move(*w));
         }
@@ -467,8 +558,15 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, uint3
     w.bidSub = *bidSub;
     w.size = size;
     w.flags = flags;
-    for (uint32_t tag : rowColumns)
-        if (const Property* p = findId(props, store::tagId(tag)); p && p->tag == tag) w.row.push_back(*p);
+    for (uint32_t tag : rowColumns) {
+        if (tag == kTagMessageStatus) {
+            w.row.push_back(Property::int32(tag, status));
+        } else if (tag == kTagConversationId) {
+            if (auto id = conversationId(props)) w.row.push_back(Property::binary(tag, *id));
+        } else if (const Property* p = findId(props, store::tagId(tag)); p && p->tag == tag) {
+            w.row.push_back(*p);
+        }
+    }
     return w;
 }
 
@@ -507,7 +605,7 @@ std::vector<Property> convertProperties(PropertyBag& bag, ObjectKind kind, uint3
     kept.reserve(bag.size());
     struct Key {
         uint16_t id;
-        bool from8;      // came from PT_STRING8
+        uint8_t rank;    // 0 wins over 1 over 2
         uint32_t index;  // into `kept`, in bag order
     };
     std::vector<Key> keys;
@@ -521,18 +619,20 @@ std::vector<Property> convertProperties(PropertyBag& bag, ObjectKind kind, uint3
             id = *mapped;
         }
         if (ownedByStore(id, kind)) continue;
-        const bool from8 = store::baseType(in.type()) == store::PT_STRING8;
+        // An 8-bit form comes last; of PidTagHtml's forms the binary one
+        // (Outlook's) comes first.
+        uint8_t rank = store::baseType(in.type()) == store::PT_STRING8 ? 2 : 0;
+        if (id == t::PidTagHtml && in.type() != store::PT_BINARY) ++rank;
         Property v;
         if (!convertValue(in, codepage, v)) continue;
         v.tag = store::makeTag(id, v.type());
-        keys.push_back({id, from8, static_cast<uint32_t>(kept.size())});
+        keys.push_back({id, rank, static_cast<uint32_t>(kept.size())});
         kept.push_back(std::move(v));
     }
-    // One property per id: the first, except that a Unicode form wins over
-    // an 8-bit one that came before it.
+    // One property per id: the first of the best rank.
     std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
         if (a.id != b.id) return a.id < b.id;
-        if (a.from8 != b.from8) return !a.from8;
+        if (a.rank != b.rank) return a.rank < b.rank;
         return a.index < b.index;
     });
     std::vector<Property> out;
@@ -544,7 +644,7 @@ std::vector<Property> convertProperties(PropertyBag& bag, ObjectKind kind, uint3
 
 Result<WrittenMessage> writeMessage(MessageContext& ctx, store::Message&& message,
                                     std::span<const uint32_t> rowColumns) {
-    return emitMessage(ctx, message, ctx.fallbackCodepage, rowColumns, 0);
+    return emitMessage(ctx, message, Codepages{ctx.fallbackCodepage, 0}, rowColumns, 0);
 }
 
 }  // namespace tavrin::pst::messaging

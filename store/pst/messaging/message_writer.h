@@ -8,8 +8,9 @@
 // size (the bytes of every external block of the node, subnodes included,
 // as Outlook counts it), the attachment size, the has-attachment flag,
 // creation and modification times and the search key when absent, the
-// tables' row ids. Named properties are remapped into the file's map and
-// 8-bit strings become Unicode.
+// tables' row ids. Named properties are remapped into the file's map,
+// 8-bit strings become Unicode and an HTML body given as a string becomes
+// binary in the message's Internet code page, as Outlook keeps it.
 #pragma once
 
 #include <array>

@@ -15,12 +15,14 @@ namespace tavrin::pst::messaging {
 using store::Bytes;
 using store::ByteSpan;
 
-// Properties of the message store PC and of folders that only PST files
-// have ([MS-PST] 2.4.3.1, 2.4.4.1.1).
+// Properties of the message store PC, of folders and of messages that only
+// PST files have ([MS-PST] 2.4.3.1, 2.4.4.1.1; PidTagPstBodyPrefix as in
+// Outlook's files).
 inline constexpr uint16_t PidTagValidFolderMask = 0x35DF;
 inline constexpr uint16_t PidTagIpmSubTreeEntryId = 0x35E0;
 inline constexpr uint16_t PidTagIpmWastebasketEntryId = 0x35E3;
 inline constexpr uint16_t PidTagFinderEntryId = 0x35E7;
+inline constexpr uint16_t PidTagPstBodyPrefix = 0x6619;
 inline constexpr uint16_t PidTagPstHiddenCount = 0x6635;
 inline constexpr uint16_t PidTagPstHiddenUnread = 0x6636;
 inline constexpr uint16_t PidTagLtpParentNid = 0x67F1;

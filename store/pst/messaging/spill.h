@@ -23,6 +23,8 @@ public:
     uint32_t newStream();
     Status append(uint32_t stream, store::ByteSpan record);
     uint64_t records(uint32_t stream) const { return streams_[stream].count; }
+    // Bytes appended so far over all streams, record headers included.
+    uint64_t bytes() const { return end_ + buffered_; }
 
     // Reads a stream's records back in the order they were appended.
     class Reader {

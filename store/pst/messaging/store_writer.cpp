@@ -592,6 +592,18 @@ Status PstWriter::writeStore(std::vector<ndb::NodeEntry>& nodes) {
     return {};
 }
 
+uint64_t PstWriter::projectedSize() const {
+    // Rows and node entries take about their spilled size again in the
+    // tables and the node B-tree; twice that covers the pages, block
+    // trailers and the row index. Each folder adds a property context and
+    // three tables; the rest (store, name map, DList, FMaps, the last
+    // section's maps) stays well under the fixed part.
+    constexpr uint64_t kPerFolder = 4096;
+    constexpr uint64_t kFixed = 256 * 1024;
+    return ndb_->fileEnd() + 2 * spill_.bytes() + kPerFolder * folders_.size() + 32 * ndb_->blocksWritten() +
+           kFixed;
+}
+
 Status PstWriter::finish() {
     if (auto s = check(); !s) return s;
     finished_ = true;

@@ -111,6 +111,12 @@ public:
     // The first failure; once set, every operation fails with it.
     const Error& error() const { return failure_; }
     uint64_t messageCount() const { return messages_; }
+    // An upper estimate of the file's size were it completed now: what is
+    // allocated so far, and what finish() would add (the folders' tables
+    // with the rows waiting in the scratch file, the node and block B-trees,
+    // the store and name map). A caller that keeps a file under a size cap
+    // compares it, plus what the next message needs, with the cap.
+    uint64_t projectedSize() const;
 
 private:
     PstWriter(fs::FileSink& out, fs::FileSink& scratch, StoreOptions options);

@@ -384,11 +384,14 @@ Status NdbWriter::finish(const NodeSource& nodes, const std::array<uint32_t, 32>
 
     // [MS-PST] 2.2.2.7.4 DList at 0x4200, outside the AMap sections: empty
     // and not marked complete, as a new Outlook file has it, so Outlook
-    // builds its density list from the AMaps itself.
+    // builds its density list from the AMaps itself. Its trailer carries
+    // the header's bidNextP without taking it, as in every Outlook file
+    // (sample1.pst: DList and bidNextP both 0x4df); Microsoft's outlook-pst
+    // library takes a DList with any other id for a stale one.
     {
         std::array<uint8_t, kPageSize> page{};
         (void)DListPage{}.encode(page);
-        (void)sealPage(page, ptypeDL, nextPage_++, kDListOffset);
+        (void)sealPage(page, ptypeDL, nextPage_, kDListOffset);
         if (auto s = put(kDListOffset, page); !s) return s;
     }
 

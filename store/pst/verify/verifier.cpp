@@ -9,6 +9,11 @@ void Verifier::add(std::string where, std::string what) {
     if (rep_.findings.size() < options_.maxFindings) rep_.findings.push_back(Finding{std::move(where), std::move(what)});
 }
 
+void Verifier::note(std::string where, std::string what) {
+    ++rep_.totalNotes;
+    if (rep_.notes.size() < options_.maxFindings) rep_.notes.push_back(Finding{std::move(where), std::move(what)});
+}
+
 void Verifier::run() {
     fileSize_ = src_->size();
     if (!checkHeader()) return;

@@ -35,6 +35,9 @@ public:
 
     // ---- shared helpers ----
     void add(std::string where, std::string what);
+    // What Outlook itself writes against the letter of [MS-PST]; see
+    // VerifyReport::notes.
+    void note(std::string where, std::string what);
     static std::string nodeWhere(uint32_t nid) { return "node " + hex(nid); }
     static std::string blockWhere(uint64_t bid, uint64_t ib) { return "block " + hex(bid) + " at " + hex(ib); }
     static std::string pageWhere(const char* kind, uint64_t bid, uint64_t ib) {
@@ -52,6 +55,7 @@ public:
     // ---- heap pass (ltp_checks.cpp) ----
     void checkAllNodes();
     void checkNodeContent(const ndb::Node& node, const std::string& where, uint32_t depth);
+    void checkDataTreeLayout(const std::vector<Bytes>& blocks, const std::string& where);
     // Checks a heap's own structure; returns it when it can be read.
     std::optional<ltp::Heap> checkHeap(const ndb::Node& node, const std::string& where);
     void checkBth(const ltp::Heap& heap, uint32_t hid, const std::string& where, uint8_t cbKey, uint8_t cbEnt,

@@ -475,6 +475,185 @@ TEST(PstVerifierSemantic, TheFirstFMapPageOfALargeFile) {
     EXPECT_TRUE(found(f, "not a FMap page")) ;
 }
 
+// A store laid out as Outlook lays it out: a folder of 129 messages, whose
+// contents table keeps its rows in a subnode of several blocks (whole rows
+// padded to 8176 bytes, then the rest), and a message with a 20,000-byte
+// attachment (a data tree of 8176 + 8176 + 3648 bytes).
+struct LayoutSample {
+    Bytes file;
+    uint32_t folder = 0, message = 0;
+};
+const LayoutSample& layoutSample() {
+    static const LayoutSample s = [] {
+        LayoutSample out;
+        testing::WrittenStore w;
+        const uint32_t top = *w.writer->folderByRole(messaging::FolderRole::IpmSubtree);
+        out.folder = *w.writer->addFolder(top, "Many", "IPF.Note");
+        for (int i = 0; i < 129; ++i) {
+            Message m;
+            m.props.set(Property::unicodeUtf8(makeTag(PidTagSubject, PT_UNICODE), "m" + std::to_string(i)));
+            m.props.set(Property::unicodeUtf8(makeTag(PidTagMessageClass, PT_UNICODE), "IPM.Note"));
+            m.props.set(Property::int32(makeTag(PidTagMessageFlags, PT_LONG), 1));
+            if (i == 0) {
+                Attachment a;
+                a.props.set(Property::int32(makeTag(PidTagAttachMethod, PT_LONG), afByValue));
+                a.props.set(Property::binary(makeTag(PidTagAttachDataBinary, PT_BINARY), Bytes(20000, 'z')));
+                m.attachments.push_back(std::move(a));
+                m.props.set(Property::int32(makeTag(PidTagMessageFlags, PT_LONG), 0x11));
+            }
+            const uint32_t nid = *w.writer->addMessage(out.folder, m);
+            if (i == 0) out.message = nid;
+        }
+        out.file = w.finish();
+        return out;
+    }();
+    return s;
+}
+
+// The children of the XBLOCK at `xbid`.
+std::vector<uint64_t> xblockChildren(const Bytes& file, uint64_t xbid) {
+    auto db = openDb(file);
+    if (!db) return {};
+    auto raw = db->readBlock(xbid);
+    if (!raw.ok()) return {};
+    auto x = XBlock::decode(*raw);
+    return x ? x->rgbid : std::vector<uint64_t>{};
+}
+
+// Cuts the external block `bid` down to `cb` bytes within the same
+// allocation: block and BBT entry sealed again, and the lcbTotal of the
+// XBLOCK `parent` lowered to match, so that every CRC, size and total
+// agrees and only the layout is wrong.
+void shortenBlock(Bytes& file, uint64_t parent, uint64_t bid, uint16_t cb) {
+    auto db = openDb(file);
+    ASSERT_TRUE(db);
+    auto info = db->findBlock(bid);
+    ASSERT_TRUE(info.ok());
+    ASSERT_EQ(blockAllocSize(cb, Flavour::Unicode), blockAllocSize(info->cb, Flavour::Unicode));
+    const uint16_t cut = static_cast<uint16_t>(info->cb - cb);
+    Bytes data(file.begin() + static_cast<ptrdiff_t>(info->ib), file.begin() + static_cast<ptrdiff_t>(info->ib + cb));
+    const Bytes b = buildBlock(data, bid, info->ib);  // the stored bytes stay encoded as they were
+    std::copy(b.begin(), b.end(), file.begin() + static_cast<ptrdiff_t>(info->ib));
+    bool changed = false;
+    for (const auto& page : pagesOf(file, db->header().root.brefBbt)) {
+        if (page.level != 0) continue;
+        MutableByteSpan p(file.data() + page.ib, kPageSize);
+        auto pi = BTPageInfo::decode(p);
+        for (uint32_t i = 0; pi && i < pi->cEnt; ++i) {
+            auto e = BBTEntry::decode(p.subspan(i * kBBTEntrySize, kBBTEntrySize));
+            if (!e || bidKey(e->bref.bid) != bidKey(bid)) continue;
+            e->cb = cb;
+            ASSERT_TRUE(e->encode(p.subspan(i * kBBTEntrySize, kBBTEntrySize)));
+            reseal(file, page.ib);
+            changed = true;
+        }
+    }
+    ASSERT_TRUE(changed);
+    rewriteBlock(file, parent, [&](Bytes& d) { storeLE32(&d[4], loadLE32(&d[4]) - cut); });
+}
+
+TEST(PstVerifierSemantic, TheOutlookLayoutIsClean) {
+    const Bytes& f = layoutSample().file;
+    verify::VerifyOptions strict;
+    strict.strict = true;
+    const auto r = verify::verify(MemorySource::borrow(ByteSpan(f.data(), f.size())), strict);
+    EXPECT_TRUE(r.clean()) << allFindings(r);
+    EXPECT_EQ(r.totalNotes, 0u);
+}
+
+// A block before the last of the attachment's data tree that is not whole.
+TEST(PstVerifierSemantic, AShortBlockBeforeTheLastOfADataTree) {
+    Bytes f = layoutSample().file;
+    auto db = openDb(f);
+    ASSERT_TRUE(db);
+    auto msg = Node::open(*db, layoutSample().message);
+    ASSERT_TRUE(msg.ok());
+    uint64_t xbid = 0;
+    for (const auto& s : **msg->subnodes()) {
+        if (nidType(s.nid) != NID_TYPE_ATTACHMENT) continue;
+        const Node att(db.get(), s.nid, s.bidData, s.bidSub);
+        for (const auto& v : **att.subnodes())
+            if (isInternalBid(v.bidData)) xbid = v.bidData;
+    }
+    ASSERT_NE(xbid, 0u) << "the attachment data is a data tree";
+    const auto children = xblockChildren(f, xbid);
+    ASSERT_EQ(children.size(), 3u);
+    shortenBlock(f, xbid, children[0], 8136);
+    EXPECT_TRUE(found(f, "data block 0 of 3 holds 8136 bytes; every block of a data tree but the last holds 8176"));
+}
+
+// The contents table's first row-matrix block: cut short after its rows,
+// as older writers closed it, and padded with something else than zeros.
+TEST(PstVerifierSemantic, ARowMatrixBlockThatIsNotPadded) {
+    const Bytes& original = layoutSample().file;
+    auto db = openDb(original);
+    ASSERT_TRUE(db);
+    auto table = Node::open(*db, messaging::contentsTableNid(layoutSample().folder));
+    ASSERT_TRUE(table.ok());
+    auto tc = ltp::TableContext::open(*table);
+    ASSERT_TRUE(tc.ok());
+    ASSERT_TRUE(tc->rowsInSubnode());
+    auto rows = table->subnode(tc->info().hnidRows);
+    ASSERT_TRUE(rows.ok());
+    const uint64_t xbid = rows->bidData();
+    const auto children = xblockChildren(original, xbid);
+    ASSERT_GE(children.size(), 2u);
+    const uint32_t rowSize = tc->info().rowSize();
+    const std::string layout = std::to_string(8176 / rowSize) + " rows of " + std::to_string(rowSize);
+    ASSERT_NE(8176 % rowSize, 0u) << "the block has padding";
+
+    Bytes f = original;
+    rewriteBlock(f, children[0], [](Bytes& d) {
+        ASSERT_EQ(d.size(), 8176u);
+        d[8175] = 0x01;
+    });
+    EXPECT_TRUE(found(f, "row matrix block 0 of 8176 bytes is not " + layout + " followed by zeros to 8176 bytes"));
+
+    f = original;
+    shortenBlock(f, xbid, children[0], 8136);
+    EXPECT_TRUE(found(f, "row matrix block 0 of 8136 bytes is not " + layout));
+    EXPECT_TRUE(found(f, "every block of a data tree but the last holds 8176"));
+}
+
+// What Outlook itself leaves in its files is a note, never a finding: a
+// non-zero qwUnused, and a block in the BBT that nothing references.
+TEST(PstVerifierSemantic, WhatOutlookLeavesIsANoteNotAFinding) {
+    Bytes f = sample().file;
+    auto h = Header::decode(f);
+    ASSERT_TRUE(h.ok());
+    h->qwUnused = 0x1234;
+    const Bytes hb = h->encode();
+    std::copy(hb.begin(), hb.end(), f.begin());
+    // The search activity list lets go of its block.
+    auto db = openDb(f);
+    ASSERT_TRUE(db);
+    bool cut = false;
+    for (const auto& page : pagesOf(f, db->header().root.brefNbt)) {
+        if (page.level != 0) continue;
+        MutableByteSpan p(f.data() + page.ib, kPageSize);
+        auto info = BTPageInfo::decode(p);
+        for (uint32_t i = 0; info && i < info->cEnt; ++i) {
+            auto e = NBTEntry::decode(p.subspan(i * kNBTEntrySize, kNBTEntrySize));
+            if (!e || e->nid != NID_SEARCH_ACTIVITY_LIST) continue;
+            ASSERT_NE(e->bidData, 0u);
+            e->bidData = 0;
+            ASSERT_TRUE(e->encode(p.subspan(i * kNBTEntrySize, kNBTEntrySize)));
+            reseal(f, page.ib);
+            cut = true;
+        }
+    }
+    ASSERT_TRUE(cut);
+    for (const bool strict : {false, true}) {
+        verify::VerifyOptions o;
+        o.strict = strict;
+        const auto r = verify::verify(MemorySource::borrow(ByteSpan(f.data(), f.size())), o);
+        EXPECT_TRUE(r.clean()) << allFindings(r);
+        ASSERT_EQ(r.totalNotes, 2u);
+        EXPECT_NE(r.notes[0].text().find("qwUnused is 0x1234, not 0"), std::string::npos) << r.notes[0].text();
+        EXPECT_NE(r.notes[1].text().find("no node or block references it"), std::string::npos) << r.notes[1].text();
+    }
+}
+
 // A written file cut short at any page: the verifier reports it and the
 // reader fails or reads what is there, without crashing.
 TEST(PstVerifierSemantic, ATruncatedFileIsReportedAndSurvived) {
