@@ -100,12 +100,23 @@ private:
     NodeDatabase(std::unique_ptr<ByteSource> source, const Header& header, const ReadLimits& limits)
         : source_(std::move(source)), header_(header), limits_(limits) {}
 
+    // A B-tree page shares its bytes with the page cache: a lookup copies
+    // nothing, and a page stays valid while a view holds it, even when the
+    // cache is cleared meanwhile.
     struct PageView {
         BTPageInfo info;
-        Bytes bytes;
+        std::shared_ptr<const Bytes> page;
+        ByteSpan bytes() const { return *page; }
+    };
+    // A leaf entry inside its page.
+    struct LeafView {
+        std::shared_ptr<const Bytes> page;
+        uint32_t offset = 0;
+        uint32_t size = 0;
+        ByteSpan bytes() const { return ByteSpan(*page).subspan(offset, size); }
     };
     Result<PageView> readBTreePage(const Bref& ref, uint8_t ptype, int expectedLevel) const;
-    Result<Bytes> findLeafEntry(const Bref& root, uint8_t ptype, uint64_t key) const;
+    Result<LeafView> findLeafEntry(const Bref& root, uint8_t ptype, uint64_t key) const;
     Status walk(const Bref& root, uint8_t ptype, const std::function<void(ByteSpan)>& leaf) const;
     uint32_t leafEntrySize(uint8_t ptype) const;
 
@@ -115,7 +126,7 @@ private:
     struct CachedPage {
         uint64_t bid = 0;
         uint8_t ptype = 0;
-        Bytes bytes;
+        std::shared_ptr<const Bytes> bytes;
     };
     mutable std::unordered_map<uint64_t, CachedPage> pageCache_;
 };
