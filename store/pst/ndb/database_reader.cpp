@@ -62,14 +62,15 @@ Result<NodeDatabase::PageView> NodeDatabase::readBTreePage(const Bref& ref, uint
     auto cached = pageCache_.find(ref.ib);
     if (cached != pageCache_.end() && cached->second.bid == ref.bid && cached->second.ptype == ptype) {
         v.page = cached->second.bytes;
+        v.info = cached->second.info;
     } else {
         auto page = readPage(ref.ib, ptype, ref.bid);
         if (!page) return std::move(page).error();
         v.page = std::make_shared<const Bytes>(std::move(page).value());
+        v.info = *BTPageInfo::decode(*v.page, flavour());
         if (pageCache_.size() >= limits_.pageCacheEntries) pageCache_.clear();
-        pageCache_[ref.ib] = CachedPage{ref.bid, ptype, v.page};
+        pageCache_[ref.ib] = CachedPage{ref.bid, ptype, v.page, v.info};
     }
-    v.info = *BTPageInfo::decode(*v.page, flavour());
     auto where = [&] { return std::string(treeName(ptype)) + " page " + hex(ref.bid) + " at " + hex(ref.ib); };
     if (v.info.cLevel > kMaxBTreeLevel) return corrupt(where() + ": cLevel " + std::to_string(v.info.cLevel) + " is too deep");
     if (expectedLevel >= 0 && v.info.cLevel != expectedLevel)
@@ -94,8 +95,18 @@ Result<NodeDatabase::LeafView> NodeDatabase::findLeafEntry(const Bref& root, uin
         return makeError(err::kNotFound, std::string(ptype == ptypeNBT ? "node " : "block ") + hex(key) + " is not in the " +
                                              treeName(ptype));
     };
+    // Every key in [lo, hi) takes the same path from the root as this one:
+    // at each index page, lo is the largest btkey up to the picked entry
+    // (so no entry before it stops the scan) and hi the btkey after it.
+    LeafHint& hint = leafHint_[ptype == ptypeNBT ? 0 : 1];
+    LeafHint path{true, root.ib, 0, 0, false, root, -1};
     Bref ref = root;
     int level = -1;
+    if (hint.valid && hint.rootIb == root.ib && key >= hint.lo && (!hint.bounded || key < hint.hi)) {
+        path = hint;
+        ref = hint.leaf;
+        level = hint.level;
+    }
     // Each step goes down one level, so this ends after at most
     // kMaxBTreeLevel + 1 pages.
     for (;;) {
@@ -104,6 +115,9 @@ Result<NodeDatabase::LeafView> NodeDatabase::findLeafEntry(const Bref& root, uin
         const uint32_t cbEnt = page->info.cbEnt;
         const uint8_t* entries = page->page->data();
         if (page->info.cLevel == 0) {
+            path.leaf = ref;
+            path.level = level;
+            hint = path;
             for (uint32_t i = 0; i < page->info.cEnt; ++i) {
                 const uint64_t id = firstId(entries + size_t(i) * cbEnt);
                 const uint64_t k = ptype == ptypeNBT ? (id & 0xFFFFFFFFu) : bidKey(id);
@@ -114,11 +128,19 @@ Result<NodeDatabase::LeafView> NodeDatabase::findLeafEntry(const Bref& root, uin
         // The last entry whose btkey is not above the key, stopping at the
         // first one above it.
         std::optional<uint32_t> pick;
+        uint64_t lo = 0;
         for (uint32_t i = 0; i < page->info.cEnt; ++i) {
-            if (firstId(entries + size_t(i) * cbEnt) > key) break;
+            const uint64_t btkey = firstId(entries + size_t(i) * cbEnt);
+            if (btkey > key) {
+                if (!path.bounded || btkey < path.hi) path.hi = btkey;
+                path.bounded = true;
+                break;
+            }
+            lo = std::max(lo, btkey);
             pick = i;
         }
         if (!pick) return notFound();
+        path.lo = std::max(path.lo, lo);
         ref = BTEntry::decode(page->bytes().subspan(size_t(*pick) * cbEnt, cbEnt), f)->bref;
         level = page->info.cLevel - 1;
     }

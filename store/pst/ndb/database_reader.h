@@ -127,8 +127,22 @@ private:
         uint64_t bid = 0;
         uint8_t ptype = 0;
         std::shared_ptr<const Bytes> bytes;
+        BTPageInfo info;  // decoded once
     };
     mutable std::unordered_map<uint64_t, CachedPage> pageCache_;
+    // The leaf page of the last lookup in each B-tree, with the keys that
+    // lead to it from the root: a lookup for a key in [lo, hi) starts there
+    // (lookups of one node's blocks mostly meet the same leaf).
+    struct LeafHint {
+        bool valid = false;
+        uint64_t rootIb = 0;
+        uint64_t lo = 0;
+        uint64_t hi = 0;
+        bool bounded = false;  // hi applies
+        Bref leaf;
+        int level = -1;  // the level the leaf was expected at
+    };
+    mutable LeafHint leafHint_[2];  // NBT, BBT
 };
 
 // A node (or a subnode) of the database with its data and subnode trees.
