@@ -471,16 +471,16 @@ void Verifier::checkTc(const Node& node, const std::shared_ptr<const Heap>& heap
             if (tc->rowId(r.dwRowIndex) != r.dwRowID)
                 add(where, "row index says row " + dec(r.dwRowIndex) + " is " + hex(r.dwRowID) + ", the row says " + hex(tc->rowId(r.dwRowIndex)));
         }
-        // A row whose id an earlier row has: (id, row) pairs in order, each
-        // after the first of its id marked.
-        std::vector<std::pair<uint32_t, uint32_t>> ids(tc->rowCount());
-        for (uint32_t i = 0; i < tc->rowCount(); ++i) ids[i] = {tc->rowId(i), i};
+        // A row whose id an earlier row has. Sorted ids tell whether there
+        // is one; only then are the rows named, in row order.
+        std::vector<uint32_t> ids(tc->rowCount());
+        for (uint32_t i = 0; i < tc->rowCount(); ++i) ids[i] = tc->rowId(i);
         std::sort(ids.begin(), ids.end());
-        std::vector<bool> repeated(tc->rowCount());
-        for (size_t k = 1; k < ids.size(); ++k)
-            if (ids[k].first == ids[k - 1].first) repeated[ids[k].second] = true;
-        for (uint32_t i = 0; i < tc->rowCount(); ++i)
-            if (repeated[i]) add(where, "row id " + hex(tc->rowId(i)) + " appears twice");
+        if (std::adjacent_find(ids.begin(), ids.end()) != ids.end()) {
+            std::unordered_set<uint32_t> seen;
+            for (uint32_t i = 0; i < tc->rowCount(); ++i)
+                if (!seen.insert(tc->rowId(i)).second) add(where, "row id " + hex(tc->rowId(i)) + " appears twice");
+        }
     }
     for (uint32_t i = 0; i < tc->rowCount(); ++i) {
         ByteSpan row = tc->rowBytes(i);

@@ -269,6 +269,26 @@ TEST(PstVerifierSemantic, AContentsRowThatNamesNoMessageOfTheFolder) {
     EXPECT_TRUE(found(f, "is not a message of this folder"));
 }
 
+// Two rows of A's contents table carry the same row id (row matrix and
+// row index both rewritten).
+TEST(PstVerifierSemantic, TwoContentsRowsWithOneRowId) {
+    Bytes f = sample().file;
+    const uint32_t victim = sample().messagesA[1], twin = sample().messagesA[0];
+    rewriteBlock(f, dataBid(f, messaging::contentsTableNid(sample().folderA)), [&](Bytes& d) {
+        uint8_t from[4], to[4];
+        storeLE32(from, victim);
+        storeLE32(to, twin);
+        size_t n = 0;
+        for (auto it = std::search(d.begin(), d.end(), from, from + 4); it != d.end();
+             it = std::search(it + 4, d.end(), from, from + 4)) {
+            std::copy(to, to + 4, it);
+            ++n;
+        }
+        ASSERT_GE(n, 2u) << "row matrix and row index";
+    });
+    EXPECT_TRUE(found(f, "row id " + hex(twin) + " appears twice"));
+}
+
 // The row index of A's contents table sends a row id to the wrong row.
 TEST(PstVerifierSemantic, ARowIndexThatDisagreesWithTheRowMatrix) {
     Bytes f = sample().file;
