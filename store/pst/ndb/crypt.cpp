@@ -74,8 +74,8 @@ constexpr auto kRArray = [] {
 }();
 
 // A fuzzer learns nothing from the compare that ends a byte-substitution
-// loop, and a coverage callback on every byte made these loops the fuzz
-// build's hottest code; the sanitizers still check them.
+// loop, and a coverage callback on every byte put these loops among the
+// fuzz build's hottest code; the sanitizers still check them.
 #if defined(__clang__)
 #define TAVRIN_NO_COVERAGE __attribute__((no_sanitize("coverage")))
 #else
