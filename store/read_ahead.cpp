@@ -1,0 +1,170 @@
+#include "store/read_ahead.h"
+
+#include <algorithm>
+
+#include "store/message_files.h"
+
+namespace tavrin::store {
+
+namespace {
+
+// What an entry counts for at least: a parsed message is more than its
+// bytes, and empty files must not be read ahead without end.
+constexpr uint64_t kMinCharge = 4096;
+
+}  // namespace
+
+unsigned defaultReadAheadThreads(unsigned jobs) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned each = std::max(1u, cores / std::max(1u, jobs));
+    return each - 1;
+}
+
+MessageReadAhead::MessageReadAhead(size_t count, std::function<std::string(size_t)> pathOf, ReadAheadOptions options)
+    : count_(count), pathOf_(std::move(pathOf)), options_(options) {
+    for (unsigned t = 0; t < options_.threads; ++t) workers_.emplace_back([this] { work(); });
+}
+
+MessageReadAhead::~MessageReadAhead() {
+    cancel();
+    for (std::thread& t : workers_) t.join();
+}
+
+void MessageReadAhead::cancel() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancelled_ = true;
+    for (auto& [i, slot] : slots_)
+        if (slot.done && slot.admitted) held_ -= slot.charge;
+    // Slots still being read give their charge back when their reader ends.
+    slots_.clear();
+    waiting_.clear();
+    changed_.notify_all();
+}
+
+// Called with the lock held; waits until entry i may be read: every entry
+// claimed before it has been admitted, and it fits in the budget or nothing
+// else is held. False when it was dropped or everything was cancelled.
+bool MessageReadAhead::admit(size_t i, uint64_t size, std::unique_lock<std::mutex>& lock) {
+    const uint64_t charge = std::max(size, kMinCharge);
+    changed_.wait(lock, [&] {
+        if (cancelled_ || slots_.count(i) == 0) return true;
+        return *waiting_.begin() == i && (held_ == 0 || held_ + charge <= options_.budget);
+    });
+    waiting_.erase(i);
+    changed_.notify_all();  // the next in line may go
+    auto it = slots_.find(i);
+    if (cancelled_ || it == slots_.end()) return false;
+    it->second.admitted = true;
+    it->second.charge = charge;
+    held_ += charge;
+    peak_ = std::max(peak_, held_);
+    return true;
+}
+
+void MessageReadAhead::work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        std::string path;
+        while (!cancelled_ && next_ < count_ && (path = pathOf_(next_)).empty()) ++next_;
+        if (cancelled_ || next_ >= count_) return;
+        const size_t i = next_++;
+        slots_[i];
+        waiting_.insert(i);
+        lock.unlock();
+        uint64_t charge = 0;
+        Result<Message> read = readMessageFile(path, [&](uint64_t size) {
+            std::unique_lock<std::mutex> l(mutex_);
+            if (!admit(i, size, l)) return false;
+            charge = slots_[i].charge;
+            return true;
+        });
+        lock.lock();
+        // A file that failed before it was admitted (it could not be opened).
+        if (waiting_.erase(i) != 0) changed_.notify_all();
+        ++filesRead_;
+        auto it = slots_.find(i);
+        if (it == slots_.end()) {
+            // Dropped while it was read: give its bytes back.
+            held_ -= charge;
+            changed_.notify_all();
+            continue;
+        }
+        it->second.result = std::move(read);
+        it->second.done = true;
+        changed_.notify_all();
+    }
+}
+
+// Drops the entries before i. Called with the lock held.
+void MessageReadAhead::dropBefore(size_t i) {
+    for (auto it = slots_.begin(); it != slots_.end() && it->first < i;) {
+        if (it->second.done && it->second.admitted) held_ -= it->second.charge;
+        waiting_.erase(it->first);
+        it = slots_.erase(it);
+    }
+    changed_.notify_all();
+}
+
+Result<Message> MessageReadAhead::take(size_t i) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // What the loop took last is no longer held.
+    held_ -= loopHolds_;
+    loopHolds_ = 0;
+    changed_.notify_all();
+    if (i < taken_ || cancelled_ || i >= count_) {
+        lock.unlock();
+        return readMessageFile(i < count_ ? pathOf_(i) : std::string());
+    }
+    taken_ = i + 1;
+    dropBefore(i);
+    if (next_ <= i) {
+        // No worker has come this far: read it here, and let the workers go
+        // on after it.
+        // It is admitted as a worker's file would be, first in line.
+        next_ = i + 1;
+        slots_[i];
+        waiting_.insert(i);
+        const std::string path = pathOf_(i);
+        lock.unlock();
+        uint64_t charge = 0;
+        Result<Message> read = readMessageFile(path, [&](uint64_t size) {
+            std::unique_lock<std::mutex> l(mutex_);
+            if (admit(i, size, l)) charge = slots_[i].charge;
+            return true;  // read it even when cancelled meanwhile
+        });
+        lock.lock();
+        if (waiting_.erase(i) != 0) changed_.notify_all();
+        if (slots_.erase(i) != 0) {
+            loopHolds_ = charge;
+        } else {
+            held_ -= charge;  // cancelled while it was read
+            changed_.notify_all();
+        }
+        return read;
+    }
+    changed_.wait(lock, [&] {
+        auto it = slots_.find(i);
+        return cancelled_ || it == slots_.end() || it->second.done;
+    });
+    auto it = slots_.find(i);
+    if (it == slots_.end()) {
+        lock.unlock();
+        return readMessageFile(pathOf_(i));
+    }
+    Result<Message> read = std::move(it->second.result);
+    loopHolds_ = it->second.admitted ? it->second.charge : 0;
+    slots_.erase(it);
+    return read;
+}
+
+uint64_t MessageReadAhead::peakBytes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return peak_;
+}
+
+size_t MessageReadAhead::filesRead() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return filesRead_;
+}
+
+}  // namespace tavrin::store
