@@ -8,9 +8,9 @@ namespace tavrin::store {
 
 namespace {
 
-// What an entry counts for at least: a parsed message is more than its
-// bytes, and empty files must not be read ahead without end.
-constexpr uint64_t kMinCharge = 4096;
+// What an entry counts for at least: a small message takes more memory
+// parsed than its bytes, and empty files must not be read ahead without end.
+constexpr uint64_t kMinCharge = 16 * 1024;
 
 }  // namespace
 
@@ -38,20 +38,27 @@ void MessageReadAhead::cancel() {
     // Slots still being read give their charge back when their reader ends.
     slots_.clear();
     waiting_.clear();
-    changed_.notify_all();
+    room_.notify_all();
+    ready_.notify_all();
 }
 
 // Called with the lock held; waits until entry i may be read: every entry
 // claimed before it has been admitted, and it fits in the budget or nothing
-// else is held. False when it was dropped or everything was cancelled.
+// else is held. A reader that had to wait for room goes on only when half
+// the budget is free, so that it does not wake for every file the loop
+// takes. False when it was dropped or everything was cancelled.
 bool MessageReadAhead::admit(size_t i, uint64_t size, std::unique_lock<std::mutex>& lock) {
     const uint64_t charge = std::max(size, kMinCharge);
-    changed_.wait(lock, [&] {
+    bool full = false;
+    room_.wait(lock, [&] {
         if (cancelled_ || slots_.count(i) == 0) return true;
-        return *waiting_.begin() == i && (held_ == 0 || held_ + charge <= options_.budget);
+        if (*waiting_.begin() != i) return false;
+        if (held_ == 0 || held_ + charge <= (full ? options_.budget / 2 : options_.budget)) return true;
+        full = true;
+        return false;
     });
     waiting_.erase(i);
-    changed_.notify_all();  // the next in line may go
+    if (!waiting_.empty()) room_.notify_all();  // the next in line may go
     auto it = slots_.find(i);
     if (cancelled_ || it == slots_.end()) return false;
     it->second.admitted = true;
@@ -80,37 +87,42 @@ void MessageReadAhead::work() {
         });
         lock.lock();
         // A file that failed before it was admitted (it could not be opened).
-        if (waiting_.erase(i) != 0) changed_.notify_all();
+        if (waiting_.erase(i) != 0 && !waiting_.empty()) room_.notify_all();
         ++filesRead_;
         auto it = slots_.find(i);
         if (it == slots_.end()) {
             // Dropped while it was read: give its bytes back.
             held_ -= charge;
-            changed_.notify_all();
+            if (charge > 0) room_.notify_all();
             continue;
         }
         it->second.result = std::move(read);
         it->second.done = true;
-        changed_.notify_all();
+        if (wanted_ == i) ready_.notify_one();
     }
 }
 
 // Drops the entries before i. Called with the lock held.
 void MessageReadAhead::dropBefore(size_t i) {
+    bool dropped = false;
     for (auto it = slots_.begin(); it != slots_.end() && it->first < i;) {
         if (it->second.done && it->second.admitted) held_ -= it->second.charge;
         waiting_.erase(it->first);
         it = slots_.erase(it);
+        dropped = true;
     }
-    changed_.notify_all();
+    if (dropped) room_.notify_all();
 }
 
 Result<Message> MessageReadAhead::take(size_t i) {
     std::unique_lock<std::mutex> lock(mutex_);
-    // What the loop took last is no longer held.
+    // What the loop took last is no longer held; a reader waiting for room
+    // is woken when half the budget is free, and when nothing is held.
+    const uint64_t before = held_;
     held_ -= loopHolds_;
     loopHolds_ = 0;
-    changed_.notify_all();
+    const uint64_t half = options_.budget / 2;
+    if ((before > half && held_ <= half) || (before > 0 && held_ == 0)) room_.notify_all();
     if (i < taken_ || cancelled_ || i >= count_) {
         lock.unlock();
         return readMessageFile(i < count_ ? pathOf_(i) : std::string());
@@ -133,19 +145,21 @@ Result<Message> MessageReadAhead::take(size_t i) {
             return true;  // read it even when cancelled meanwhile
         });
         lock.lock();
-        if (waiting_.erase(i) != 0) changed_.notify_all();
+        if (waiting_.erase(i) != 0 && !waiting_.empty()) room_.notify_all();
         if (slots_.erase(i) != 0) {
             loopHolds_ = charge;
         } else {
             held_ -= charge;  // cancelled while it was read
-            changed_.notify_all();
+            room_.notify_all();
         }
         return read;
     }
-    changed_.wait(lock, [&] {
+    wanted_ = i;
+    ready_.wait(lock, [&] {
         auto it = slots_.find(i);
         return cancelled_ || it == slots_.end() || it->second.done;
     });
+    wanted_ = SIZE_MAX;
     auto it = slots_.find(i);
     if (it == slots_.end()) {
         lock.unlock();

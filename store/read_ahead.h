@@ -23,6 +23,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -38,7 +39,7 @@ namespace tavrin::store {
 
 struct ReadAheadOptions {
     unsigned threads = 0;                   // 0: nothing is read ahead; take() reads the file itself
-    uint64_t budget = uint64_t(16) << 20;   // bytes of files held (see above)
+    uint64_t budget = uint64_t(8) << 20;    // bytes of files held (see above)
 };
 
 // The number of read-ahead threads for this machine, when `jobs` folder
@@ -85,7 +86,9 @@ private:
     const std::function<std::string(size_t)> pathOf_;
     const ReadAheadOptions options_;
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable room_;   // readers wait here to be admitted
+    std::condition_variable ready_;  // the loop waits here for wanted_
+    size_t wanted_ = SIZE_MAX;
     size_t next_ = 0;    // the next entry a worker may claim
     size_t taken_ = 0;   // the loop has gone past the entries before this
     std::map<size_t, Slot> slots_;  // claimed, not yet taken or dropped
