@@ -83,19 +83,26 @@ public:
         if (tail_.size() >= kKeepInMemory && !inMemory_) spill();
         return at;
     }
-    // The record at `at`, its length prefix taken off.
-    std::string read(uint64_t at) const {
-        auto span = bytes(at, 4);
-        const uint32_t n = span.size() == 4 ? uint32_t(span[0]) | uint32_t(span[1]) << 8 | uint32_t(span[2]) << 16 |
-                                                  uint32_t(span[3]) << 24
-                                            : 0;
-        span = bytes(at + 4, n);
+    uint64_t end() const { return flushed_ + tail_.size(); }
+    // The record at `at`, its length prefix taken off; `next` is where the
+    // record after it starts.
+    std::string read(uint64_t at, uint64_t& next) const {
+        const uint32_t n = length(at);
+        next = at + 4 + n;
+        auto span = bytes(at + 4, n);
         return std::string(span.begin(), span.end());
     }
+    uint64_t next(uint64_t at) const { return at + 4 + length(at); }
 
 private:
     static constexpr size_t kKeepInMemory = size_t(1) << 20;
     static constexpr size_t kWindow = size_t(64) << 10;
+
+    uint32_t length(uint64_t at) const {
+        auto span = bytes(at, 4);
+        if (span.size() != 4) return 0;
+        return uint32_t(span[0]) | uint32_t(span[1]) << 8 | uint32_t(span[2]) << 16 | uint32_t(span[3]) << 24;
+    }
 
     void spill() {
         if (!file_) {
@@ -191,26 +198,59 @@ FileRecords::FileRecords(std::initializer_list<FileRecord> records) : FileRecord
 FileRecords::~FileRecords() = default;
 FileRecords::FileRecords(const FileRecords&) = default;
 FileRecords& FileRecords::operator=(const FileRecords&) = default;
-FileRecords::FileRecords(FileRecords&& o) noexcept
-    : store_(std::exchange(o.store_, std::make_shared<Store>())), at_(std::move(o.at_)), failures_(std::move(o.failures_)) {
-    o.at_.clear();
-    o.failures_.clear();
-}
+FileRecords::FileRecords(FileRecords&& o) noexcept { *this = std::move(o); }
 FileRecords& FileRecords::operator=(FileRecords&& o) noexcept {
     if (this != &o) {
         store_ = std::exchange(o.store_, std::make_shared<Store>());
-        at_ = std::move(o.at_);
-        failures_ = std::move(o.failures_);
-        o.at_.clear();
-        o.failures_.clear();
+        size_ = std::exchange(o.size_, 0);
+        chunks_ = std::exchange(o.chunks_, {});
+        end_ = std::exchange(o.end_, 0);
+        failures_ = std::exchange(o.failures_, {});
+        cursor_ = std::exchange(o.cursor_, SIZE_MAX);
+        cursorNext_ = o.cursorNext_;
     }
     return *this;
 }
 
-void FileRecords::push_back(const FileRecord& record) { at_.push_back(store_->append(encodeRecord(record))); }
+// Where record `to` starts, from record `i` at `at` in the same chunk.
+uint64_t FileRecords::skip(size_t i, uint64_t at, size_t to) const {
+    for (; i < to; ++i) at = store_->next(at);
+    return at;
+}
+
+void FileRecords::push_back(const FileRecord& record) {
+    const std::string enc = encodeRecord(record);
+    if (size_ % kChunk == 0) {
+        chunks_.push_back(store_->append(enc));
+    } else {
+        if (store_->end() != end_) {
+            // A copy has written after this chunk, or it was cut short: its
+            // records move to the end, so that they stay together.
+            const size_t first = size_ - size_ % kChunk;
+            uint64_t at = chunks_.back();
+            std::string moved;
+            for (size_t k = first; k < size_; ++k) {
+                const uint64_t next = store_->next(at);
+                uint64_t ignored = 0;
+                const std::string body = store_->read(at, ignored);
+                putText(moved, body);
+                at = next;
+            }
+            chunks_.back() = store_->append(moved);
+        }
+        store_->append(enc);
+    }
+    end_ = store_->end();
+    ++size_;
+    cursor_ = SIZE_MAX;
+}
 
 FileRecord FileRecords::operator[](size_t i) const {
-    FileRecord f = decodeRecord(store_->read(at_[i]));
+    uint64_t at = 0;
+    if (cursor_ != SIZE_MAX && i == cursor_ + 1 && i % kChunk != 0) at = cursorNext_;
+    else at = skip(i - i % kChunk, chunks_[i / kChunk], i);
+    FileRecord f = decodeRecord(store_->read(at, cursorNext_));
+    cursor_ = i;
     if (f.result == FileResult::Converted || f.result == FileResult::ConvertedWithWarnings)
         for (const Failure& x : failures_)
             if (i >= x.from && i < x.to) {
@@ -222,34 +262,17 @@ FileRecord FileRecords::operator[](size_t i) const {
     return f;
 }
 
-void FileRecords::set(size_t i, const FileRecord& record) {
-    at_[i] = store_->append(encodeRecord(record));
-    // The new record stands as given, whatever failed before.
-    for (Failure& x : failures_)
-        if (i >= x.from && i < x.to) {
-            std::vector<Failure> parts;
-            if (x.from < i) parts.push_back({x.from, i, x.reason});
-            if (i + 1 < x.to) parts.push_back({i + 1, x.to, x.reason});
-            x.to = x.from;  // emptied; the parts take its place
-            failures_.insert(failures_.end(), parts.begin(), parts.end());
-            break;
-        }
-}
-
 void FileRecords::resize(size_t n) {
-    if (n <= at_.size()) {
-        at_.resize(n);
-        return;
-    }
-    const uint64_t empty = store_->append(encodeRecord(FileRecord{}));
-    at_.resize(n, empty);
+    while (size_ < n) push_back(FileRecord{});
+    if (n >= size_) return;
+    size_ = n;
+    chunks_.resize((n + kChunk - 1) / kChunk);
+    end_ = n % kChunk == 0 ? 0 : skip(n - n % kChunk, chunks_.back(), n);
+    cursor_ = SIZE_MAX;
+    for (Failure& x : failures_) x.to = std::min(x.to, n);
 }
 
-void FileRecords::clear() {
-    store_ = std::make_shared<Store>();
-    at_ = {};
-    failures_ = {};
-}
+void FileRecords::clear() { *this = FileRecords(); }
 
 void FileRecords::failConverted(size_t from, const std::string& reason) {
     if (from < size()) failures_.push_back({from, size(), reason});

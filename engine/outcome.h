@@ -41,12 +41,12 @@ struct FileRecord {
 
 // The records of a run, in the order found, for runs over millions of
 // files: each record is written once into an append-only store (kept in
-// memory up to a few megabytes, the rest in a scratch file in the system's
+// memory up to a megabyte, the rest in a scratch file in the system's
 // temporary folder that has no name and vanishes with the process; in
-// memory when no such file can be made) and only its place in the store
-// stays in memory. Records read back by value. Copies share the store and
-// go their own way after it; a copy is not to be used on another thread
-// while the original is.
+// memory when no such file can be made), and only where every 64th record
+// starts stays in memory. Records read back by value, fastest in order.
+// Copies share the store and go their own way after it; a copy is not to
+// be used on another thread while the original is.
 class FileRecords {
 public:
     FileRecords();
@@ -57,13 +57,11 @@ public:
     FileRecords(FileRecords&&) noexcept;
     FileRecords& operator=(FileRecords&&) noexcept;
 
-    size_t size() const { return at_.size(); }
-    bool empty() const { return at_.empty(); }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
     void push_back(const FileRecord& record);
     FileRecord operator[](size_t i) const;
     FileRecord back() const { return (*this)[size() - 1]; }
-    // Replaces record i.
-    void set(size_t i, const FileRecord& record);
     // Drops the last records, or adds empty ones.
     void resize(size_t n);
     void clear();
@@ -98,13 +96,22 @@ public:
     class Store;
 
 private:
+    static constexpr size_t kChunk = 64;
     struct Failure {
         size_t from, to;
         std::string reason;
     };
+    uint64_t skip(size_t i, uint64_t at, size_t to) const;
     std::shared_ptr<Store> store_;
-    std::vector<uint64_t> at_;  // where each record is in the store
+    size_t size_ = 0;
+    // Where records 0, 64, 128 ... start; the records of one chunk follow
+    // one another in the store, and end_ is where the last one ends.
+    std::vector<uint64_t> chunks_;
+    uint64_t end_ = 0;
     std::vector<Failure> failures_;
+    // The last record read, and where the one after it starts.
+    mutable size_t cursor_ = SIZE_MAX;
+    mutable uint64_t cursorNext_ = 0;
 };
 
 // What one run did, for the completion box and for callers that need an
