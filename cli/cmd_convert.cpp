@@ -159,12 +159,11 @@ struct TerminalHost : Host {
 };
 
 const char* const kUsage =
-    "usage: msg2pst convert [--max-size SIZE] [--report FILE.csv] [--threads N] SRC OUT.pst\n"
-    "       msg2pst convert --multiple [--max-size SIZE] [--report FILE.csv] [--threads N] [--jobs N] ROOT OUTDIR "
-    "[NAME...]\n"
+    "usage: msg2pst convert [--max-size SIZE] [--report FILE.csv] SRC OUT.pst\n"
+    "       msg2pst convert --multiple [--max-size SIZE] [--report FILE.csv] ROOT OUTDIR [NAME...]\n"
     "SIZE: bytes, or a number with K, M, G or T (KB, MB, GB, TB; powers of 1024), at least 1M; 40G by default.\n"
-    "--threads N: threads reading message files ahead of each folder's import (0: none); --jobs N: sub-folders\n"
-    "converted at the same time (1 by default).\n";
+    "Also: --threads N (threads reading message files ahead of each folder's import; 0: none; by default one\n"
+    "for each core but one), --jobs N (with --multiple: up to N sub-folders converted at the same time; 1).\n";
 
 // "0" to "256": a count. nullopt for anything else.
 std::optional<int> ParseCount(const std::string& text) {

@@ -1,19 +1,66 @@
 #include "store/message_files.h"
 
+#include <cstdlib>
+#include <memory>
 #include <new>
+#include <vector>
 
 #include "fs/file_io.h"
 #include "store/msg/cfb/cfb_writer.h"
+#include "store/msg/cfb/compound_file.h"
 #include "store/msg/oxmsg/msg_reader.h"
 
 namespace tavrin::store {
 
+namespace {
+
+// Files up to this size are read whole. A larger one is read on demand, so
+// that a huge attachment is in memory once (the value read), not twice (its
+// bytes as well).
+constexpr uint64_t kReadWhole = uint64_t(16) << 20;
+
+Result<Message> readOnDemand(const fs::InputFile& in) {
+    const uint64_t size = in.size();
+    if (size > SIZE_MAX) return Error(err::kTooBig, "The file " + in.path() + " is too large.");
+    // Zeroed without being touched (calloc of a large block takes fresh
+    // pages from the system), and filled in a page at a time as the reader
+    // looks at it.
+    std::unique_ptr<uint8_t, decltype(&std::free)> image(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size), 1)),
+                                                         &std::free);
+    if (!image) throw std::bad_alloc();
+    constexpr uint64_t kPage = 4096;
+    std::vector<uint64_t> loaded(static_cast<size_t>(size / kPage / 64 + 1), 0);
+    auto isLoaded = [&](uint64_t p) { return (loaded[p / 64] >> (p % 64)) & 1; };
+    auto lazy = std::make_shared<cfb::LazyFile>();
+    lazy->load = [&](uint64_t offset, uint64_t n) -> Status {
+        const uint64_t end = std::min(offset + n, size);
+        for (uint64_t p = offset / kPage; p * kPage < end;) {
+            if (isLoaded(p)) {
+                ++p;
+                continue;
+            }
+            uint64_t q = p;
+            while (q * kPage < end && !isLoaded(q)) ++q;
+            const uint64_t b = p * kPage, e = std::min(q * kPage, size);
+            if (auto s = in.readAt(b, std::span<uint8_t>(image.get() + b, static_cast<size_t>(e - b))); !s) return s;
+            for (uint64_t k = p; k < q; ++k) loaded[k / 64] |= uint64_t(1) << (k % 64);
+            p = q;
+        }
+        return {};
+    };
+    lazy->readAt = [&](uint64_t offset, std::span<uint8_t> out) { return in.readAt(offset, out); };
+    return oxmsg::readMsg(ByteSpan(image.get(), static_cast<size_t>(size)), lazy);
+}
+
+}  // namespace
+
 Result<Message> readMessageFile(const std::string& path, const std::function<bool(uint64_t)>& admit) {
     try {
-        // As oxmsg::readMsgFile, in two steps.
+        // As oxmsg::readMsgFile, in two steps, and large files on demand.
         auto f = fs::InputFile::open(path);
         if (!f) return std::move(f).error();
         if (admit && !admit(f->size())) return Error(err::kCancelled, "The file " + path + " was not read.");
+        if (f->size() > kReadWhole) return readOnDemand(*f);
         auto bytes = f->readAll();
         if (!bytes) return std::move(bytes).error();
         return oxmsg::readMsg(*bytes);

@@ -11,6 +11,7 @@
 #include "msg/msg_builder.h"
 #include "store/core/tags.h"
 #include "store/message_files.h"
+#include "store/msg/oxmsg/msg_reader.h"
 #include "store/read_ahead.h"
 #include "store/session.h"
 #include "store_test_util.h"
@@ -154,6 +155,37 @@ TEST(ReadAhead, DroppedAndCancelledWorkIsNeverHandedOut) {
         MessageReadAhead ahead(f.paths.size(), f.pathOf(), o);
         (void)ahead.take(static_cast<size_t>(k));
     }
+}
+
+// readMessageFile reads a file over 16 MiB on demand: the same message as
+// from its bytes, the attachment whole.
+TEST(ReadAhead, AHugeMessageFileReadsAsFromItsBytes) {
+    MessageBuilder m;
+    m.variable(makeTag(tags::PidTagSubject, PT_UNICODE), utf16le(u"huge"));
+    m.variable(makeTag(tags::PidTagBody, PT_UNICODE), utf16le(std::u16string(3000, u'b')));
+    MessageBuilder::Att a;
+    Bytes data(17 << 20);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13 + (i >> 12));
+    a.props.variable(makeTag(tags::PidTagAttachDataBinary, PT_BINARY), data);
+    a.props.variable(makeTag(tags::PidTagAttachLongFilename, PT_UNICODE), utf16le(u"a.bin"));
+    m.attachments.push_back(a);
+    const Bytes file = m.file();
+    ASSERT_GT(file.size(), 16u << 20);
+    const auto path = std::filesystem::temp_directory_path() / ("tavrin-huge-" + std::to_string(::getpid()) + ".msg");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    auto lazy = readMessageFile(path.string());
+    std::filesystem::remove(path);
+    auto whole = oxmsg::readMsg(file);
+    ASSERT_TRUE(lazy.ok()) << lazy.error().description;
+    ASSERT_TRUE(whole.ok());
+    ASSERT_EQ(lazy->props.items().size(), whole->props.items().size());
+    for (size_t i = 0; i < lazy->props.items().size(); ++i)
+        EXPECT_TRUE(lazy->props.items()[i].data == whole->props.items()[i].data) << i;
+    ASSERT_EQ(lazy->attachments.size(), 1u);
+    const Property* got = lazy->attachments[0].props.find(tags::PidTagAttachDataBinary);
+    ASSERT_NE(got, nullptr);
+    EXPECT_TRUE(got->data == data);
+    EXPECT_EQ(lazy->warnings, whole->warnings);
 }
 
 }  // namespace
