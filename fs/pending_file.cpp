@@ -103,9 +103,8 @@ bool namedTemporariesForced() { return gForceNamed.load(); }
 void forceNamedTemporariesForTesting(bool on) { detail::gForceNamed.store(on); }
 
 size_t removeOrphanedTemporaries(const std::string& folder) {
-    std::string prefix = folder;
-    if (prefix.empty()) prefix = ".";
-    if (prefix.back() != kPathSeparator) prefix += kPathSeparator;
+    std::string prefix = folder.empty() ? std::string(".") : folder;
+    if (prefix.back() != kPathSeparator) prefix.append(1, kPathSeparator);
     const int64_t self = detail::currentProcessId();
     std::vector<std::string> gone;
     FileEntry e;
