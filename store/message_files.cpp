@@ -21,7 +21,8 @@ constexpr uint64_t kReadWhole = uint64_t(16) << 20;
 
 Result<Message> readOnDemand(const fs::InputFile& in) {
     const uint64_t size = in.size();
-    if (size > SIZE_MAX) return Error(err::kTooBig, "The file " + in.path() + " is too large.");
+    // What InputFile::readAll refuses, refused alike.
+    if (size > (uint64_t(1) << 32) || size > SIZE_MAX) return Error(err::kTooBig, "The file " + in.path() + " is too large.");
     // Zeroed without being touched (calloc of a large block takes fresh
     // pages from the system), and filled in a page at a time as the reader
     // looks at it.
@@ -56,14 +57,17 @@ Result<Message> readOnDemand(const fs::InputFile& in) {
 
 Result<Message> readMessageFile(const std::string& path, const std::function<bool(uint64_t)>& admit) {
     try {
-        // As oxmsg::readMsgFile, in two steps, and large files on demand.
+        // As oxmsg::readMsgFile (InputFile::readAll, then readMsg), in two
+        // steps, and large files on demand.
         auto f = fs::InputFile::open(path);
         if (!f) return std::move(f).error();
         if (admit && !admit(f->size())) return Error(err::kCancelled, "The file " + path + " was not read.");
         if (f->size() > kReadWhole) return readOnDemand(*f);
-        auto bytes = f->readAll();
-        if (!bytes) return std::move(bytes).error();
-        return oxmsg::readMsg(*bytes);
+        // Read into a buffer that is not zeroed first.
+        const size_t size = static_cast<size_t>(f->size());
+        std::unique_ptr<uint8_t[]> bytes(new uint8_t[size ? size : 1]);
+        if (auto s = f->readAt(0, std::span<uint8_t>(bytes.get(), size)); !s) return std::move(s).take();
+        return oxmsg::readMsg(ByteSpan(bytes.get(), size));
     } catch (const std::bad_alloc&) {
         return Error(err::kNoMemory, "There is not enough memory to read the file " + path + ".");
     }
