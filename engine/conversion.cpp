@@ -565,7 +565,7 @@ std::shared_ptr<store::RDOFolder> ConversionEngine::State::folderFor(const std::
 
 ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(const std::string&) {
     processedCount = 1;
-    // The message files are read and parsed ahead on the other cores while
+    // The message files are read ahead on the other cores while
     // this loop writes; whatever it leaves (a skip, a stop, an output that
     // failed) is thrown away with it.
     const size_t count = static_cast<size_t>(fileQueue.Count());

@@ -72,7 +72,7 @@ public:
     void setYieldInterval(std::chrono::microseconds interval);
     // The clock the date stamp is taken from (local time; tests fix it).
     void setClock(std::function<std::tm()> clock);
-    // How many threads read and parse message files ahead of the import
+    // How many threads read message files ahead of the import
     // loop: -1 (the default) as many as the machine has cores besides the
     // loop's own, 0 none (every file is read where it is imported).
     void setReadAheadThreads(int threads);

@@ -1,5 +1,6 @@
 #include "store/message_files.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -55,22 +56,50 @@ Result<Message> readOnDemand(const fs::InputFile& in) {
 
 }  // namespace
 
-Result<Message> readMessageFile(const std::string& path, const std::function<bool(uint64_t)>& admit) {
+Result<MessageFileBytes> readMessageBytes(const std::string& path, const std::function<bool(uint64_t)>& admit,
+                                          MessageFileBytes* reuse) {
     try {
         // As oxmsg::readMsgFile (InputFile::readAll, then readMsg), in two
         // steps, and large files on demand.
         auto f = fs::InputFile::open(path);
         if (!f) return std::move(f).error();
         if (admit && !admit(f->size())) return Error(err::kCancelled, "The file " + path + " was not read.");
-        if (f->size() > kReadWhole) return readOnDemand(*f);
+        MessageFileBytes out;
+        out.path = path;
+        if (f->size() > kReadWhole) {
+            out.large = std::make_shared<const fs::InputFile>(std::move(*f));
+            return out;
+        }
         // Read into a buffer that is not zeroed first.
-        const size_t size = static_cast<size_t>(f->size());
-        std::unique_ptr<uint8_t[]> bytes(new uint8_t[size ? size : 1]);
-        if (auto s = f->readAt(0, std::span<uint8_t>(bytes.get(), size)); !s) return std::move(s).take();
-        return oxmsg::readMsg(ByteSpan(bytes.get(), size));
+        out.size = static_cast<size_t>(f->size());
+        if (reuse && reuse->bytes && reuse->capacity >= out.size) {
+            out.bytes = std::move(reuse->bytes);
+            out.capacity = reuse->capacity;
+        } else {
+            out.capacity = std::max<size_t>(out.size, 1);
+            out.bytes.reset(new uint8_t[out.capacity]);
+        }
+        if (auto s = f->readAt(0, std::span<uint8_t>(out.bytes.get(), out.size)); !s) return std::move(s).take();
+        return out;
     } catch (const std::bad_alloc&) {
         return Error(err::kNoMemory, "There is not enough memory to read the file " + path + ".");
     }
+}
+
+Result<Message> parseMessageBytes(Result<MessageFileBytes> read, MessageFileBytes* spent) {
+    if (!read) return std::move(read).error();
+    try {
+        if (read->large) return readOnDemand(*read->large);
+        Result<Message> m = oxmsg::readMsg(ByteSpan(read->bytes.get(), read->size));
+        if (spent) *spent = std::move(*read);
+        return m;
+    } catch (const std::bad_alloc&) {
+        return Error(err::kNoMemory, "There is not enough memory to read the file " + read->path + ".");
+    }
+}
+
+Result<Message> readMessageFile(const std::string& path, const std::function<bool(uint64_t)>& admit) {
+    return parseMessageBytes(readMessageBytes(path, admit));
 }
 
 Result<Bytes> writeStorageAsCompoundFile(const StorageEntry& storage) {

@@ -11,6 +11,9 @@ namespace {
 // What an entry counts for at least: a small message takes more memory
 // parsed than its bytes, and empty files must not be read ahead without end.
 constexpr uint64_t kMinCharge = 16 * 1024;
+// Buffers kept for the readers to use again: a few, not large ones.
+constexpr size_t kSpares = 8;
+constexpr size_t kSpareLimit = 1 << 20;
 
 }  // namespace
 
@@ -79,12 +82,23 @@ void MessageReadAhead::work() {
         waiting_.insert(i);
         lock.unlock();
         uint64_t charge = 0;
-        Result<Message> read = readMessageFile(path, [&](uint64_t size) {
-            std::unique_lock<std::mutex> l(mutex_);
-            if (!admit(i, size, l)) return false;
-            charge = slots_[i].charge;
-            return true;
-        });
+        MessageFileBytes buffer;
+        Result<MessageFileBytes> read = readMessageBytes(
+            path,
+            [&](uint64_t size) {
+                std::unique_lock<std::mutex> l(mutex_);
+                if (!admit(i, size, l)) return false;
+                charge = slots_[i].charge;
+                // A buffer the loop is done with, if it is large enough.
+                for (auto b = spares_.begin(); b != spares_.end(); ++b)
+                    if (b->capacity >= size) {
+                        buffer = std::move(*b);
+                        spares_.erase(b);
+                        break;
+                    }
+                return true;
+            },
+            &buffer);
         lock.lock();
         // A file that failed before it was admitted (it could not be opened).
         if (waiting_.erase(i) != 0 && !waiting_.empty()) room_.notify_all();
@@ -96,7 +110,21 @@ void MessageReadAhead::work() {
             if (charge > 0) room_.notify_all();
             continue;
         }
-        it->second.result = std::move(read);
+        if (options_.parse) {
+            // Parsed here, outside the lock; the slot may go meanwhile.
+            lock.unlock();
+            Result<Message> parsed = parseMessageBytes(std::move(read));
+            lock.lock();
+            it = slots_.find(i);
+            if (it == slots_.end()) {
+                held_ -= charge;
+                if (charge > 0) room_.notify_all();
+                continue;
+            }
+            it->second.parsed = std::move(parsed);
+        } else {
+            it->second.result = std::move(read);
+        }
         it->second.done = true;
         if (wanted_ == i) ready_.notify_one();
     }
@@ -165,10 +193,24 @@ Result<Message> MessageReadAhead::take(size_t i) {
         lock.unlock();
         return readMessageFile(pathOf_(i));
     }
-    Result<Message> read = std::move(it->second.result);
     loopHolds_ = it->second.admitted ? it->second.charge : 0;
+    if (it->second.parsed) {
+        Result<Message> parsed = std::move(*it->second.parsed);
+        slots_.erase(it);
+        return parsed;
+    }
+    Result<MessageFileBytes> read = std::move(it->second.result);
     slots_.erase(it);
-    return read;
+    lock.unlock();
+    // Parsed here: the message is made where it is written and freed, and
+    // the buffer goes back to the readers.
+    MessageFileBytes spent;
+    Result<Message> message = parseMessageBytes(std::move(read), &spent);
+    if (spent.bytes && spent.capacity <= kSpareLimit) {
+        lock.lock();
+        if (spares_.size() < kSpares) spares_.push_back(std::move(spent));
+    }
+    return message;
 }
 
 uint64_t MessageReadAhead::peakBytes() const {

@@ -1,13 +1,13 @@
-// Message files read and parsed ahead of the one being imported, on the
-// other cores.
+// Message files read (and, optionally, parsed) ahead of the one being
+// imported, on the other cores.
 //
 // The import loop goes through a list of files in order and takes each
 // message file from here just when it would import it (RDOMail::Import of
-// what take() gives). Meanwhile worker threads read and parse the next ones,
-// in list order, into the shared model. What a worker read is what
-// Import(path) would have read in its place: the same message, the same
-// salvage warnings, the same failure. Only the loop's thread writes the
-// store.
+// what take() gives). Meanwhile worker threads read the next ones, in list
+// order, and parse them into the shared model (or leave that to take(), see
+// ReadAheadOptions::parse). What take() gives is what Import(path) would
+// have read in its place: the same message, the same salvage warnings, the
+// same failure. Only the loop's thread writes the store.
 //
 // Memory is bounded by bytes, not by files: the files read ahead and not
 // yet taken, and the one the loop took last (until it takes the next), stay
@@ -27,6 +27,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -34,12 +35,19 @@
 
 #include "fs/result.h"
 #include "store/core/message.h"
+#include "store/message_files.h"
 
 namespace tavrin::store {
 
 struct ReadAheadOptions {
     unsigned threads = 0;                   // 0: nothing is read ahead; take() reads the file itself
     uint64_t budget = uint64_t(8) << 20;    // bytes of files held (see above)
+    // Parse on the workers too. Off by default: with the C library's
+    // allocator, a message built on one thread and freed on another (the
+    // writer takes its values) makes both wait on the allocator's locks,
+    // which costs more than the parse (measured by bench_convert), so the
+    // workers read the bytes and take() parses them.
+    bool parse = false;
 };
 
 // The number of read-ahead threads for this machine, when `jobs` folder
@@ -76,7 +84,8 @@ private:
         bool done = false;
         bool admitted = false;
         uint64_t charge = 0;
-        Result<Message> result = Error(err::kCancelled, "not read");
+        Result<MessageFileBytes> result = Error(err::kCancelled, "not read");
+        std::optional<Result<Message>> parsed;  // with ReadAheadOptions::parse
     };
     void work();
     bool admit(size_t i, uint64_t size, std::unique_lock<std::mutex>& lock);
@@ -96,6 +105,7 @@ private:
     uint64_t held_ = 0;             // bytes of admitted files not yet dropped, and the loop's last
     uint64_t loopHolds_ = 0;        // of those, the file the loop took last
     uint64_t peak_ = 0;
+    std::vector<MessageFileBytes> spares_;  // buffers the loop is done with
     size_t filesRead_ = 0;
     bool cancelled_ = false;
     std::vector<std::thread> workers_;
