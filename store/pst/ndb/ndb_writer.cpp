@@ -221,8 +221,23 @@ private:
                 return writerError("unknown encoding");
             store::storeLE32(p + d.total - kBlockTrailerSize + 4, crc);
         }
-        return sink_.writeAt(job.offset, job.data);
+        if (auto s = sink_.writeAt(job.offset, job.data); !s) return s;
+        // The system is asked to write out every few megabytes as they come,
+        // so that the flush that completes the file has little left to wait
+        // for.
+        wbBegin_ = std::min(wbBegin_, job.offset);
+        wbEnd_ = std::max(wbEnd_, job.offset + job.data.size());
+        wbBytes_ += job.data.size();
+        if (wbBytes_ >= kWritebackEvery) {
+            sink_.startWriteback(wbBegin_, wbEnd_ - wbBegin_);
+            wbBegin_ = UINT64_MAX;
+            wbEnd_ = 0;
+            wbBytes_ = 0;
+        }
+        return {};
     }
+    static constexpr uint64_t kWritebackEvery = uint64_t(4) << 20;
+    uint64_t wbBegin_ = UINT64_MAX, wbEnd_ = 0, wbBytes_ = 0;  // the I/O thread's own
 
     fs::FileSink& sink_;
     const uint8_t crypt_;
