@@ -23,14 +23,24 @@
 //
 // On a terminal the progress is a bar redrawn in place; otherwise (a log, a
 // pipe) one plain line per tenth of each folder's files.
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <io.h>
+#include <windows.h>
+#else
 #include <signal.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -40,14 +50,72 @@
 
 #include "cli/commands.h"
 #include "engine/conversion.h"
+#include "fs/file_io.h"
 #include "fs/mod_files.h"
+#include "fs/path_separator.h"
+#include "fs/string_array.h"
+#include "fs/text.h"
 #include "store/read_ahead.h"
 
 namespace tavrin::cli {
 namespace {
 
-namespace sfs = std::filesystem;
 using namespace tavrin::engine;
+
+constexpr char kSep = fs::kPathSeparator;
+
+bool stderrIsTerminal() {
+#ifdef _WIN32
+    return ::_isatty(::_fileno(stderr)) != 0;
+#else
+    return ::isatty(STDERR_FILENO) == 1;
+#endif
+}
+
+bool isFolder(const std::string& path) {
+    const int32_t attributes = fs::GetPathAttributes(path);
+    return attributes != -1 && (static_cast<uint32_t>(attributes) & fs::kAttrDirectory) != 0;
+}
+
+// True for the root of a drive ("D:\" on Windows, "/" elsewhere): its
+// separator is part of its name.
+bool isRoot(const std::string& path) {
+#ifdef _WIN32
+    if (path.size() == 3 && path[1] == ':' && path[2] == kSep) return true;
+#endif
+    return path.size() == 1 && path[0] == kSep;
+}
+
+// A folder given on the command line as the engine wants it: a full path
+// (on Windows the engine's calls take no relative path and no "/"), without
+// trailing separators except the one of a root.
+std::string folderArgument(const std::string& arg) {
+    std::string path = fs::systemFullPath(arg);
+    while (path.size() > 1 && path.back() == kSep && !isRoot(path)) path.pop_back();
+    return path;
+}
+
+// The folder part of a path as the user wrote it ("nodir" of "nodir/out.pst").
+std::string writtenParent(const std::string& path) {
+    const size_t p = path.find_last_of(kSep == '/' ? "/" : "/\\");
+    return p == std::string::npos ? std::string() : path.substr(0, p == 0 ? 1 : p);
+}
+
+// The names of the sub-folders of `root`, in ordinal order.
+std::vector<std::string> subFolderNames(const std::string& root) {
+    std::vector<std::string> names;
+    fs::FileEntry e;
+    if (fs::FindFirstEntry(root + kSep + "*", e) > 0) {
+        do {
+            const std::string name = fs::CutAtNull(e.Name);
+            if (name != "." && name != ".." && isFolder(root + kSep + name)) names.push_back(name);
+        } while (fs::FindNextEntry(e) != 0);
+        fs::EndFind(e);
+    }
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return text::compareOrdinal(a, b) < 0; });
+    return names;
+}
 
 // Where a run's texts for stderr go: straight there, or (folders converted
 // side by side) through an OrderedOutput.
@@ -61,7 +129,7 @@ struct TerminalView : StatusView {
     std::string c1, prog, frame;
     float value = 0;
     bool loaded = true;
-    bool tty = ::isatty(STDERR_FILENO) == 1;
+    bool tty = stderrIsTerminal();
     // The last tenth printed as a plain line; kIdle outside a folder
     // conversion (the window's start state prints nothing).
     static constexpr int kIdle = -2;
@@ -118,7 +186,13 @@ struct TerminalJob : JobView {
 // Set by SIGINT and SIGTERM: the run stops as after a confirmed stop.
 std::atomic<bool> gInterrupted{false};
 
+#ifdef _WIN32
+// The first event is taken as an interruption; later ones go on to the
+// system's handler, which ends the process.
+BOOL WINAPI onConsoleEvent(DWORD) { return gInterrupted.exchange(true) ? FALSE : TRUE; }
+#else
 extern "C" void onInterrupt(int) { gInterrupted.store(true); }
+#endif
 
 struct TerminalHost : Host {
     std::string out;
@@ -237,15 +311,20 @@ struct Settings {
     int jobs = 1;
 };
 
-// Ctrl-C or SIGTERM stops the run after the current message; a second one
-// ends the process at once (which leaves nothing behind either).
+// Ctrl-C or SIGTERM (on Windows Ctrl-C, Ctrl-Break or the console closing)
+// stops the run after the current message; a second one ends the process at
+// once (which leaves nothing behind either).
 void catchInterruptions() {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+#else
     struct sigaction sa {};
     sa.sa_handler = onInterrupt;
     sa.sa_flags = SA_RESETHAND;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+#endif
 }
 
 int exitStatus(const RunSummary& r) {
@@ -437,37 +516,40 @@ int runConvert(int argc, char** argv) {
     }
     TerminalJob job;
     std::string out;
-    std::error_code ec;
-    auto needFolder = [&](const std::string& path, const char* what) {
-        if (sfs::is_directory(path, ec)) return true;
-        std::fprintf(stderr, "msg2pst convert: the %s %s does not exist.\n", what, path.c_str());
+    // A folder that is not there is named as the user wrote it.
+    auto needFolder = [&](const std::string& path, const char* what, const std::string& written) {
+        if (isFolder(path)) return true;
+        std::fprintf(stderr, "msg2pst convert: the %s %s does not exist.\n", what, written.c_str());
         return false;
     };
     if (!multiple) {
-        std::string src = args[0];
-        while (src.size() > 1 && src.back() == '/') src.pop_back();
-        if (!needFolder(src, "source folder")) return 2;
-        const sfs::path parent = sfs::path(args[1]).parent_path();
-        if (!parent.empty() && !needFolder(parent.string(), "output folder")) return 2;
+        const std::string src = folderArgument(args[0]);
+        if (!needFolder(src, "source folder", args[0])) return 2;
+        out = fs::systemFullPath(args[1]);
+        std::string parent = fs::GetParentPath(out);
+        if (parent.size() > 1 && parent.back() == kSep && !isRoot(parent)) parent.pop_back();
+        if (!parent.empty() && !needFolder(parent, "output folder", writtenParent(args[1]))) return 2;
         job.source = src;
-        out = args[1];
     } else {
         job.single = false;
-        job.output = args[1];
-        if (!needFolder(args[0], "root folder") || !needFolder(args[1], "output folder")) return 2;
+        const std::string root = folderArgument(args[0]);
+        job.output = folderArgument(args[1]);
+        if (!needFolder(root, "root folder", args[0]) || !needFolder(job.output, "output folder", args[1])) return 2;
+        const std::string prefix = root.back() == kSep ? root : root + kSep;
         std::vector<std::string> names(args.begin() + 2, args.end());
+        std::string writtenRoot = args[0];
+        while (writtenRoot.size() > 1 && (writtenRoot.back() == '/' || writtenRoot.back() == kSep)) writtenRoot.pop_back();
         for (const std::string& n : names)
-            if (!needFolder((sfs::path(args[0]) / n).string(), "sub-folder")) return 2;
-        if (names.empty()) {
-            for (auto& d : sfs::directory_iterator(args[0], ec))
-                if (d.is_directory(ec)) names.push_back(d.path().filename().string());
-            std::sort(names.begin(), names.end());
-        }
-        for (auto& n : names) job.rows.emplace_back(n, (sfs::path(args[0]) / n).string());
+            if (!needFolder(prefix + n, "sub-folder", writtenRoot + "/" + n)) return 2;
+        if (names.empty()) names = subFolderNames(root);
+        for (auto& n : names) job.rows.emplace_back(n, prefix + n);
     }
     if (!set.report.empty()) {
-        const sfs::path parent = sfs::path(set.report).parent_path();
-        if (!parent.empty() && !needFolder(parent.string(), "report's folder")) return 2;
+        const std::string written = set.report;
+        set.report = fs::systemFullPath(set.report);
+        std::string parent = fs::GetParentPath(set.report);
+        if (parent.size() > 1 && parent.back() == kSep && !isRoot(parent)) parent.pop_back();
+        if (!parent.empty() && !needFolder(parent, "report's folder", writtenParent(written))) return 2;
     }
     if (multiple && set.jobs > 1 && job.rows.size() > 1) return runSideBySide(job, set);
     return runOne(job, out, set);

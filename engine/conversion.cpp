@@ -765,6 +765,10 @@ void ConversionEngine::StartMigration(const std::string& sFolderName, const std:
 
 void ConversionEngine::CmdStartConversion_Click() {
     State& s = *state_;
+    // The start button is enabled again between two folder conversions,
+    // where the stop button covers it but its access key still reaches it:
+    // a run never starts inside a run.
+    if (s.running) return;
     s.running = true;
     s.summary = RunSummary();
     s.firstPstPath.clear();

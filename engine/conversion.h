@@ -36,7 +36,8 @@ public:
     // The status window's start state (empties the queues, clears the flags,
     // sets the captions and button states).
     void Form_Load();
-    // The start button: the whole conversion run.
+    // The start button: the whole conversion run (nothing while a run is
+    // under way).
     void CmdStartConversion_Click();
     // The skip and stop buttons: they only set flags (stop first unloads the
     // window when a skip request is pending).

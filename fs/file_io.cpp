@@ -1,13 +1,13 @@
+// The parts of file access that do not touch the system: whole-file reads
+// and the failing sink for tests. The system calls are in file_io_posix.cpp
+// and file_io_win32.cpp.
 #include "fs/file_io.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+
+#include "fs/folder_identity.h"
 
 namespace tavrin::fs {
 namespace {
@@ -35,60 +35,17 @@ Error ioError(int errnum, const std::string& what, const std::string& path) {
     return Error(numberFor(errnum), "The file " + path + " could not be " + what + ": " + std::strerror(errnum) + ".");
 }
 
-InputFile::~InputFile() {
-    if (fd_ >= 0) ::close(fd_);
-}
-InputFile::InputFile(InputFile&& o) noexcept : fd_(o.fd_), size_(o.size_), path_(std::move(o.path_)) { o.fd_ = -1; }
-InputFile& InputFile::operator=(InputFile&& o) noexcept {
-    if (this != &o) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = o.fd_;
-        size_ = o.size_;
-        path_ = std::move(o.path_);
-        o.fd_ = -1;
+Error windowsIoError(int32_t code, const std::string& what, const std::string& path) {
+    int32_t number = err::kIo;
+    switch (code) {
+        case 39: case 112: number = err::kDiskFull; break;  // ERROR_HANDLE_DISK_FULL, ERROR_DISK_FULL
+        case 80: case 183: return Error(err::kFileExists, "The file " + path + " already exists.");
+        case 2: case 3: number = err::kFileNotFound; break;
+        case 5: case 19: case 32: case 33: number = err::kAccessDenied; break;  // denied, write-protected, in use
+        case 8: case 14: number = err::kNoMemory; break;
+        default: break;
     }
-    return *this;
-}
-
-Result<InputFile> InputFile::open(const std::string& path) {
-    int fd;
-    do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) return ioError(errno, "opened", path);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int e = errno;
-        ::close(fd);
-        return ioError(e, "read", path);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return Error(err::kInvalidParameter, "The file " + path + " is not a regular file.");
-    }
-    // Reads block normally from here on (O_NONBLOCK only kept open() from
-    // hanging on a FIFO that slipped past the check above).
-    const int fl = ::fcntl(fd, F_GETFL);
-    if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
-    InputFile f;
-    f.fd_ = fd;
-    f.size_ = static_cast<uint64_t>(st.st_size);
-    f.path_ = path;
-    return f;
-}
-
-Status InputFile::readAt(uint64_t offset, std::span<uint8_t> buf) const {
-    if (fd_ < 0) return Error(err::kInvalidParameter, "The file is not open.");
-    size_t done = 0;
-    while (done < buf.size()) {
-        const ssize_t n = ::pread(fd_, buf.data() + done, buf.size() - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return ioError(errno, "read", path_);
-        }
-        if (n == 0) return Error(err::kCorrupt, "The file " + path_ + " ends unexpectedly.");
-        done += static_cast<size_t>(n);
-    }
-    return {};
+    return Error(number, "The file " + path + " could not be " + what + ": " + systemErrorText(code));
 }
 
 Result<std::vector<uint8_t>> InputFile::readAll(uint64_t limit) const {
@@ -102,63 +59,6 @@ Result<std::vector<uint8_t>> readFile(const std::string& path, uint64_t limit) {
     auto f = InputFile::open(path);
     if (!f) return std::move(f).error();
     return f->readAll(limit);
-}
-
-OutputFile::~OutputFile() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-Result<std::unique_ptr<OutputFile>> OutputFile::createNew(const std::string& path) {
-    int fd;
-    do fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) return ioError(errno, "created", path);
-    return std::unique_ptr<OutputFile>(new OutputFile(fd, path));
-}
-
-Status OutputFile::writeAt(uint64_t offset, std::span<const uint8_t> data) {
-    if (fd_ < 0) return Error(err::kInvalidParameter, "The file " + path_ + " is closed.");
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return ioError(errno, "written", path_);
-        }
-        if (n == 0) return ioError(ENOSPC, "written", path_);
-        done += static_cast<size_t>(n);
-    }
-    return {};
-}
-
-Status OutputFile::readAt(uint64_t offset, std::span<uint8_t> buf) {
-    size_t done = 0;
-    while (done < buf.size()) {
-        const ssize_t n = ::pread(fd_, buf.data() + done, buf.size() - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return ioError(errno, "read", path_);
-        }
-        if (n == 0) {  // never written: reads as zeros
-            std::fill(buf.begin() + done, buf.end(), 0);
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return {};
-}
-
-Status OutputFile::flush() {
-    if (fd_ >= 0 && ::fsync(fd_) != 0) return ioError(errno, "written", path_);
-    return {};
-}
-
-Status OutputFile::close() {
-    if (fd_ < 0) return {};
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) return ioError(errno, "written", path_);
-    return {};
 }
 
 Status FailingSink::writeAt(uint64_t offset, std::span<const uint8_t> data) {
@@ -175,34 +75,6 @@ Status FailingSink::writeAt(uint64_t offset, std::span<const uint8_t> data) {
 Status FailingSink::readAt(uint64_t offset, std::span<uint8_t> buf) {
     for (size_t i = 0; i < buf.size(); ++i)
         buf[i] = offset + i < data_.size() ? data_[static_cast<size_t>(offset + i)] : 0;
-    return {};
-}
-
-bool pathExists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-Status renameFile(const std::string& from, const std::string& to, bool noReplace) {
-    if (noReplace) {
-        // link() fails with EEXIST instead of replacing; then drop the old name.
-        if (::link(from.c_str(), to.c_str()) != 0) {
-            const int e = errno;
-            if (e != EPERM && e != ENOSYS && e != EOPNOTSUPP) return ioError(e, "created", to);
-            // File systems without hard links: check, then rename (a small race).
-            if (pathExists(to)) return ioError(EEXIST, "created", to);
-            if (::rename(from.c_str(), to.c_str()) != 0) return ioError(errno, "created", to);
-            return {};
-        }
-        ::unlink(from.c_str());
-        return {};
-    }
-    if (::rename(from.c_str(), to.c_str()) != 0) return ioError(errno, "created", to);
-    return {};
-}
-
-Status removeFile(const std::string& path) {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return ioError(errno, "removed", path);
     return {};
 }
 

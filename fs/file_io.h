@@ -4,6 +4,12 @@
 // through the FileSink interface so that a writer can be tested against a
 // sink that fails after N bytes, the way a full disk does. Errors come back
 // as tavrin::Error with a description that names the file and the reason.
+//
+// The system calls are in file_io_posix.cpp and file_io_win32.cpp. On
+// Windows every path is opened in its extended-length form (fs/win32_path.h),
+// so paths longer than 260 characters work, and a source is opened with
+// every share mode, so that a file another program holds open can still be
+// read without getting in that program's way.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +21,10 @@
 #include "fs/result.h"
 
 namespace tavrin::fs {
+
+// An open file of the system: a descriptor on POSIX systems, a HANDLE on
+// Windows. Both use -1 for "none" (INVALID_HANDLE_VALUE).
+inline constexpr intptr_t kNoHandle = -1;
 
 // A file opened read-only, read at explicit offsets.
 class InputFile {
@@ -30,7 +40,7 @@ public:
 
     uint64_t size() const { return size_; }
     const std::string& path() const { return path_; }
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return handle_ != kNoHandle; }
 
     // Reads exactly buf.size() bytes at `offset`; a short file is an error.
     Status readAt(uint64_t offset, std::span<uint8_t> buf) const;
@@ -38,7 +48,7 @@ public:
     Result<std::vector<uint8_t>> readAll(uint64_t limit = uint64_t(1) << 32) const;
 
 private:
-    int fd_ = -1;
+    intptr_t handle_ = kNoHandle;
     uint64_t size_ = 0;
     std::string path_;
 };
@@ -77,8 +87,8 @@ public:
     const std::string& path() const { return path_; }
 
 private:
-    OutputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-    int fd_ = -1;
+    OutputFile(intptr_t handle, std::string path) : handle_(handle), path_(std::move(path)) {}
+    intptr_t handle_ = kNoHandle;
     std::string path_;
 };
 
@@ -193,6 +203,11 @@ size_t removeOrphanedTemporaries(const std::string& folder);
 void forceNamedTemporariesForTesting(bool on);
 
 bool pathExists(const std::string& path);
+// The path as the system resolves it against the current folder: on Windows
+// GetFullPathNameW ("/" becomes "\", "." and ".." are resolved, a relative
+// path gets the current folder in front); on POSIX systems the path
+// unchanged, as relative paths work there as they are.
+std::string systemFullPath(const std::string& path);
 // Renames `from` to `to`. With noReplace, an existing `to` makes it fail
 // and nothing changes.
 Status renameFile(const std::string& from, const std::string& to, bool noReplace);
@@ -200,5 +215,10 @@ Status removeFile(const std::string& path);
 // A description of an errno value for a file: "The file X could not be
 // written: No space left on device."
 Error ioError(int errnum, const std::string& what, const std::string& path);
+// The same for a Windows system error code: "The file X could not be
+// written: There is not enough space on the disk." Numbers as ioError gives
+// them for the same condition (a full disk is err::kDiskFull, a file held
+// by another program err::kAccessDenied).
+Error windowsIoError(int32_t windowsCode, const std::string& what, const std::string& path);
 
 }  // namespace tavrin::fs

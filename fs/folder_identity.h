@@ -80,6 +80,10 @@ private:
 // HRESULT_FROM_WIN32: a Windows system error code as an error number.
 int32_t hresultFromWin32(int32_t code);
 
+// The system's text for a Windows system error code, as Windows gives it in
+// English ("Access is denied."); "System error N." for a code it does not know.
+std::string systemErrorText(int32_t windowsCode);
+
 // An Error for a failed file-system call: "The folder X could not be read:
 // Access is denied." (`what` is "folder" or "file").
 Error systemError(int32_t windowsCode, const std::string& what, const std::string& path);

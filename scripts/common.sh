@@ -38,6 +38,46 @@ apt_retry() {
 
 BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev fonts-wine"
 TEST_PACKAGES="libgtest-dev libgmock-dev clang xvfb xauth pff-tools python3-pypff pst-utils"
+# The Windows cross build (scripts/build-windows): mingw-w64 with posix
+# threads, GoogleTest's sources to build for it, wine to run the tests, a
+# virtual screen and wine's Tahoma for the wizard's windows, and NSIS for
+# the installer.
+WINDOWS_PACKAGES="cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64 xvfb fonts-wine nsis"
+
+# wine_program: the 64-bit wine loader (Debian keeps it out of PATH).
+wine_program() {
+    for w in /usr/lib/wine/wine64 /usr/lib64/wine/wine64; do
+        [ -x "$w" ] && { echo "$w"; return 0; }
+    done
+    command -v wine64 || command -v wine
+}
+
+# start_xvfb: a virtual screen (1600 x 1200, 96 dots per inch) for windows
+# under wine, on the first free display from :90; exports DISPLAY and sets
+# XVFB_PID (the caller stops it). Nothing when Xvfb is missing.
+start_xvfb() {
+    command -v Xvfb >/dev/null 2>&1 || return 0
+    n=90
+    while [ $n -lt 160 ]; do
+        if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+            Xvfb ":$n" -screen 0 1600x1200x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
+            XVFB_PID=$!
+            i=0
+            while [ $i -lt 50 ] && [ ! -e "/tmp/.X11-unix/X$n" ] && kill -0 "$XVFB_PID" 2>/dev/null; do
+                sleep 0.1
+                i=$((i + 1))
+            done
+            if [ -e "/tmp/.X11-unix/X$n" ] && kill -0 "$XVFB_PID" 2>/dev/null; then
+                export DISPLAY=":$n"
+                return 0
+            fi
+            kill "$XVFB_PID" 2>/dev/null || true
+        fi
+        n=$((n + 1))
+    done
+    echo "no free display for Xvfb" >&2
+    return 1
+}
 
 # configure_and_build DIR [CMAKE ARGS...]
 configure_and_build() {

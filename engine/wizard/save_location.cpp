@@ -37,6 +37,7 @@ std::optional<std::string> documentsFromUserDirs(const std::string& text, const 
 std::string SaveDialogFolder(const SaveFolderSources& s) {
     auto folder = [&](const std::optional<std::string>& p) { return p && !p->empty() && s.isFolder(*p); };
 #ifdef _WIN32
+    (void)folder;
     const auto profile = s.env("USERPROFILE");
     if (!profile || profile->empty()) return {};
     if (const std::string docs = *profile + "\\Documents"; s.isFolder(docs)) return docs;

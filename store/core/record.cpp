@@ -186,10 +186,10 @@ std::string record(const Message& m, const Inherited& inherited, const Members& 
 }  // namespace
 
 std::optional<std::u16string> textProperty(const PropertyBag& bag, uint16_t id, uint32_t codepage) {
-    const Property* p = bag.find(id);
-    if (!p) return std::nullopt;
-    if (p->type() == PT_UNICODE) return stripTrailingNuls(p->asUnicode());
-    if (p->type() == PT_STRING8) return stripTrailingNuls(decode8(p->data, codepage));
+    // By tag: another value under the same id (a damaged file's 0x10001E00
+    // before its 0x1000001E) must not hide the text.
+    if (const Property* p = bag.findTag(makeTag(id, PT_UNICODE))) return stripTrailingNuls(p->asUnicode());
+    if (const Property* p = bag.findTag(makeTag(id, PT_STRING8))) return stripTrailingNuls(decode8(p->data, codepage));
     return std::nullopt;
 }
 

@@ -4,8 +4,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -35,15 +40,108 @@ inline std::string trim(const std::string& s) {
     return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
 }
 
+// Commands run through the system's shell: sh on POSIX systems, cmd.exe on
+// Windows (the tests' own paths never hold a double quote there).
+
 // The path as one shell word.
 inline std::string quote(const fsys::path& p) {
+#ifdef _WIN32
+    return "\"" + p.string() + "\"";
+#else
     std::string q = "'";
     for (char c : p.string()) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
+#endif
 }
 
+// The device that swallows output or gives no input.
+inline const char* nullDevice() {
+#ifdef _WIN32
+    return "NUL";
+#else
+    return "/dev/null";
+#endif
+}
+
+// "cd DIR && " for a command that must run in DIR.
+inline std::string inFolder(const fsys::path& dir) {
+#ifdef _WIN32
+    return "cd /d " + quote(dir) + " && ";
+#else
+    return "cd " + quote(dir) + " && ";
+#endif
+}
+
+// The command line as the shell is given it: cmd.exe /c takes away the
+// first and the last double quote of a line that starts with one, so the
+// whole line goes in one more pair.
+inline std::string shellLine(const std::string& cmd) {
+#ifdef _WIN32
+    return "\"" + cmd + "\"";
+#else
+    return cmd;
+#endif
+}
+
+// The exit status of a command line; -1 when it did not exit normally.
+inline int shell(const std::string& cmd) {
+    const int st = std::system(shellLine(cmd).c_str());
+#ifdef _WIN32
+    return st;
+#else
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+#endif
+}
+
+// A command's standard output (stderr too when the command says 2>&1), and
+// its exit status in `status`.
+inline std::string capture(const std::string& cmd, int& status) {
+#ifdef _WIN32
+    FILE* p = ::_popen(shellLine(cmd).c_str(), "rb");
+#else
+    FILE* p = ::popen(shellLine(cmd).c_str(), "r");
+#endif
+    std::string out;
+    status = -1;
+    if (!p) return out;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+#ifdef _WIN32
+    status = ::_pclose(p);
+#else
+    const int st = ::pclose(p);
+    status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+#endif
+    return out;
+}
+
+// A program of this build (msg2pst: "msg2pst.exe" on Windows).
+inline fsys::path builtProgram(const std::string& name) {
+#ifdef _WIN32
+    return fsys::path(TAVRIN_BIN_DIR) / (name + ".exe");
+#else
+    return fsys::path(TAVRIN_BIN_DIR) / name;
+#endif
+}
+
+inline long processId() {
+#ifdef _WIN32
+    return static_cast<long>(::_getpid());
+#else
+    return static_cast<long>(::getpid());
+#endif
+}
+
+// Whether a command-line tool of the host (pffexport, readpst) can be run.
+// Windows builds never have them: the tests that use them are for POSIX
+// systems.
 inline bool haveTool(const char* name) {
+#ifdef _WIN32
+    (void)name;
+    return false;
+#else
     return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+#endif
 }
 
 // A message file with only a subject, creating its folders.
@@ -82,9 +180,9 @@ class Msg2pstTest : public ::testing::Test {
 protected:
     explicit Msg2pstTest(std::string prefix) : prefix_(std::move(prefix)) {}
     void SetUp() override {
-        bin_ = fsys::path(TAVRIN_BIN_DIR) / "msg2pst";
+        bin_ = builtProgram("msg2pst");
         if (!fsys::exists(bin_)) GTEST_SKIP() << "msg2pst is not built at " << bin_;
-        dir_ = fsys::temp_directory_path() / (prefix_ + std::to_string(::getpid()));
+        dir_ = fsys::temp_directory_path() / (prefix_ + std::to_string(processId()));
         fsys::remove_all(dir_);
         fsys::create_directories(dir_);
     }
@@ -94,12 +192,24 @@ protected:
     // Runs msg2pst in the temporary folder with stdout and stderr in files
     // (so stderr is not a terminal) and no input; returns the exit status.
     int run(const std::string& args) {
-        const std::string cmd = "cd " + quote(dir_) + " && " + quote(bin_) + " " + args +
-                                " >out.txt 2>err.txt </dev/null";
-        const int st = std::system(cmd.c_str());
+        const std::string cmd = inFolder(dir_) + quote(bin_) + " " + args + " >out.txt 2>err.txt <" + nullDevice();
+        const int st = shell(cmd);
         out_ = slurp(dir_ / "out.txt");
         err_ = slurp(dir_ / "err.txt");
-        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        return st;
+    }
+    // A path below the temporary folder as msg2pst names it in its messages:
+    // as given on POSIX systems, the full path on Windows (where every path
+    // the conversion works with is made full first).
+    std::string shown(const std::string& relative) const {
+#ifdef _WIN32
+        std::string p = (dir_ / relative).string();
+        for (char& c : p)
+            if (c == '/') c = '\\';
+        return p;
+#else
+        return relative;
+#endif
     }
     std::string prefix_;
     fsys::path bin_, dir_;

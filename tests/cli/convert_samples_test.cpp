@@ -6,7 +6,6 @@
 // The one damaged sample (a fuzzer case POI keeps, with one value stream
 // missing) is salvaged: every file converts.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -63,18 +62,17 @@ std::string withConvertedFlags(const std::string& record, bool hasAttachments) {
 class ConvertSamples : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        bin_ = new fsys::path(fsys::path(TAVRIN_BIN_DIR) / "msg2pst");
+        bin_ = new fsys::path(builtProgram("msg2pst"));
         samples_ = new fsys::path(fsys::path(TAVRIN_SHARED_DIR) / "samples/msg");
-        dir_ = new fsys::path(fsys::temp_directory_path() / ("tavrin-samples-" + std::to_string(::getpid())));
+        dir_ = new fsys::path(fsys::temp_directory_path() / ("tavrin-samples-" + std::to_string(processId())));
         sources_ = new std::vector<Source>;
         std::error_code ec;
         if (!fsys::exists(*bin_) || !fsys::is_directory(*samples_, ec)) return;
         fsys::remove_all(*dir_);
         fsys::create_directories(*dir_);
-        const std::string cmd = "cd " + quote(*dir_) + " && " + quote(*bin_) + " convert " + quote(*samples_) +
-                                " out.pst >convert.out 2>convert.err </dev/null";
-        const int st = std::system(cmd.c_str());
-        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        const std::string cmd = inFolder(*dir_) + quote(*bin_) + " convert " + quote(*samples_) +
+                                " out.pst >convert.out 2>convert.err <" + nullDevice();
+        status_ = shell(cmd);
         for (const auto& e : fsys::recursive_directory_iterator(*samples_)) {
             if (!e.is_regular_file()) continue;
             std::string ext = e.path().extension().string();
@@ -85,7 +83,7 @@ protected:
             s.folder = fsys::relative(e.path().parent_path(), *samples_).generic_string();
             if (s.folder == ".") s.folder.clear();
             const fsys::path out = *dir_ / "one.json";
-            if (std::system((quote(*bin_) + " dump-msg " + quote(e.path()) + " >" + quote(out) + " 2>/dev/null").c_str()) == 0) {
+            if (shell(quote(*bin_) + " dump-msg " + quote(e.path()) + " >" + quote(out) + " 2>" + nullDevice()) == 0) {
                 const std::string line = trim(slurp(out));
                 s.record = recordText(line, ",\"properties\":");
                 testing::parseJson(line, s.json);
@@ -111,7 +109,7 @@ protected:
     // dump-pst's lines.
     static std::vector<std::string> dumpPst() {
         const fsys::path out = *dir_ / "dump.jsonl";
-        EXPECT_EQ(std::system((quote(*bin_) + " dump-pst " + quote(pst()) + " >" + quote(out) + " 2>&1").c_str()), 0);
+        EXPECT_EQ(shell(quote(*bin_) + " dump-pst " + quote(pst()) + " >" + quote(out) + " 2>&1"), 0);
         std::vector<std::string> lines;
         std::istringstream in(slurp(out));
         for (std::string line; std::getline(in, line);)
@@ -145,13 +143,9 @@ TEST_F(ConvertSamples, EveryFileConvertsTheDamagedOneSalvaged) {
 }
 
 TEST_F(ConvertSamples, PassesTheVerifier) {
-    const std::string cmd = quote(*bin_) + " verify " + quote(pst()) + " 2>&1";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    std::string out;
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    EXPECT_EQ(::pclose(p), 0) << out;
+    int status = -1;
+    const std::string out = capture(quote(*bin_) + " verify " + quote(pst()) + " 2>&1", status);
+    EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find(": 0 finding(s);"), std::string::npos) << out;
 }
 

@@ -1,7 +1,6 @@
 // msg2pst dump-msg, run as a process on message files written to a temporary
 // folder.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +12,13 @@
 
 namespace tavrin {
 namespace {
+
+// The system's own words for a missing file.
+#ifdef _WIN32
+const std::string kNotFound = "The system cannot find the file specified.";
+#else
+const std::string kNotFound = "No such file or directory.";
+#endif
 
 namespace fsys = std::filesystem;
 using namespace store;
@@ -60,7 +66,7 @@ TEST_F(DumpMsg, PrintsOneLinePerFileAndFailsOnlyForUnreadableOnes) {
     EXPECT_EQ(out_, line + second);  // the good files are still printed
     EXPECT_EQ(err_,
               "bad.msg: error -2147221221: compound file: the file is too short for a header (9 bytes)\n"
-              "missing.msg: error -2147024894: The file missing.msg could not be opened: No such file or directory.\n");
+              "missing.msg: error -2147024894: The file missing.msg could not be opened: " + kNotFound + "\n");
 }
 
 TEST_F(DumpMsg, ASalvagedFileCarriesItsWarnings) {

@@ -8,7 +8,6 @@
 // "Key:<tabs>value" lines and an Attachments directory (a file "N_name" per
 // attachment with data, a directory AttachmentNNNNN per embedded message).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -88,8 +87,8 @@ protected:
         samples_ = fsys::path(TAVRIN_SHARED_DIR) / "samples/pst";
         std::error_code ec;
         if (!fsys::is_directory(samples_, ec)) GTEST_SKIP() << "shared PST samples not available: " << samples_;
-        if (std::system("command -v pffexport >/dev/null 2>&1") != 0) GTEST_SKIP() << "pffexport is not installed";
-        dir_ = fsys::temp_directory_path() / ("tavrin-libpff-" + std::to_string(::getpid()));
+        if (!haveTool("pffexport")) GTEST_SKIP() << "pffexport (libpff) is not installed";
+        dir_ = fsys::temp_directory_path() / ("tavrin-libpff-" + std::to_string(processId()));
         fsys::remove_all(dir_);
         fsys::create_directories(dir_);
     }

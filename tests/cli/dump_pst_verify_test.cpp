@@ -1,7 +1,6 @@
 // msg2pst dump-pst and msg2pst verify, run as processes on a PST that
 // msg2pst convert writes from message files in a temporary folder.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>

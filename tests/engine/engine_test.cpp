@@ -5,12 +5,16 @@
 #include <set>
 
 #include "fs/file_io.h"
+#include "fs/path_separator.h"
+#include "platform_test_util.h"
 
 namespace tavrin::engine {
 namespace {
 
 using namespace enginetest;
 using namespace store;
+
+const std::string S(fs::kPathSeparatorText);
 using namespace store::tags;
 
 TEST_F(Engine, SingleFolderMirrorsAndMapsAndFlagsEveryMessage) {
@@ -255,13 +259,13 @@ TEST_F(Engine, ASourceEndingInTheSeparatorMapsInboxAndSentOntoTheDefaultFolders)
     writeMsg(dir_ / "Mail" / "Emailed Contacts" / "f.msg", "contacts");
     writeMsg(dir_ / "Mail" / "Work" / "g.msg", "work");
     SingleRun run(dir_);
-    run.job.source = mail() + "/";
+    run.job.source = mail() + S;
     run.e.setClock(fixedStamp);
     run.e.Form_Load();
     run.e.CmdStartConversion_Click();
     EXPECT_TRUE(run.e.lastRun().allConverted()) << run.host.texts.back();
     EXPECT_EQ(run.e.lastRun().messagesConverted, 8);
-    EXPECT_EQ(run.view.c1, "Migrating 8 items from " + mail() + "/");
+    EXPECT_EQ(run.view.c1, "Migrating 8 items from " + mail() + S);
     // The folder name after the last separator is empty.
     ASSERT_EQ(run.host.proposed.size(), 1u);
     EXPECT_EQ(run.host.proposed[0], "6.12.26 1.49.28.pst");
@@ -333,8 +337,8 @@ TEST_F(Engine, QueueKeysAndTheFolderNumberAcrossTwoRuns) {
     for (size_t i = 0; i < 3; ++i) EXPECT_EQ(fsys::path(files[i]).parent_path(), dir_ / "Mail") << files[i];
     for (size_t i = 3; i < 5; ++i) EXPECT_EQ(fsys::path(files[i]).parent_path(), dir_ / "Mail" / "Old") << files[i];
     EXPECT_EQ(folderKeys, std::vector<std::string>{"Z0"});
-    EXPECT_EQ(folders, std::vector<std::string>{mail() + "/Old"});
-    EXPECT_EQ(run.view.c1, "Migrating 5 items from " + mail() + "/");
+    EXPECT_EQ(folders, std::vector<std::string>{mail() + S + "Old"});
+    EXPECT_EQ(run.view.c1, "Migrating 5 items from " + mail() + S);
     EXPECT_EQ(run.e.totalFiles(), 5);
     EXPECT_EQ(run.e.nextFolderNumber(), 1);
     // The closing steps empty both queues.
@@ -359,7 +363,7 @@ TEST_F(Engine, AFolderWithoutFilesIsNotConvertedAndSaysSo) {
     run.e.Form_Load();
     run.e.CmdStartConversion_Click();
     EXPECT_TRUE(run.host.proposed.empty()) << "no folder conversion for an empty source";
-    EXPECT_EQ(run.view.c1, "Migrating 0 items from " + mail() + "/");
+    EXPECT_EQ(run.view.c1, "Migrating 0 items from " + mail() + S);
     ASSERT_EQ(run.host.texts.size(), 1u);
     EXPECT_EQ(run.host.texts[0], "No files were found to convert.");
     EXPECT_EQ(run.host.titles[0], "Completed");
@@ -367,7 +371,7 @@ TEST_F(Engine, AFolderWithoutFilesIsNotConvertedAndSaysSo) {
     EXPECT_FALSE(run.view.enabled[Button::StartConversion]);
     EXPECT_FALSE(fsys::exists(*run.host.out));
     EXPECT_EQ(run.e.folderQueue().keys(), (std::vector<std::string>{"Z0", "Z1"}));
-    EXPECT_EQ(run.e.folderQueue().items(), (std::vector<std::string>{mail() + "/A", mail() + "/A/B"}));
+    EXPECT_EQ(run.e.folderQueue().items(), (std::vector<std::string>{mail() + S + "A", mail() + S + "A" + S + "B"}));
     run.e.CmdStartConversion_Click();
     EXPECT_EQ(run.e.folderQueue().keys(), (std::vector<std::string>{"Z0", "Z1", "Z2", "Z3"}));
     EXPECT_EQ(run.e.nextFolderNumber(), 4);
@@ -551,6 +555,39 @@ TEST_F(Engine, MultipleModeTitlesCountEveryRowAndAStopEndsTheRun) {
     EXPECT_EQ(storeName((dir_ / "Out" / "R2.pst").string()).rfind("R2 : Created - ", 0), 0u);
 }
 
+// Between two folder conversions the start button is enabled again while
+// the stop button covers it; its access key (or a click that reaches it)
+// must not start a second run inside the first.
+TEST_F(Engine, TheStartButtonDuringARunStartsNothing) {
+    FakeView view;
+    FakeJob job;
+    FakeHost host;
+    job.single = false;
+    fsys::create_directories(dir_ / "Out");
+    job.output = (dir_ / "Out").string();
+    for (const char* n : {"R1", "R2"}) {
+        for (int i = 1; i <= 3; ++i) writeMsg(dir_ / "Mail" / n / ("m" + std::to_string(i) + ".msg"), n);
+        job.rows.emplace_back(n, (dir_ / "Mail" / n).string());
+    }
+    ConversionEngine e(view, job, host);
+    e.setYieldInterval(std::chrono::microseconds(0));
+    int pressed = 0;
+    host.onYield = [&] {
+        if (view.enabled[Button::StartConversion] && e.isRunning() && pressed < 3) {
+            ++pressed;
+            e.CmdStartConversion_Click();
+        }
+    };
+    e.Form_Load();
+    e.CmdStartConversion_Click();
+    EXPECT_GT(pressed, 0);
+    EXPECT_EQ(host.asked("Completed"), 1);
+    EXPECT_EQ(view.titles, (std::vector<std::string>{"Converting 1 of 2 Folders", "Converting 2 of 2 Folders"}));
+    EXPECT_EQ(e.lastRun().messagesConverted, 6);
+    EXPECT_EQ(readBack((dir_ / "Out" / "R1.pst").string())[""].size(), 3u);
+    EXPECT_FALSE(e.isRunning());
+}
+
 // Multiple mode: after a confirmed skip the flag stays set, so a stop
 // pressed while the next folder is being queued closes the window at once
 // and that folder is not converted.
@@ -688,6 +725,9 @@ TEST_F(Engine, ASuccessfulRunSaysSoUnderAnInformationIcon) {
 // at once, leaves the old file intact, and the messages that went into the
 // lost file count as not converted, as does the one never tried.
 TEST_F(Engine, AReplacementThatFailsAtLogoffKeepsTheOldFile) {
+    if (tavrin::testing::runningUnderWine())
+        GTEST_SKIP() << "wine keeps a deleted open file openable and movable until it is closed: the removal this "
+                        "test makes cannot be seen there (Windows refuses to open a file marked for deletion)";
     writeMsg(dir_ / "Mail" / "a.msg", "a");
     writeMsg(dir_ / "Mail" / "b.msg", "b");
     fs::forceNamedTemporariesForTesting(true);
@@ -710,7 +750,11 @@ TEST_F(Engine, AReplacementThatFailsAtLogoffKeepsTheOldFile) {
     EXPECT_EQ(run.e.lastRun().folderFailures, 1);
     EXPECT_TRUE(run.e.lastRun().pstFiles.empty());
     EXPECT_FALSE(run.e.lastRun().allConverted());
+#ifdef _WIN32
+    const std::string cause = "The file " + *run.host.out + " could not be created: The system cannot find the file specified.";
+#else
     const std::string cause = "The file " + *run.host.out + " could not be created: No such file or directory.";
+#endif
     EXPECT_EQ(run.e.lastRun().outputFailures, std::vector<std::string>{cause});
     EXPECT_EQ(run.host.texts.back().rfind("The output could not be written: 0 of 2 message file(s) were converted."
                                           "\r\n" + cause + "\r\n2 message file(s) could not be converted:\r\n",
@@ -757,7 +801,7 @@ TEST_F(Engine, TheRunningQueueCountFollowsTheDeleteSourceBox) {
         run.e.Form_Load();
         run.e.CmdStartConversion_Click();
         EXPECT_EQ(seen.count("3 Messages Queued for Conversion."), ticked ? 0u : 1u);
-        EXPECT_EQ(seen.count("Migrating 3 items from " + mail() + "/"), 1u);
+        EXPECT_EQ(seen.count("Migrating 3 items from " + mail() + S), 1u);
     }
 }
 

@@ -60,7 +60,13 @@ TEST_P(Pending, CommitsWholeAtTheTargetAndLeavesNothingElse) {
     std::array<uint8_t, 6> back{};
     ASSERT_TRUE((*f)->readAt(0, back).ok());
     EXPECT_EQ(std::string(back.begin(), back.end()), std::string("\0\0\0new", 6));
+#ifdef _WIN32
+    // Windows lists a file marked for deletion under its name until it is
+    // closed: nameless() says it cannot outlive the process.
+    EXPECT_EQ(namesIn(dir.path()).size(), 2u);
+#else
     EXPECT_EQ(namesIn(dir.path()).size(), (*f)->nameless() ? 1u : 2u);
+#endif
     const Status refused = (*f)->commit(false);
     ASSERT_FALSE(refused.ok());
     EXPECT_EQ(refused.error().description, "The file " + target + " already exists.");
@@ -81,6 +87,9 @@ TEST_P(Pending, CommitsWholeAtTheTargetAndLeavesNothingElse) {
 // A removed output folder is seen by check() before the end, naming the
 // target.
 TEST_P(Pending, ARemovedFolderFailsTheCheck) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: Windows refuses to remove a folder that holds an open file";
+#endif
     const std::string target = dir.makeFolder("out") + kPathSeparator + "x.pst";
     auto f = PendingFile::create(target);
     ASSERT_TRUE(f.ok());
@@ -98,6 +107,11 @@ TEST_P(Pending, ScratchIsNeverSeenAndReadsBack) {
     std::array<uint8_t, 7> back{};
     ASSERT_TRUE((*s)->readAt(0, back).ok());
     EXPECT_EQ(std::string(back.begin(), back.end()), "scratch");
+#ifdef _WIN32
+    // Windows lists a file to be deleted on close until it is closed.
+    EXPECT_EQ(namesIn(dir.path()).size(), 1u);
+    s->reset();
+#endif
     EXPECT_TRUE(namesIn(dir.path()).empty());
 }
 

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -17,17 +20,22 @@ public:
     // `readOnly`: mounted read-only, an output that cannot be written even
     // by root.
     explicit SmallDisk(uint64_t bytes, bool readOnly = false) {
+#ifdef _WIN32
+        (void)bytes;
+        (void)readOnly;  // Windows mounts no tmpfs: every user of this skips
+#else
         path_ = std::filesystem::temp_directory_path() /
                 ("tavrin-small-disk-" + std::to_string(::getpid()) + "-" + std::to_string(serial()++));
         std::filesystem::create_directories(path_);
         const std::string cmd = "mount -t tmpfs -o size=" + std::to_string(bytes) + (readOnly ? ",ro" : "") + " tmpfs '" + path_.string() +
                                 "' >/dev/null 2>&1";
         mounted_ = ::geteuid() == 0 && std::system(cmd.c_str()) == 0;
+#endif
     }
     ~SmallDisk() {
         if (mounted_) (void)!std::system(("umount '" + path_.string() + "' >/dev/null 2>&1").c_str());
         std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
+        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
     }
     SmallDisk(const SmallDisk&) = delete;
     SmallDisk& operator=(const SmallDisk&) = delete;
@@ -46,6 +54,6 @@ private:
 
 // Skips the test when no small file system can be mounted here.
 #define TAVRIN_NEED_SMALL_DISK(disk) \
-    if (!(disk).mounted()) GTEST_SKIP() << "no tmpfs can be mounted here (not root, or no mount rights)"
+    if (!(disk).mounted()) GTEST_SKIP() << "no tmpfs can be mounted here (not root, no mount rights, or Windows)"
 
 }  // namespace tavrin::testing

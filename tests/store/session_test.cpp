@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include "fs/file_io.h"
 #include "store/msg/msg_builder.h"
@@ -34,7 +36,12 @@ TEST(SessionFile, WritesOutOfSightAndAppearsAtLogoff) {
     auto store = session.LogonPstStore(path, olStoreUnicode, "Mail");
     ASSERT_TRUE(store.ok()) << store.error().description;
     EXPECT_FALSE(sfs::exists(path)) << "the final name appears only when the file is complete";
-    for (const std::string& e : dir.entries()) EXPECT_EQ(e.rfind("out.pst.tmp-", 0), 0u) << e;
+    for (const std::string& e : dir.entries()) {
+#ifdef _WIN32
+        if (e.rfind("out.pst.spill-", 0) == 0) continue;  // listed until closed, deleted on close
+#endif
+        EXPECT_EQ(e.rfind("out.pst.tmp-", 0), 0u) << e;
+    }
     EXPECT_TRUE(session.CheckOutput().ok());
     ASSERT_TRUE(session.Logoff().ok());
     EXPECT_EQ(leftovers(dir, "out.pst"), std::vector<std::string>{});
@@ -159,6 +166,9 @@ TEST(SessionFile, OperationsAfterLogoffFailAsValues) {
 // Every outcome must be an error value; the target never appears and no
 // temporary file stays behind.
 TEST(SessionFile, FullDiskIsAnErrorAndLeavesNoFile) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX systems only: a file size limit (RLIMIT_FSIZE) stands in for a full disk";
+#else
     struct rlimit old {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -198,6 +208,7 @@ TEST(SessionFile, FullDiskIsAnErrorAndLeavesNoFile) {
         EXPECT_EQ(dir.entries(), std::vector<std::string>{});
     }
     std::signal(SIGXFSZ, oldHandler);
+#endif
 }
 
 // ---- folder paths ----

@@ -120,7 +120,8 @@ ObjectEntries classify(const CompoundFile& cf, uint32_t storage) {
 }
 
 // The tags seen in one property stream, to find a repeated entry: open
-// addressing over a table at least twice the number of entries.
+// addressing over a table at least twice the number of tags it will hold
+// (a full table would make insert() probe forever).
 class TagSet {
 public:
     explicit TagSet(size_t entries) {
@@ -484,7 +485,7 @@ private:
         const size_t n = b.size() / kEntrySize;  // a partial entry at the end is ignored
         auto& items = bag.items();
         items.reserve(n + 4);
-        TagSet seen(n);
+        TagSet seen(n + o.streams.size());  // the entries, then the streams they do not list
         for (size_t i = 0; i < n; ++i) {
             const uint8_t* e = b.data() + i * kEntrySize;
             const uint32_t tag = loadLE32(e + entry::tag);

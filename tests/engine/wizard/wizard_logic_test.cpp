@@ -8,9 +8,17 @@
 #include "engine/wizard/multiple_logic.h"
 #include "engine/wizard/single_logic.h"
 #include "engine/wizard/start_logic.h"
+#include "fs/path_separator.h"
 
 namespace tavrin::wizard {
 namespace {
+
+// The Desktop folder as the shell reports it on this system.
+#ifdef _WIN32
+const std::string kDesktop = "C:\\Users\\u\\Desktop";
+#else
+const std::string kDesktop = "/home/u/Desktop";
+#endif
 
 struct Services {
     std::vector<std::string> urls, boxes;
@@ -31,7 +39,7 @@ struct FakeMultiple : MultipleView {
         s.boxes.push_back(t);
         return MsgResult::Ok;
     }
-    std::string SpecialFolderPath() const override { return "/home/u/Desktop/"; }
+    std::string SpecialFolderPath() const override { return kDesktop + fs::kPathSeparator; }
     std::string outputFolder() const override { return out; }
     void setOutputFolder(const std::string& p) override { out = p; }
     bool selectAllTicked() const override { return ticked; }
@@ -53,7 +61,7 @@ TEST(MultipleLogic, EmptyListKeepsCaptionAndNextShowsTheNoneSelectedBox) {
     FakeMultiple v;
     MultipleLogic l(v);
     l.Form_Load();
-    EXPECT_EQ(v.out, "/home/u/Desktop");
+    EXPECT_EQ(v.out, kDesktop);
     EXPECT_FALSE(v.enabled);
     EXPECT_EQ(v.caption, "Check All");
     v.ticked = true;

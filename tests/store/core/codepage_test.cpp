@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <vector>
+
+#include "platform_test_util.h"
 
 namespace tavrin::store {
 namespace {
@@ -56,12 +59,10 @@ TEST(Codepage, InvalidBytesBecomeReplacementCharacters) {
     EXPECT_EQ(dec({'a', 0xFF, 'b'}, 65001), u"a\uFFFDb");
     EXPECT_EQ(dec({'a', 0x80}, 20127), u"a\uFFFD");
     EXPECT_EQ(dec({'a', 0, 'b'}, 1200), u"a\uFFFD");  // odd length
-#ifndef _WIN32
     // A lead byte at the end, and a lead byte with an impossible trail byte.
     EXPECT_EQ(dec({'x', 0x93}, 932), u"x\uFFFD");
     EXPECT_EQ(dec({0x81, 0x20, 'y'}, 932), u"\uFFFD y");
     EXPECT_EQ(dec({0x81, 'z'}, 1252), u"\uFFFDz");  // unassigned in 1252
-#endif
 }
 
 TEST(Codepage, EncodesAndReplacesWhatTheCodepageCannotHold) {
@@ -77,9 +78,14 @@ TEST(Codepage, EncodesAndReplacesWhatTheCodepageCannotHold) {
 
 TEST(Codepage, StatefulEncodingsRoundTrip) {
     const std::u16string text = u"日本 and ASCII";
-    const Bytes jis = enc(text, 50220);
-    EXPECT_EQ(jis.front(), 0x1B);  // starts with an escape sequence
-    EXPECT_EQ(dec(jis, 50220), text);
+    if (tavrin::testing::runningUnderWine() && !isSupportedCodepage(50220)) {
+        std::cout << "wine has no ISO-2022-JP (50220) converter; Windows and iconv have\n";
+    } else {
+        const Bytes jis = enc(text, 50220);
+        ASSERT_FALSE(jis.empty());
+        EXPECT_EQ(jis.front(), 0x1B);  // starts with an escape sequence
+        EXPECT_EQ(dec(jis, 50220), text);
+    }
     const Bytes utf7 = enc(u"a+b", 65000);
     EXPECT_EQ(dec(utf7, 65000), u"a+b");
 }

@@ -97,6 +97,14 @@ TEST(MessageRecord, EmptyMessageAndStringsWithoutCodepage) {
     EXPECT_NE(json.find("\"subject\":\"\","), std::string::npos) << json;
     EXPECT_NE(json.find("\"name\":\"J\xC3\xBCrg\""), std::string::npos) << json;
     EXPECT_NE(json.find("\"bodySha256\":null,\"bodyLength\":0"), std::string::npos) << json;
+    // A text is found by its string tags: a value of another type under the
+    // same id, first in the bag, does not hide it.
+    Message junk;
+    Property other;
+    other.tag = makeTag(PidTagBody, 0x1E00);
+    junk.props.items().push_back(other);
+    junk.props.items().push_back(s8(PidTagBody, {'h', 'i'}));
+    EXPECT_NE(messageRecordJson(junk, {}, {}).find("\"bodyLength\":2"), std::string::npos) << messageRecordJson(junk, {}, {});
 }
 
 TEST(MessageRecord, HtmlBytesWithoutCodepageAreUtf8AndPstSubjectPrefixIsDropped) {

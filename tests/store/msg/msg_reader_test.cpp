@@ -248,6 +248,16 @@ TEST(MsgReader, ToleratesWhatWritersDo) {
         EXPECT_EQ(p.flags, 0u);
     }
     {
+        // More unlisted streams than the property stream has entries (here
+        // none at all): once an endless loop.
+        MessageBuilder m;
+        for (uint16_t i = 0; i < 100; ++i)
+            m.children.push_back(streamEntry("__substg1.0_" + testing::hex8(makeTag(0x6000 + i, PT_BINARY)), Bytes{1}));
+        auto r = readBuilt(m);
+        ASSERT_TRUE(r.ok()) << r.error().description;
+        EXPECT_EQ(r->props.size(), 100u);
+    }
+    {
         // An embedded message written with a 32-byte header.
         MessageBuilder m;
         MessageBuilder::Att a;
