@@ -9,8 +9,13 @@
 // The store is written to a folder of this process's own under the system's
 // temporary folder, emptied after every input and removed when the process
 // ends (or, after a timeout, by the next run).
+#ifdef _WIN32
+#include <windows.h>
+#include <process.h>
+#else
 #include <signal.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 
@@ -40,6 +45,27 @@ namespace {
 namespace fsys = std::filesystem;
 using namespace tavrin;
 
+long currentProcessId() {
+#ifdef _WIN32
+    return static_cast<long>(::_getpid());
+#else
+    return static_cast<long>(::getpid());
+#endif
+}
+
+// True when no process with this id runs any more.
+bool processGone(long pid) {
+#ifdef _WIN32
+    HANDLE h = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (h == nullptr) return ::GetLastError() == ERROR_INVALID_PARAMETER;
+    const bool exited = ::WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+    ::CloseHandle(h);
+    return exited;
+#else
+    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+#endif
+}
+
 class ScratchFolder {
 public:
     static constexpr char kPrefix[] = "tavrin-fuzz-import-";
@@ -53,9 +79,9 @@ public:
             const std::string name = e.path().filename().string();
             if (name.rfind(kPrefix, 0) != 0) continue;
             const long pid = std::strtol(name.c_str() + sizeof kPrefix - 1, nullptr, 10);
-            if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) fsys::remove_all(e.path(), ec);
+            if (pid > 0 && processGone(pid)) fsys::remove_all(e.path(), ec);
         }
-        path_ = temp / (kPrefix + std::to_string(::getpid()));
+        path_ = temp / (kPrefix + std::to_string(currentProcessId()));
         fsys::remove_all(path_, ec);
         fsys::create_directories(path_, ec);
     }
