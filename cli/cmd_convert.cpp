@@ -121,7 +121,13 @@ std::vector<std::string> subFolderNames(const std::string& root) {
 // side by side) through an OrderedOutput.
 using ErrSink = std::function<void(const std::string&)>;
 
-void toStderr(const std::string& text) { std::fputs(text.c_str(), stderr); }
+// Flushed at once: Windows' C library keeps what is written to a stderr
+// that is a file or a pipe until the buffer fills, and whoever watches
+// the progress must see each line as it comes.
+void toStderr(const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+}
 
 struct TerminalView : StatusView {
     explicit TerminalView(ErrSink sink = toStderr) : err(std::move(sink)) {}
