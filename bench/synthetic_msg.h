@@ -102,8 +102,10 @@ struct MessageShape {
     size_t bodyBytes = 4300;   // plain body, in UTF-8 bytes of text
     size_t htmlBytes = 3900;   // HTML body text
     uint16_t fillers = 16;     // extra PT_LONG properties from 0x3000
-    bool attachment = false;   // one by-value attachment
+    bool attachment = false;   // by-value attachments
     bool binaryAttachment = false;  // random bytes (6 to 10 KB), else 3 KB of text
+    uint32_t attachments = 1;       // how many, when `attachment`
+    size_t attachmentBytes = 0;     // random bytes of each binary attachment (0: 6 to 10 KB)
 };
 
 inline Bytes syntheticMessage(Rng& r, int n, const MessageShape& shape) {
@@ -138,13 +140,15 @@ inline Bytes syntheticMessage(Rng& r, int n, const MessageShape& shape) {
         rc.text(makeTag(PidTagAddressType, PT_UNICODE), "SMTP");
         root.children.push_back(rc.storage("__recip_version1.0_#" + hex8(i), 8));
     }
-    if (shape.attachment) {
+    const uint32_t atts = shape.attachment ? shape.attachments : 0;
+    for (uint32_t k = 0; k < atts; ++k) {
         Object a;
         a.fixed(makeTag(PidTagAttachMethod, PT_LONG), afByValue);
         Bytes data;
         if (shape.binaryAttachment) {
-            a.text(makeTag(PidTagAttachLongFilename, PT_UNICODE), "notes " + std::to_string(n) + ".bin");
-            data.resize(6000 + r.next() % 4000);
+            a.text(makeTag(PidTagAttachLongFilename, PT_UNICODE),
+                   "notes " + std::to_string(n) + (k ? "-" + std::to_string(k) : "") + ".bin");
+            data.resize(shape.attachmentBytes ? shape.attachmentBytes : 6000 + r.next() % 4000);
             for (auto& b : data) b = static_cast<uint8_t>(r.next());
         } else {
             a.text(makeTag(PidTagAttachLongFilename, PT_UNICODE), "notes.txt");
@@ -152,9 +156,9 @@ inline Bytes syntheticMessage(Rng& r, int n, const MessageShape& shape) {
             data.assign(t.begin(), t.end());
         }
         a.variable(makeTag(PidTagAttachDataBinary, PT_BINARY), std::move(data));
-        root.children.push_back(a.storage("__attach_version1.0_#00000000", 8));
+        root.children.push_back(a.storage("__attach_version1.0_#" + hex8(k), 8));
     }
-    StorageEntry top = m.storage("", 32, recips, shape.attachment ? 1 : 0);
+    StorageEntry top = m.storage("", 32, recips, atts);
     for (auto& c : top.children) root.children.push_back(std::move(c));
     auto b = cfb::writeCompoundFile(root);
     return b.ok() ? std::move(b).value() : Bytes();

@@ -6,7 +6,13 @@
 //
 // Options: --max-size SIZE (a file that would grow past SIZE goes on in
 // "NAME (2).pst" and further files; 40G by default), --report FILE.csv (a
-// row for every file found, written after the run).
+// row for every file found, written after the run), --threads N (threads
+// that read message files ahead of each folder's import; as many as the
+// machine has cores to spare by default, 0 for none), --jobs N (with
+// --multiple: up to N sub-folders converted at the same time, each into
+// its own PST; everything is still told in list order, as one after
+// another would tell it: the progress and messages of each folder, the
+// files written, the summary, the report's rows and the exit status).
 //
 // Exit status: 0 when every message file was converted (with or without
 // warnings); 1 when some were not, or the run was interrupted (Ctrl-C or
@@ -35,8 +41,11 @@
 #include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/commands.h"
@@ -46,6 +55,7 @@
 #include "fs/path_separator.h"
 #include "fs/string_array.h"
 #include "fs/text.h"
+#include "store/read_ahead.h"
 
 namespace tavrin::cli {
 namespace {
@@ -107,7 +117,21 @@ std::vector<std::string> subFolderNames(const std::string& root) {
     return names;
 }
 
+// Where a run's texts for stderr go: straight there, or (folders converted
+// side by side) through an OrderedOutput.
+using ErrSink = std::function<void(const std::string&)>;
+
+// Flushed at once: Windows' C library keeps what is written to a stderr
+// that is a file or a pipe until the buffer fills, and whoever watches
+// the progress must see each line as it comes.
+void toStderr(const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+}
+
 struct TerminalView : StatusView {
+    explicit TerminalView(ErrSink sink = toStderr) : err(std::move(sink)) {}
+    ErrSink err;
     std::string c1, prog, frame;
     float value = 0;
     bool loaded = true;
@@ -125,14 +149,16 @@ struct TerminalView : StatusView {
         if (lastTenth == kIdle) return;
         if (tty) {
             const int filled = std::clamp(static_cast<int>(value / 5), 0, 20);
-            std::fprintf(stderr, "\r[%-20s] %s", std::string(static_cast<size_t>(filled), '#').c_str(), c.c_str());
+            char bar[32];
+            std::snprintf(bar, sizeof bar, "\r[%-20s] ", std::string(static_cast<size_t>(filled), '#').c_str());
+            err(bar + c);
             barShown = true;
             return;
         }
         const int tenth = std::clamp(static_cast<int>(value / 10), 0, 10);
         if (tenth == lastTenth) return;
         lastTenth = tenth;
-        std::fprintf(stderr, "%s %s\n", frame.c_str(), c.c_str());
+        err(frame + " " + c + "\n");
     }
     std::string progressLabel() const override { return prog; }
     void setFrameCaption(const std::string& c) override { frame = c; }
@@ -179,6 +205,9 @@ struct TerminalHost : Host {
     TerminalView* view = nullptr;
     ConversionEngine* engine = nullptr;
     bool stopAsked = false;
+    // A folder converted beside others: its completion box is not told
+    // (the run's summary of every folder is).
+    bool quietCompletion = false;
     void yield() override {
         if (gInterrupted.load() && engine && !stopAsked) {
             stopAsked = true;
@@ -186,16 +215,19 @@ struct TerminalHost : Host {
         }
     }
     MsgResult messageBox(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon) override {
+        if (quietCompletion && title == "Completed") return MsgResult::Ok;
         // The boxes' line breaks are CR LF; a terminal wants LF alone.
         std::string t;
         t.reserve(text.size());
         for (size_t i = 0; i < text.size(); ++i)
             if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) t += text[i];
+        std::string shown;
         if (view && view->barShown) {
-            std::fputc('\n', stderr);
+            shown += '\n';
             view->barShown = false;
         }
-        std::fprintf(stderr, "%s:\n%s\n", title.c_str(), t.c_str());
+        shown += title + ":\n" + t + "\n";
+        (view ? view->err : ErrSink(toStderr))(shown);
         if (buttons != MsgButtons::YesNo) return MsgResult::Ok;
         // Nobody is there to answer: only an interruption confirms a stop.
         return title == "Confirm Stop" && gInterrupted.load() ? MsgResult::Yes : MsgResult::No;
@@ -209,7 +241,186 @@ struct TerminalHost : Host {
 const char* const kUsage =
     "usage: msg2pst convert [--max-size SIZE] [--report FILE.csv] SRC OUT.pst\n"
     "       msg2pst convert --multiple [--max-size SIZE] [--report FILE.csv] ROOT OUTDIR [NAME...]\n"
-    "SIZE: bytes, or a number with K, M, G or T (KB, MB, GB, TB; powers of 1024), at least 1M; 40G by default.\n";
+    "SIZE: bytes, or a number with K, M, G or T (KB, MB, GB, TB; powers of 1024), at least 1M; 40G by default.\n"
+    "Also: --threads N (threads reading message files ahead of each folder's import; 0: none; by default one\n"
+    "for each core but one), --jobs N (with --multiple: up to N sub-folders converted at the same time; 1).\n";
+
+// "0" to "256": a count. nullopt for anything else.
+std::optional<int> ParseCount(const std::string& text) {
+    if (text.empty() || text.size() > 3) return std::nullopt;
+    int n = 0;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
+        n = n * 10 + (c - '0');
+    }
+    if (n > 256) return std::nullopt;
+    return n;
+}
+
+// Texts of folders converted side by side, told in list order: the first
+// folder not yet finished writes straight to stderr, the later ones are
+// kept until it is their turn.
+class OrderedOutput {
+public:
+    explicit OrderedOutput(size_t folders) : pending_(folders), done_(folders, false) {}
+    void write(size_t folder, const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (folder == head_) toStderr(text);
+        else pending_[folder] += text;
+    }
+    void finish(size_t folder) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        done_[folder] = true;
+        while (head_ < done_.size() && done_[head_]) {
+            if (++head_ < done_.size()) {
+                toStderr(pending_[head_]);
+                pending_[head_] = std::string();
+            }
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    size_t head_ = 0;
+    std::vector<std::string> pending_;
+    std::vector<bool> done_;
+};
+
+// The summaries of folders converted side by side, in list order, as one
+// run over all of them would have made it.
+RunSummary MergedSummary(std::vector<RunSummary>& parts) {
+    RunSummary all;
+    for (RunSummary& r : parts) {
+        all.filesFound += r.filesFound;
+        all.messageFiles += r.messageFiles;
+        all.messagesConverted += r.messagesConverted;
+        for (const std::string& f : r.failedFiles)
+            if (all.failedFiles.size() < RunSummary::kListedFailures) all.failedFiles.push_back(f);
+        all.failedCount += r.failed();
+        all.skippedFolders.insert(all.skippedFolders.end(), r.skippedFolders.begin(), r.skippedFolders.end());
+        all.folderFailures += r.folderFailures;
+        all.outputFailures.insert(all.outputFailures.end(), r.outputFailures.begin(), r.outputFailures.end());
+        all.pstFiles.insert(all.pstFiles.end(), r.pstFiles.begin(), r.pstFiles.end());
+        all.split = all.split || r.split;
+        all.stopped = all.stopped || r.stopped;
+        all.cancelled = all.cancelled || r.cancelled;
+        for (const FileRecord& f : r.records) all.records.push_back(f);
+        r.records.clear();
+    }
+    return all;
+}
+
+struct Settings {
+    uint64_t maxSize = ConversionEngine::kDefaultMaxFileSize;
+    std::string report;
+    std::optional<int> threads;
+    int jobs = 1;
+};
+
+// Ctrl-C or SIGTERM (on Windows Ctrl-C, Ctrl-Break or the console closing)
+// stops the run after the current message; a second one ends the process at
+// once (which leaves nothing behind either).
+void catchInterruptions() {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+#else
+    struct sigaction sa {};
+    sa.sa_handler = onInterrupt;
+    sa.sa_flags = SA_RESETHAND;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+#endif
+}
+
+int exitStatus(const RunSummary& r) {
+    for (const std::string& f : r.pstFiles) std::printf("%s\n", f.c_str());
+    std::fflush(stdout);
+    if (!r.outputFailures.empty()) return 3;
+    return r.allConverted() && r.reportFailure.empty() ? 0 : 1;
+}
+
+// One run of the engine over the job, as under the status window.
+int runOne(TerminalJob& job, const std::string& out, const Settings& set) {
+    TerminalView view;
+    TerminalHost host;
+    host.view = &view;
+    host.out = out;
+    ConversionEngine engine(view, job, host);
+    host.engine = &engine;
+    engine.setMaxFileSize(set.maxSize);
+    engine.setReport(set.report.empty() ? ConversionEngine::ReportMode::None : ConversionEngine::ReportMode::AtPath,
+                     set.report);
+    engine.setReadAheadThreads(set.threads.value_or(-1));
+    catchInterruptions();
+    engine.Form_Load();
+    engine.CmdStartConversion_Click();
+    return exitStatus(engine.lastRun());
+}
+
+// The sub-folders of a multiple-folder job, up to `set.jobs` at a time,
+// each by an engine of its own; then the summary, the report and the
+// completion box of them all.
+int runSideBySide(const TerminalJob& job, const Settings& set) {
+    const size_t n = job.rows.size();
+    const unsigned threads =
+        set.threads ? static_cast<unsigned>(*set.threads) : store::defaultReadAheadThreads(static_cast<unsigned>(set.jobs));
+    fs::InitApiSupport();  // once, before the folders are walked side by side
+    OrderedOutput output(n);
+    std::vector<RunSummary> summaries(n);
+    std::vector<char> started(n, 0);  // one byte each: written from several threads
+    std::atomic<size_t> next{0};
+    catchInterruptions();
+    auto worker = [&] {
+        for (;;) {
+            const size_t i = next.fetch_add(1);
+            if (i >= n) return;
+            // After an interruption no further folder is taken up.
+            if (gInterrupted.load()) {
+                output.finish(i);
+                continue;
+            }
+            started[i] = 1;
+            TerminalJob one;
+            one.single = false;
+            one.output = job.output;
+            one.rows = {job.rows[i]};
+            TerminalView view([&output, i](const std::string& t) { output.write(i, t); });
+            TerminalHost host;
+            host.view = &view;
+            host.quietCompletion = true;
+            ConversionEngine engine(view, one, host);
+            host.engine = &engine;
+            engine.setMaxFileSize(set.maxSize);
+            engine.setReport(ConversionEngine::ReportMode::None);
+            engine.setReadAheadThreads(static_cast<int>(threads));
+            engine.Form_Load();
+            engine.CmdStartConversion_Click();
+            summaries[i] = engine.lastRun();
+            output.finish(i);
+        }
+    };
+    std::vector<std::thread> pool;
+    for (int k = 0; k < std::min<int>(set.jobs, static_cast<int>(n)); ++k) pool.emplace_back(worker);
+    for (std::thread& t : pool) t.join();
+    std::vector<RunSummary> taken;
+    bool leftOut = false;
+    for (size_t i = 0; i < n; ++i) {
+        if (started[i]) taken.push_back(std::move(summaries[i]));
+        else leftOut = true;
+    }
+    RunSummary all = MergedSummary(taken);
+    // Folders not taken up after a stop: the run was stopped.
+    if (leftOut) all.stopped = true;
+    if (!set.report.empty()) {
+        Status written = WriteReport(set.report, all.records, true);
+        if (written.ok()) all.reportPath = set.report;
+        else all.reportFailure = written.error().description;
+    }
+    TerminalHost host;
+    host.messageBox(CompletionText(all, false), "Completed", MsgButtons::Ok, CompletionIcon(all));
+    return exitStatus(all);
+}
 
 // "5M", "5MB", "40G", "1.5G", "1048576": bytes, or a number with a unit of
 // powers of 1024. nullopt for anything else.
@@ -247,8 +458,7 @@ std::optional<uint64_t> ParseSize(const std::string& text) {
 int runConvert(int argc, char** argv) {
     std::vector<std::string> args;
     bool multiple = false;
-    uint64_t maxSize = ConversionEngine::kDefaultMaxFileSize;
-    std::string report;
+    Settings set;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         // "--name VALUE" or "--name=VALUE".
@@ -274,13 +484,27 @@ int runConvert(int argc, char** argv) {
                              v.c_str());
                 return 2;
             }
-            maxSize = *size;
+            set.maxSize = *size;
         } else if (value("--report", v)) {
             if (v.empty()) {
                 std::fprintf(stderr, "%s", kUsage);
                 return 2;
             }
-            report = v;
+            set.report = v;
+        } else if (value("--threads", v)) {
+            auto n = ParseCount(v);
+            if (!n) {
+                std::fprintf(stderr, "msg2pst convert: --threads needs a number from 0 to 256, not '%s'.\n", v.c_str());
+                return 2;
+            }
+            set.threads = *n;
+        } else if (value("--jobs", v)) {
+            auto n = ParseCount(v);
+            if (!n || *n < 1) {
+                std::fprintf(stderr, "msg2pst convert: --jobs needs a number from 1 to 256, not '%s'.\n", v.c_str());
+                return 2;
+            }
+            set.jobs = *n;
         } else if (a.size() > 2 && a.rfind("--", 0) == 0) {
             std::fprintf(stderr, "msg2pst convert: unknown option '%s'.\n%s", a.c_str(), kUsage);
             return 2;
@@ -292,10 +516,12 @@ int runConvert(int argc, char** argv) {
         std::fprintf(stderr, "%s", kUsage);
         return 2;
     }
-    TerminalView view;
+    if (!multiple && set.jobs != 1) {
+        std::fprintf(stderr, "msg2pst convert: --jobs goes with --multiple.\n%s", kUsage);
+        return 2;
+    }
     TerminalJob job;
-    TerminalHost host;
-    host.view = &view;
+    std::string out;
     // A folder that is not there is named as the user wrote it.
     auto needFolder = [&](const std::string& path, const char* what, const std::string& written) {
         if (isFolder(path)) return true;
@@ -305,12 +531,11 @@ int runConvert(int argc, char** argv) {
     if (!multiple) {
         const std::string src = folderArgument(args[0]);
         if (!needFolder(src, "source folder", args[0])) return 2;
-        const std::string out = fs::systemFullPath(args[1]);
+        out = fs::systemFullPath(args[1]);
         std::string parent = fs::GetParentPath(out);
         if (parent.size() > 1 && parent.back() == kSep && !isRoot(parent)) parent.pop_back();
         if (!parent.empty() && !needFolder(parent, "output folder", writtenParent(args[1]))) return 2;
         job.source = src;
-        host.out = out;
     } else {
         job.single = false;
         const std::string root = folderArgument(args[0]);
@@ -325,41 +550,21 @@ int runConvert(int argc, char** argv) {
         if (names.empty()) names = subFolderNames(root);
         for (auto& n : names) job.rows.emplace_back(n, prefix + n);
     }
-    if (!report.empty()) {
-        const std::string written = report;
-        report = fs::systemFullPath(report);
-        std::string parent = fs::GetParentPath(report);
+    if (!set.report.empty()) {
+        const std::string written = set.report;
+        set.report = fs::systemFullPath(set.report);
+        std::string parent = fs::GetParentPath(set.report);
         if (parent.size() > 1 && parent.back() == kSep && !isRoot(parent)) parent.pop_back();
         if (!parent.empty() && !needFolder(parent, "report's folder", writtenParent(written))) return 2;
     }
-    ConversionEngine engine(view, job, host);
-    host.engine = &engine;
-    engine.setMaxFileSize(maxSize);
-    engine.setReport(report.empty() ? ConversionEngine::ReportMode::None : ConversionEngine::ReportMode::AtPath, report);
-    // Ctrl-C or SIGTERM (on Windows Ctrl-C, Ctrl-Break or the console
-    // closing) stops the run after the current message; a second one ends
-    // the process at once (which leaves nothing behind either).
-#ifdef _WIN32
-    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
-#else
-    struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
-    sa.sa_flags = SA_RESETHAND;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-#endif
-    engine.Form_Load();
-    engine.CmdStartConversion_Click();
-    const RunSummary& r = engine.lastRun();
-    for (const std::string& f : r.pstFiles) std::printf("%s\n", f.c_str());
-    std::fflush(stdout);
-    if (!r.outputFailures.empty()) return 3;
-    return r.allConverted() && r.reportFailure.empty() ? 0 : 1;
+    if (multiple && set.jobs > 1 && job.rows.size() > 1) return runSideBySide(job, set);
+    return runOne(job, out, set);
 }
 
 const CommandRegistration reg("convert", "convert [OPTIONS] SRC OUT.pst | --multiple ROOT OUTDIR [NAME...]",
-                              "convert folders of .msg files into new PSTs (OPTIONS: --max-size SIZE, --report FILE.csv)", runConvert);
+                              "convert folders of .msg files into new PSTs (OPTIONS: --max-size SIZE, --report FILE.csv, "
+                              "--threads N, --jobs N)",
+                              runConvert);
 
 }  // namespace
 }  // namespace tavrin::cli

@@ -7,12 +7,12 @@
 
 #include "fs/file_io.h"
 #include "fs/folder_identity.h"
-#include "fs/keyed_collection.h"
 #include "fs/mod_files.h"
 #include "fs/path_separator.h"
 #include "fs/string_array.h"
 #include "fs/text.h"
 #include "fs/yield.h"
+#include "store/read_ahead.h"
 #include "store/session.h"
 
 namespace tavrin::engine {
@@ -106,7 +106,7 @@ struct ConversionEngine::State {
     Host& host;
     State(StatusView& v, JobView& j, Host& h) : view(v), job(j), host(h) {}
 
-    fs::KeyedCollection<std::string> fileQueue, folderQueue;
+    fs::PathQueue fileQueue{'K'}, folderQueue{'Z'};
     std::string queueFolder, filePattern;
     int32_t nextFileNumber = 0, nextFolderNumber = 0, totalFiles = 0;
     bool skipRequested = false, stopRequested = false;
@@ -130,7 +130,8 @@ struct ConversionEngine::State {
     // The file being written: part `partNumber` of `basePstPath`.
     std::string basePstPath, baseDisplayName, partPath;
     int partNumber = 1;
-    std::vector<size_t> partRecords;  // records of the messages saved into it
+    size_t partFirstRecord = 0;       // the records from here on belong to it
+    size_t partMessages = 0;          // messages saved into it
     Error logonFailure;               // why the last logonPart failed
     bool logonFailed(Error e) {
         logonFailure = std::move(e);
@@ -139,6 +140,7 @@ struct ConversionEngine::State {
     std::chrono::microseconds yieldInterval{10000};
     std::chrono::steady_clock::time_point lastYield{};
     std::function<std::tm()> clock;
+    int readAheadThreads = -1;  // -1: as many as the machine has cores to spare
 
     void yield() {
         const auto now = std::chrono::steady_clock::now();
@@ -192,7 +194,7 @@ void ConversionEngine::State::queueFolderFiles(std::string& folder, const std::s
                 const int32_t attr = fs::GetPathAttributes(folder + name);
                 if (attr == -1 || (static_cast<uint32_t>(attr) & fs::kAttrDirectory)) {
                     yield();
-                    (void)folderQueue.add("Z" + std::to_string(nextFolderNumber), folder + name);
+                    (void)folderQueue.add(nextFolderNumber, folder, name);
                     ++nextFolderNumber;
                     // Follow links, but never into a folder the walk is inside.
                     auto id = fs::getFolderIdentity(folder + name);
@@ -215,7 +217,7 @@ void ConversionEngine::State::queueFolderFiles(std::string& folder, const std::s
                 const bool dir = attr == -1 || (static_cast<uint32_t>(attr) & fs::kAttrDirectory);
                 if (name != "." && name != ".." && !dir) {
                     yield();
-                    (void)fileQueue.add("K" + std::to_string(nextFileNumber), folder + name);
+                    (void)fileQueue.add(nextFileNumber, folder, name);
                     if (!view.deleteSourceTicked())
                         view.setCount1(std::to_string(nextFileNumber) + " Messages Queued for Conversion.");
                     ++nextFileNumber;
@@ -236,18 +238,17 @@ bool ConversionEngine::State::isMessageFile(const std::string& path) {
 }
 
 void ConversionEngine::State::recordRest(size_t from, FileResult result, const std::string& reason) {
-    const auto& entries = fileQueue.items();
-    for (size_t i = from; i < entries.size(); ++i) {
+    for (size_t i = from; i < static_cast<size_t>(fileQueue.Count()); ++i) {
         FileRecord r;
-        r.source = entries[i];
-        if (!isMessageFile(entries[i])) {
+        r.source = *fileQueue.item(static_cast<int32_t>(i + 1));
+        if (!isMessageFile(r.source)) {
             r.result = FileResult::NotAMessageFile;
         } else {
             r.result = result;
             r.reason = reason;
-            if (result == FileResult::Failed) summary.failedFiles.push_back(entries[i]);
+            if (result == FileResult::Failed) summary.addFailed(r.source);
         }
-        summary.records.push_back(std::move(r));
+        summary.records.push_back(r);
     }
 }
 
@@ -261,15 +262,15 @@ std::string ConversionEngine::State::outputCause(const Error& e) const {
 // converted, and the folder conversion ends.
 void ConversionEngine::State::outputFailed(const Error& e) {
     const std::string cause = outputCause(e);
-    for (size_t i : partRecords) {
-        FileRecord& r = summary.records[i];
-        r.result = FileResult::Failed;
-        r.reason = cause;
-        r.pstFile.clear();
+    for (size_t i = partFirstRecord; i < summary.records.size(); ++i) {
+        const FileRecord r = summary.records[i];
+        if (r.result != FileResult::Converted && r.result != FileResult::ConvertedWithWarnings) continue;
         --summary.messagesConverted;
-        summary.failedFiles.push_back(r.source);
+        summary.addFailed(r.source);
     }
-    partRecords.clear();
+    summary.records.failConverted(partFirstRecord, cause);
+    partFirstRecord = summary.records.size();
+    partMessages = 0;
     summary.outputFailures.push_back(cause);
     ++summary.folderFailures;
     pstStore.reset();
@@ -302,7 +303,8 @@ bool ConversionEngine::State::finishPart() {
         return false;
     }
     summary.pstFiles.push_back(partPath);
-    partRecords.clear();
+    partFirstRecord = summary.records.size();
+    partMessages = 0;
     pstStore.reset();
     session.reset();
     return true;
@@ -350,7 +352,8 @@ bool ConversionEngine::State::openNextPart() {
 void ConversionEngine::State::startMigration(const std::string& sFolderName, const std::string& sFolderPath) {
     dateStamp = FormatDateStamp(clock());
     bool replace = false;
-    partRecords.clear();
+    partFirstRecord = summary.records.size();
+    partMessages = 0;
     partPath.clear();
     if (job.optSingle()) {
         auto chosen = host.saveDialog("Outlook Data File(s) (*.pst)|*.pst", sFolderName + dateStamp + ".pst", replace);
@@ -562,9 +565,21 @@ std::shared_ptr<store::RDOFolder> ConversionEngine::State::folderFor(const std::
 
 ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(const std::string&) {
     processedCount = 1;
-    const auto& entries = fileQueue.items();
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const std::string& entry = entries[i];
+    // The message files are read ahead on the other cores while
+    // this loop writes; whatever it leaves (a skip, a stop, an output that
+    // failed) is thrown away with it.
+    const size_t count = static_cast<size_t>(fileQueue.Count());
+    store::ReadAheadOptions ahead;
+    ahead.threads = readAheadThreads >= 0 ? static_cast<unsigned>(readAheadThreads) : store::defaultReadAheadThreads();
+    store::MessageReadAhead files(
+        count,
+        [this](size_t i) {
+            std::string path = *fileQueue.item(static_cast<int32_t>(i + 1));
+            return isMessageFile(path) ? path : std::string();
+        },
+        ahead);
+    for (size_t i = 0; i < count; ++i) {
+        const std::string entry = *fileQueue.item(static_cast<int32_t>(i + 1));
         if (isMessageFile(entry)) {
             yield();
             view.setCurrentDbx("Converting Messages... from (" + entry + ")");
@@ -598,7 +613,7 @@ ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(const s
                     return;
                 }
                 yield();
-                if (auto st = (*added)->Import(entry, store::olMSGUnicode); !st) {
+                if (auto st = (*added)->Import(files.take(i), store::olMSGUnicode); !st) {
                     why = st.error();
                     rec.subject = (*added)->Subject();
                     return;
@@ -608,7 +623,7 @@ ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(const s
             prepare();
             // A message that would take the file past the cap starts the
             // next file (a file holds at least one message, whatever its size).
-            if (item && maxFileSize > 0 && !partRecords.empty() &&
+            if (item && maxFileSize > 0 && partMessages > 0 &&
                 pstStore->ProjectedSize() + item->EstimatedSize() > maxFileSize) {
                 item.reset();
                 if (!openNextPart()) {
@@ -637,27 +652,29 @@ ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(const s
                 for (const std::string& w : warnings) rec.reason += (rec.reason.empty() ? "" : "; ") + w;
                 rec.pstFile = partPath;
                 ++summary.messagesConverted;
-                partRecords.push_back(summary.records.size());
+                ++partMessages;
             } else {
                 rec.result = FileResult::Failed;
                 rec.reason = why.description;
-                summary.failedFiles.push_back(entry);
+                summary.addFailed(entry);
             }
-            summary.records.push_back(std::move(rec));
             // A file that can no longer be completed (a full disk, an I/O
-            // error, its folder removed) ends the folder conversion now.
-            if (auto out = session->CheckOutput(); !out) {
+            // error, its folder removed) ends the folder conversion now:
+            // a message not converted fails for that cause, one converted
+            // fails with the file.
+            const Status out = session->CheckOutput();
+            if (!out && rec.result == FileResult::Failed) rec.reason = outputCause(out.error());
+            summary.records.push_back(rec);
+            if (!out) {
                 outputFailed(out.error());
-                const std::string& cause = summary.outputFailures.back();
-                if (summary.records.back().result == FileResult::Failed) summary.records.back().reason = cause;
-                recordRest(i + 1, FileResult::Failed, cause);
+                recordRest(i + 1, FileResult::Failed, summary.outputFailures.back());
                 return LoopEnd::OutputFailed;
             }
         } else {
             FileRecord rec;
             rec.source = entry;
             rec.result = FileResult::NotAMessageFile;
-            summary.records.push_back(std::move(rec));
+            summary.records.push_back(rec);
         }
         view.setFrameCaption("Reading Messages & Email Metadata - (" + std::to_string(processedCount) + " of " +
                              std::to_string(totalFiles) + ") File(s)");
@@ -767,7 +784,8 @@ void ConversionEngine::CmdStartConversion_Click() {
         s.queueFolderFiles(s.queueFolder, s.filePattern, id ? fs::FolderChain().entered(*id) : fs::FolderChain());
         s.totalFiles = s.nextFileNumber - 1;
         s.summary.filesFound += s.totalFiles;
-        for (const std::string& f : s.fileQueue.items()) s.summary.messageFiles += State::isMessageFile(f);
+        for (int32_t k = 1; k <= s.fileQueue.Count(); ++k)
+            s.summary.messageFiles += State::isMessageFile(std::string(s.fileQueue.nameOf(k)));
         s.yield();
     };
     if (single) {
@@ -862,8 +880,8 @@ void ConversionEngine::CmdStartConversion_Click() {
 }
 
 bool ConversionEngine::isRunning() const { return state_->running; }
-const fs::KeyedCollection<std::string>& ConversionEngine::fileQueue() const { return state_->fileQueue; }
-const fs::KeyedCollection<std::string>& ConversionEngine::folderQueue() const { return state_->folderQueue; }
+const fs::PathQueue& ConversionEngine::fileQueue() const { return state_->fileQueue; }
+const fs::PathQueue& ConversionEngine::folderQueue() const { return state_->folderQueue; }
 int32_t ConversionEngine::nextFolderNumber() const { return state_->nextFolderNumber; }
 int32_t ConversionEngine::totalFiles() const { return state_->totalFiles; }
 bool ConversionEngine::skipRequested() const { return state_->skipRequested; }
@@ -876,5 +894,6 @@ void ConversionEngine::setReport(ReportMode mode, const std::string& path) {
 }
 void ConversionEngine::setYieldInterval(std::chrono::microseconds interval) { state_->yieldInterval = interval; }
 void ConversionEngine::setClock(std::function<std::tm()> clock) { state_->clock = std::move(clock); }
+void ConversionEngine::setReadAheadThreads(int threads) { state_->readAheadThreads = threads < 0 ? -1 : threads; }
 
 }  // namespace tavrin::engine

@@ -14,7 +14,7 @@
 #include "engine/help_site.h"
 #include "engine/host.h"
 #include "engine/outcome.h"
-#include "fs/keyed_collection.h"
+#include "fs/path_queue.h"
 
 namespace tavrin::engine {
 
@@ -73,11 +73,15 @@ public:
     void setYieldInterval(std::chrono::microseconds interval);
     // The clock the date stamp is taken from (local time; tests fix it).
     void setClock(std::function<std::tm()> clock);
+    // How many threads read message files ahead of the import
+    // loop: -1 (the default) as many as the machine has cores besides the
+    // loop's own, 0 none (every file is read where it is imported).
+    void setReadAheadThreads(int threads);
     bool skipRequested() const;
     // The program-wide queues of the current source folder (keys K1... and
     // Z...), and the counters that outlive a run.
-    const fs::KeyedCollection<std::string>& fileQueue() const;
-    const fs::KeyedCollection<std::string>& folderQueue() const;
+    const fs::PathQueue& fileQueue() const;
+    const fs::PathQueue& folderQueue() const;
     int32_t nextFolderNumber() const;
     int32_t totalFiles() const;
     bool stopRequested() const;

@@ -1,7 +1,10 @@
 // The completion texts and the CSV report of a run.
 #include "engine/outcome.h"
 
+#include <filesystem>
 #include <memory>
+#include <span>
+#include <utility>
 
 #include "fs/file_io.h"
 #include "fs/path_separator.h"
@@ -30,18 +33,27 @@ std::string counts(const RunSummary& r) {
            " message file(s) were converted.";
 }
 
-// "HEAD" then up to `limit` lines, then "and N more.".
-void listLines(std::string& out, const std::string& head, const std::vector<std::string>& lines, size_t limit) {
-    if (lines.empty()) return;
+// "HEAD" then up to `limit` lines, then "and N more." (of `total`).
+void listLines(std::string& out, const std::string& head, const std::vector<std::string>& lines, size_t limit,
+               size_t total) {
+    if (total == 0) return;
     out += kCrLf + head;
     for (size_t i = 0; i < lines.size() && i < limit; ++i) out += kCrLf + lines[i];
-    if (lines.size() > limit) out += kCrLf + "and " + std::to_string(lines.size() - limit) + " more.";
+    if (total > limit) out += kCrLf + "and " + std::to_string(total - limit) + " more.";
+}
+void listLines(std::string& out, const std::string& head, const std::vector<std::string>& lines, size_t limit) {
+    listLines(out, head, lines, limit, lines.size());
 }
 
-std::vector<std::string> recordLines(const RunSummary& r, FileResult which) {
+// The first `limit` records with that result as lines, and how many there
+// are in all.
+std::vector<std::string> recordLines(const RunSummary& r, FileResult which, size_t limit, size_t& total) {
     std::vector<std::string> out;
-    for (const FileRecord& f : r.records)
-        if (f.result == which) out.push_back(f.reason.empty() ? f.source : f.source + ": " + f.reason);
+    total = 0;
+    for (const FileRecord& f : r.records) {
+        if (f.result != which) continue;
+        if (++total <= limit) out.push_back(f.reason.empty() ? f.source : f.source + ": " + f.reason);
+    }
     return out;
 }
 
@@ -57,6 +69,213 @@ const char* ResultText(FileResult r) {
         case FileResult::NotReached: return "not reached after a stop";
     }
     return "failed";
+}
+
+// ---- the records ----
+
+// Append-only: records are never changed where they are, so copies of a
+// FileRecords that share the store each keep their own view of it.
+class FileRecords::Store {
+public:
+    uint64_t append(const std::string& record) {
+        const uint64_t at = flushed_ + tail_.size();
+        tail_.insert(tail_.end(), record.begin(), record.end());
+        if (tail_.size() >= kKeepInMemory && !inMemory_) spill();
+        return at;
+    }
+    uint64_t end() const { return flushed_ + tail_.size(); }
+    // The record at `at`, its length prefix taken off; `next` is where the
+    // record after it starts.
+    std::string read(uint64_t at, uint64_t& next) const {
+        const uint32_t n = length(at);
+        next = at + 4 + n;
+        auto span = bytes(at + 4, n);
+        return std::string(span.begin(), span.end());
+    }
+    uint64_t next(uint64_t at) const { return at + 4 + length(at); }
+
+private:
+    static constexpr size_t kKeepInMemory = size_t(1) << 20;
+    static constexpr size_t kWindow = size_t(64) << 10;
+
+    uint32_t length(uint64_t at) const {
+        auto span = bytes(at, 4);
+        if (span.size() != 4) return 0;
+        return uint32_t(span[0]) | uint32_t(span[1]) << 8 | uint32_t(span[2]) << 16 | uint32_t(span[3]) << 24;
+    }
+
+    void spill() {
+        if (!file_) {
+            std::error_code ec;
+            const auto dir = std::filesystem::temp_directory_path(ec);
+            auto f = ec ? Result<std::unique_ptr<fs::ScratchFile>>(Error(err::kNotFound, "no temporary folder"))
+                        : fs::ScratchFile::create((dir / "tavrin-report").string());
+            if (!f) {
+                inMemory_ = true;  // no scratch file here: everything stays in memory
+                return;
+            }
+            file_ = std::move(*f);
+        }
+        if (!file_->writeAt(flushed_, tail_).ok()) {
+            inMemory_ = true;  // what was written stays readable; the rest stays here
+            return;
+        }
+        flushed_ += tail_.size();
+        tail_.clear();
+    }
+
+    std::span<const uint8_t> bytes(uint64_t at, size_t n) const {
+        if (at >= flushed_) {
+            const size_t off = static_cast<size_t>(at - flushed_);
+            if (off > tail_.size() || tail_.size() - off < n) return {};
+            return std::span<const uint8_t>(tail_).subspan(off, n);
+        }
+        if (at + n > flushed_) return {};
+        if (at < windowAt_ || at + n > windowAt_ + window_.size()) {
+            window_.resize(static_cast<size_t>(std::min<uint64_t>(std::max(n, kWindow), flushed_ - at)));
+            windowAt_ = at;
+            if (!file_->readAt(at, window_).ok()) {
+                window_.clear();
+                return {};
+            }
+        }
+        return std::span<const uint8_t>(window_).subspan(static_cast<size_t>(at - windowAt_), n);
+    }
+
+    std::vector<uint8_t> tail_;  // the bytes from flushed_ on
+    uint64_t flushed_ = 0;       // bytes in the scratch file
+    bool inMemory_ = false;
+    std::unique_ptr<fs::ScratchFile> file_;
+    mutable std::vector<uint8_t> window_;  // the last bytes read back from the file
+    mutable uint64_t windowAt_ = 0;
+};
+
+namespace {
+
+void putText(std::string& out, const std::string& s) {
+    const uint32_t n = static_cast<uint32_t>(s.size());
+    for (int k = 0; k < 4; ++k) out += static_cast<char>((n >> (8 * k)) & 0xFF);
+    out += s;
+}
+
+bool getText(const std::string& in, size_t& pos, std::string& s) {
+    if (in.size() - pos < 4) return false;
+    uint32_t n = 0;
+    for (int k = 0; k < 4; ++k) n |= uint32_t(static_cast<uint8_t>(in[pos + k])) << (8 * k);
+    pos += 4;
+    if (in.size() - pos < n) return false;
+    s.assign(in, pos, n);
+    pos += n;
+    return true;
+}
+
+// length, result, then the five texts, each with its length.
+std::string encodeRecord(const FileRecord& f) {
+    std::string body(1, static_cast<char>(f.result));
+    for (const std::string* s : {&f.source, &f.reason, &f.pstFile, &f.storeFolder, &f.subject}) putText(body, *s);
+    std::string out;
+    out.reserve(body.size() + 4);
+    putText(out, body);
+    return out;
+}
+
+FileRecord decodeRecord(const std::string& body) {
+    FileRecord f;
+    if (body.empty()) return f;
+    f.result = static_cast<FileResult>(static_cast<uint8_t>(body[0]));
+    size_t pos = 1;
+    for (std::string* s : {&f.source, &f.reason, &f.pstFile, &f.storeFolder, &f.subject})
+        if (!getText(body, pos, *s)) break;
+    return f;
+}
+
+}  // namespace
+
+FileRecords::FileRecords() : store_(std::make_shared<Store>()) {}
+FileRecords::FileRecords(std::initializer_list<FileRecord> records) : FileRecords() {
+    for (const FileRecord& r : records) push_back(r);
+}
+FileRecords::~FileRecords() = default;
+FileRecords::FileRecords(const FileRecords&) = default;
+FileRecords& FileRecords::operator=(const FileRecords&) = default;
+FileRecords::FileRecords(FileRecords&& o) noexcept { *this = std::move(o); }
+FileRecords& FileRecords::operator=(FileRecords&& o) noexcept {
+    if (this != &o) {
+        store_ = std::exchange(o.store_, std::make_shared<Store>());
+        size_ = std::exchange(o.size_, 0);
+        chunks_ = std::exchange(o.chunks_, {});
+        end_ = std::exchange(o.end_, 0);
+        failures_ = std::exchange(o.failures_, {});
+        cursor_ = std::exchange(o.cursor_, SIZE_MAX);
+        cursorNext_ = o.cursorNext_;
+    }
+    return *this;
+}
+
+// Where record `to` starts, from record `i` at `at` in the same chunk.
+uint64_t FileRecords::skip(size_t i, uint64_t at, size_t to) const {
+    for (; i < to; ++i) at = store_->next(at);
+    return at;
+}
+
+void FileRecords::push_back(const FileRecord& record) {
+    const std::string enc = encodeRecord(record);
+    if (size_ % kChunk == 0) {
+        chunks_.push_back(store_->append(enc));
+    } else {
+        if (store_->end() != end_) {
+            // A copy has written after this chunk, or it was cut short: its
+            // records move to the end, so that they stay together.
+            const size_t first = size_ - size_ % kChunk;
+            uint64_t at = chunks_.back();
+            std::string moved;
+            for (size_t k = first; k < size_; ++k) {
+                const uint64_t next = store_->next(at);
+                uint64_t ignored = 0;
+                const std::string body = store_->read(at, ignored);
+                putText(moved, body);
+                at = next;
+            }
+            chunks_.back() = store_->append(moved);
+        }
+        store_->append(enc);
+    }
+    end_ = store_->end();
+    ++size_;
+    cursor_ = SIZE_MAX;
+}
+
+FileRecord FileRecords::operator[](size_t i) const {
+    uint64_t at = 0;
+    if (cursor_ != SIZE_MAX && i == cursor_ + 1 && i % kChunk != 0) at = cursorNext_;
+    else at = skip(i - i % kChunk, chunks_[i / kChunk], i);
+    FileRecord f = decodeRecord(store_->read(at, cursorNext_));
+    cursor_ = i;
+    if (f.result == FileResult::Converted || f.result == FileResult::ConvertedWithWarnings)
+        for (const Failure& x : failures_)
+            if (i >= x.from && i < x.to) {
+                f.result = FileResult::Failed;
+                f.reason = x.reason;
+                f.pstFile.clear();
+                break;
+            }
+    return f;
+}
+
+void FileRecords::resize(size_t n) {
+    while (size_ < n) push_back(FileRecord{});
+    if (n >= size_) return;
+    size_ = n;
+    chunks_.resize((n + kChunk - 1) / kChunk);
+    end_ = n % kChunk == 0 ? 0 : skip(n - n % kChunk, chunks_.back(), n);
+    cursor_ = SIZE_MAX;
+    for (Failure& x : failures_) x.to = std::min(x.to, n);
+}
+
+void FileRecords::clear() { *this = FileRecords(); }
+
+void FileRecords::failConverted(size_t from, const std::string& reason) {
+    if (from < size()) failures_.push_back({from, size(), reason});
 }
 
 int32_t RunSummary::withWarnings() const {
@@ -97,16 +316,21 @@ std::string CompletionText(const RunSummary& r, bool single, size_t listLimit) {
             text += kCrLf + open;
             listLines(text, "Files written:", r.pstFiles, listLimit);
         }
-        std::vector<std::string> failed = recordLines(r, FileResult::Failed);
+        size_t total = 0;
+        std::vector<std::string> failed = recordLines(r, FileResult::Failed, listLimit, total);
         // A run that kept no records (none found) still names its failures.
-        if (failed.empty()) failed = r.failedFiles;
-        listLines(text, std::to_string(r.failedFiles.size()) + " message file(s) could not be converted:", failed,
-                  listLimit);
+        if (failed.empty()) {
+            failed = r.failedFiles;
+            total = static_cast<size_t>(r.failed());
+        }
+        listLines(text, std::to_string(r.failed()) + " message file(s) could not be converted:", failed, listLimit,
+                  total);
         for (const std::string& f : r.skippedFolders) text += kCrLf + "Skipped: " + f;
     }
-    const std::vector<std::string> warned = recordLines(r, FileResult::ConvertedWithWarnings);
-    listLines(text, std::to_string(warned.size()) + " message file(s) were converted with warnings:", warned,
-              listLimit);
+    size_t warnings = 0;
+    const std::vector<std::string> warned = recordLines(r, FileResult::ConvertedWithWarnings, listLimit, warnings);
+    listLines(text, std::to_string(warnings) + " message file(s) were converted with warnings:", warned, listLimit,
+              warnings);
     if (!r.reportPath.empty()) text += kCrLf + "The report of every file is in " + r.reportPath + ".";
     if (!r.reportFailure.empty()) text += kCrLf + "The report could not be written: " + r.reportFailure;
     return text;
@@ -141,7 +365,7 @@ std::string CsvRow(const FileRecord& f) {
            "," + csvField(f.storeFolder) + "," + csvField(f.subject);
 }
 
-Status WriteReport(const std::string& path, const std::vector<FileRecord>& records, bool replaceExisting) {
+Status WriteReport(const std::string& path, const FileRecords& records, bool replaceExisting) {
     if (!replaceExisting && fs::pathExists(path)) return Error(err::kFileExists, "The file " + path + " already exists.");
     auto file = fs::PendingFile::create(path);
     if (!file) return std::move(file).error();

@@ -64,6 +64,13 @@ public:
     virtual Status readAt(uint64_t offset, std::span<uint8_t> buf) = 0;  // read back what was written
     virtual Status flush() = 0;  // data on stable storage
     virtual Status close() = 0;
+    // A hint: the system may start writing these bytes to the disk now, so
+    // that a later flush() has less to wait for. Nothing is promised and
+    // nothing is reported; by default it does nothing.
+    virtual void startWriteback(uint64_t offset, uint64_t size) {
+        (void)offset;
+        (void)size;
+    }
 };
 
 // A new file, created exclusively: an existing file at the path is an error
@@ -153,6 +160,8 @@ public:
     Status flush() override;
     // Closes without committing: the same as discard().
     Status close() override;
+    // On Linux, sync_file_range's start of write-out; elsewhere nothing.
+    void startWriteback(uint64_t offset, uint64_t size) override;
     Status check() const;
     Status commit(bool replaceExisting);
     void discard();

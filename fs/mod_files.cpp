@@ -2,6 +2,7 @@
 // mod_files_platform.h.
 #include "fs/mod_files.h"
 
+#include <mutex>
 #include <unordered_map>
 #include <utility>
 
@@ -12,13 +13,17 @@
 namespace tavrin::fs {
 namespace {
 
-int32_t g_lastFileError = 0;
+// The last error of the calling thread, as the system keeps its own: folder
+// conversions running side by side (msg2pst convert --jobs) each see theirs.
+thread_local int32_t g_lastFileError = 0;
 
 // Open searches by handle. Handles are 1, 2, ... so that they never collide
-// with -1 (no search) and 0 (search ended).
+// with -1 (no search) and 0 (search ended). Shared by all threads; each
+// search is used by the thread that started it.
 class HandleTable {
 public:
     int32_t add(std::unique_ptr<detail::SearchStream> search) {
+        std::lock_guard<std::mutex> lock(mutex_);
         do {
             next_ = next_ >= INT32_MAX ? 1 : next_ + 1;
         } while (open_.count(next_) != 0);
@@ -26,23 +31,29 @@ public:
         return next_;
     }
     detail::SearchStream* find(int32_t handle) {
+        std::lock_guard<std::mutex> lock(mutex_);
         auto it = open_.find(handle);
         return it == open_.end() ? nullptr : it->second.get();
     }
     // FindClose: false with `code` when the handle is not open or the
     // closing fails. The handle is gone either way.
     bool close(int32_t handle, int32_t& code) {
-        auto it = open_.find(handle);
-        if (it == open_.end()) {
-            code = kErrorInvalidHandle;
-            return false;
+        std::unique_ptr<detail::SearchStream> search;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            auto it = open_.find(handle);
+            if (it == open_.end()) {
+                code = kErrorInvalidHandle;
+                return false;
+            }
+            search = std::move(it->second);
+            open_.erase(it);
         }
-        const bool ok = it->second->close(code);
-        open_.erase(it);
-        return ok;
+        return search->close(code);
     }
 
 private:
+    std::mutex mutex_;
     std::unordered_map<int32_t, std::unique_ptr<detail::SearchStream>> open_;
     int32_t next_ = 0;
 };

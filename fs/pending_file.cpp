@@ -127,4 +127,9 @@ size_t removeOrphanedTemporaries(const std::string& folder) {
     return removed;
 }
 
+#ifndef __linux__
+// Only Linux has a call to start write-out of a range (sync_file_range).
+void PendingFile::startWriteback(uint64_t, uint64_t) {}
+#endif
+
 }  // namespace tavrin::fs

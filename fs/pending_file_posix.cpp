@@ -179,6 +179,12 @@ Status PendingFile::flush() {
     if (impl_->fd >= 0 && ::fsync(impl_->fd) != 0) return ioError(errno, "written", impl_->target);
     return {};
 }
+#ifdef __linux__
+void PendingFile::startWriteback(uint64_t offset, uint64_t size) {
+    if (impl_->fd >= 0 && size > 0)
+        (void)::sync_file_range(impl_->fd, static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+}
+#endif
 Status PendingFile::close() {
     discard();
     return {};

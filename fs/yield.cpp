@@ -7,8 +7,11 @@ namespace {
 
 // Held by a shared pointer so that a callback that installs another one
 // while it runs is not destroyed under its own feet.
+// Each thread yields to its own callback: the window system's on the
+// interface thread, nothing on the threads of folder conversions that run
+// side by side.
 std::shared_ptr<const YieldCallback>& installed() {
-    static std::shared_ptr<const YieldCallback> callback;
+    static thread_local std::shared_ptr<const YieldCallback> callback;
     return callback;
 }
 

@@ -15,8 +15,9 @@ namespace tavrin::fs {
 
 using YieldCallback = std::function<void()>;
 
-// Installs the callback called by Yield(); an empty callback restores the
-// default (do nothing). Returns the callback that was installed before.
+// Installs the callback called by Yield() on the calling thread (each
+// thread has its own); an empty callback restores the default (do
+// nothing). Returns the callback that was installed before.
 YieldCallback setYieldCallback(YieldCallback callback);
 
 // Lets the window system deliver all pending input and paint events (when a

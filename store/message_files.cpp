@@ -1,12 +1,105 @@
 #include "store/message_files.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "fs/file_io.h"
 #include "store/msg/cfb/cfb_writer.h"
+#include "store/msg/cfb/compound_file.h"
 #include "store/msg/oxmsg/msg_reader.h"
 
 namespace tavrin::store {
 
-Result<Message> readMessageFile(const std::string& path) {
-    return oxmsg::readMsgFile(path);
+namespace {
+
+// Files up to this size are read whole. A larger one is read on demand, so
+// that a huge attachment is in memory once (the value read), not twice (its
+// bytes as well).
+constexpr uint64_t kReadWhole = uint64_t(16) << 20;
+
+Result<Message> readOnDemand(const fs::InputFile& in) {
+    const uint64_t size = in.size();
+    // What InputFile::readAll refuses, refused alike.
+    if (size > (uint64_t(1) << 32) || size > SIZE_MAX) return Error(err::kTooBig, "The file " + in.path() + " is too large.");
+    // Zeroed without being touched (calloc of a large block takes fresh
+    // pages from the system), and filled in a page at a time as the reader
+    // looks at it.
+    std::unique_ptr<uint8_t, decltype(&std::free)> image(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size), 1)),
+                                                         &std::free);
+    if (!image) throw std::bad_alloc();
+    constexpr uint64_t kPage = 4096;
+    std::vector<uint64_t> loaded(static_cast<size_t>(size / kPage / 64 + 1), 0);
+    auto isLoaded = [&](uint64_t p) { return (loaded[p / 64] >> (p % 64)) & 1; };
+    auto lazy = std::make_shared<cfb::LazyFile>();
+    lazy->load = [&](uint64_t offset, uint64_t n) -> Status {
+        const uint64_t end = std::min(offset + n, size);
+        for (uint64_t p = offset / kPage; p * kPage < end;) {
+            if (isLoaded(p)) {
+                ++p;
+                continue;
+            }
+            uint64_t q = p;
+            while (q * kPage < end && !isLoaded(q)) ++q;
+            const uint64_t b = p * kPage, e = std::min(q * kPage, size);
+            if (auto s = in.readAt(b, std::span<uint8_t>(image.get() + b, static_cast<size_t>(e - b))); !s) return s;
+            for (uint64_t k = p; k < q; ++k) loaded[k / 64] |= uint64_t(1) << (k % 64);
+            p = q;
+        }
+        return {};
+    };
+    lazy->readAt = [&](uint64_t offset, std::span<uint8_t> out) { return in.readAt(offset, out); };
+    return oxmsg::readMsg(ByteSpan(image.get(), static_cast<size_t>(size)), lazy);
+}
+
+}  // namespace
+
+Result<MessageFileBytes> readMessageBytes(const std::string& path, const std::function<bool(uint64_t)>& admit,
+                                          MessageFileBytes* reuse) {
+    try {
+        // As oxmsg::readMsgFile (InputFile::readAll, then readMsg), in two
+        // steps, and large files on demand.
+        auto f = fs::InputFile::open(path);
+        if (!f) return std::move(f).error();
+        if (admit && !admit(f->size())) return Error(err::kCancelled, "The file " + path + " was not read.");
+        MessageFileBytes out;
+        out.path = path;
+        if (f->size() > kReadWhole) {
+            out.large = std::make_shared<const fs::InputFile>(std::move(*f));
+            return out;
+        }
+        // Read into a buffer that is not zeroed first.
+        out.size = static_cast<size_t>(f->size());
+        if (reuse && reuse->bytes && reuse->capacity >= out.size) {
+            out.bytes = std::move(reuse->bytes);
+            out.capacity = reuse->capacity;
+        } else {
+            out.capacity = std::max<size_t>(out.size, 1);
+            out.bytes.reset(new uint8_t[out.capacity]);
+        }
+        if (auto s = f->readAt(0, std::span<uint8_t>(out.bytes.get(), out.size)); !s) return std::move(s).take();
+        return out;
+    } catch (const std::bad_alloc&) {
+        return Error(err::kNoMemory, "There is not enough memory to read the file " + path + ".");
+    }
+}
+
+Result<Message> parseMessageBytes(Result<MessageFileBytes> read, MessageFileBytes* spent) {
+    if (!read) return std::move(read).error();
+    try {
+        if (read->large) return readOnDemand(*read->large);
+        Result<Message> m = oxmsg::readMsg(ByteSpan(read->bytes.get(), read->size));
+        if (spent) *spent = std::move(*read);
+        return m;
+    } catch (const std::bad_alloc&) {
+        return Error(err::kNoMemory, "There is not enough memory to read the file " + read->path + ".");
+    }
+}
+
+Result<Message> readMessageFile(const std::string& path, const std::function<bool(uint64_t)>& admit) {
+    return parseMessageBytes(readMessageBytes(path, admit));
 }
 
 Result<Bytes> writeStorageAsCompoundFile(const StorageEntry& storage) {

@@ -3,14 +3,42 @@
 // attachment's storage back out as a compound file.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
+#include "fs/file_io.h"
 #include "fs/result.h"
 #include "store/core/message.h"
 
 namespace tavrin::store {
 
-Result<Message> readMessageFile(const std::string& path);
+// A message file read and not yet parsed: its bytes, or, for a file over
+// 16 MiB, the open file, read on demand while it is parsed (so that a huge
+// attachment is in memory once, not twice).
+struct MessageFileBytes {
+    std::string path;
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t size = 0;      // of the file
+    size_t capacity = 0;  // of `bytes`
+    std::shared_ptr<const fs::InputFile> large;
+};
+
+// Reads a message file in two steps, which may run on different threads:
+// readMessageBytes, then parseMessageBytes. With `admit`, the file's size
+// is passed to it once the file is open and before its bytes are read: it
+// may wait (a reader that keeps within a memory budget), or refuse, and
+// then nothing is read and the result is err::kCancelled. Running out of
+// memory is a failure (err::kNoMemory), never an exception.
+// `reuse` lends a buffer of an earlier read (so that a reader on another
+// thread need not allocate one for every file); parseMessageBytes gives it
+// back in `spent` when it is given one.
+Result<MessageFileBytes> readMessageBytes(const std::string& path, const std::function<bool(uint64_t)>& admit = {},
+                                          MessageFileBytes* reuse = nullptr);
+Result<Message> parseMessageBytes(Result<MessageFileBytes> read, MessageFileBytes* spent = nullptr);
+// Both steps at once.
+Result<Message> readMessageFile(const std::string& path, const std::function<bool(uint64_t)>& admit = {});
 Result<Bytes> writeStorageAsCompoundFile(const StorageEntry& storage);
 
 }  // namespace tavrin::store

@@ -257,13 +257,24 @@ Result<std::shared_ptr<RDOMail>> RDOItems::Add(int kind) {
 
 // ---- items ----
 
-Status RDOMail::Import(const std::string& path, int format) {
-    if (auto s = impl_->changeable(); !s) return s;
+namespace {
+Status importable(const ItemImpl& item, int format) {
+    if (auto s = item.changeable(); !s) return s;
     // olMSG (3) and olMSGUnicode (9): a message file either way.
     if (format != olMSGUnicode && format != 9)
         return Error(err::kInvalidParameter, "Files of format " + std::to_string(format) + " cannot be imported.");
+    return {};
+}
+}  // namespace
+
+Status RDOMail::Import(const std::string& path, int format) {
+    if (auto s = importable(*impl_, format); !s) return s;
+    return Import(readMessageFile(path), format);
+}
+
+Status RDOMail::Import(Result<Message> msg, int format) {
+    if (auto s = importable(*impl_, format); !s) return s;
     impl_->warnings.clear();
-    auto msg = readMessageFile(path);
     if (!msg) return std::move(msg).error();
     impl_->warnings = std::move(msg->warnings);
     msg->warnings.clear();

@@ -110,6 +110,10 @@ public:
     // Warnings() says what was left out. A file that is not a message, or
     // whose compound file structure cannot be read, fails.
     Status Import(const std::string& path, int format = olMSGUnicode);
+    // The same with the file already read (by a MessageReadAhead, or by
+    // readMessageFile): what reading it gave, the message or the failure,
+    // goes into the item exactly as Import(path) would have put it.
+    Status Import(Result<Message> read, int format = olMSGUnicode);
     // The same from a message already in memory (tools and tests); its
     // Message::warnings become Warnings().
     Status ImportMessage(Message message);

@@ -131,6 +131,61 @@ TEST_F(Convert, MultipleModeWritesOnePstPerNamedSubFolder) {
     EXPECT_EQ(messagesIn("all/A.pst"), 1);
 }
 
+// Read-ahead threads and sub-folders converted side by side change nothing
+// but the speed: the same stores message for message (as dump-pst reads
+// them), and with --jobs the same progress, boxes, files, summary, report
+// and exit status, in list order, as one folder after another.
+TEST_F(Convert, ThreadsAndJobsChangeNothingButTheSpeed) {
+    for (int i = 0; i < 9; ++i) writeMsg(dir_ / "root" / "A" / ("a" + std::to_string(i) + ".msg"), "a" + std::to_string(i));
+    for (int i = 0; i < 4; ++i) writeMsg(dir_ / "root" / "A" / "Deep" / ("d" + std::to_string(i) + ".msg"), "d");
+    for (int i = 0; i < 5; ++i) writeMsg(dir_ / "root" / "B" / ("b" + std::to_string(i) + ".msg"), "b");
+    std::ofstream(dir_ / "root" / "B" / "bad.msg") << "not a message file";
+    fsys::create_directories(dir_ / "root" / "C" / "empty");
+    for (int i = 0; i < 6; ++i) writeMsg(dir_ / "root" / "D" / ("x" + std::to_string(i) + ".msg"), "d");
+    auto dump = [&](const std::string& pst) {
+        EXPECT_EQ(run("verify " + quote(pst)), 0) << pst << out_;
+        EXPECT_EQ(run("dump-pst " + quote(pst)), 0) << pst << err_;
+        std::string all = out_;
+        EXPECT_EQ(run("dump-pst --folders " + quote(pst)), 0) << pst << err_;
+        return all + out_;
+    };
+    ASSERT_EQ(run("convert --threads 0 root/A a0.pst"), 0) << err_;
+    ASSERT_EQ(run("convert --threads=3 root/A a3.pst"), 0) << err_;
+    EXPECT_EQ(dump("a3.pst"), dump("a0.pst"));
+    EXPECT_EQ(countLines(dump("a0.pst"), "\"subject\""), 13u);
+
+    auto replaced = [](std::string s, const std::string& from, const std::string& to) {
+        for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
+        return s;
+    };
+    fsys::create_directories(dir_ / "one");
+    fsys::create_directories(dir_ / "many");
+    const int serial = run("convert --multiple --report one.csv root one");
+    const std::string out1 = out_, err1 = err_;
+    EXPECT_EQ(serial, 1) << "bad.msg was not converted";
+    EXPECT_EQ(run("convert --multiple --jobs 3 --threads 2 --report many.csv root many"), serial) << err_;
+    // The paths as msg2pst names them (full paths on Windows).
+    const std::string many = shown("many/"), one = shown("one/");
+    EXPECT_EQ(replaced(out_, many, one), out1);
+    EXPECT_EQ(replaced(replaced(err_, many, one), shown("many.csv"), shown("one.csv")), err1);
+    EXPECT_EQ(replaced(slurp(dir_ / "many.csv"), many, one), slurp(dir_ / "one.csv"));
+    EXPECT_EQ(out1, shown("one/A.pst") + "\n" + shown("one/B.pst") + "\n" + shown("one/D.pst") + "\n");
+    for (const char* name : {"A", "B", "D"})
+        EXPECT_EQ(dump(std::string("many/") + name + ".pst"), dump(std::string("one/") + name + ".pst")) << name;
+
+    // A folder whose file exists fails with its reason in its place, and
+    // the exit status says an output could not be written.
+    EXPECT_EQ(run("convert --multiple --jobs 1 root one B D"), 3);
+    const std::string failedSerial = err_;
+    EXPECT_EQ(run("convert --multiple --jobs 2 root one B D"), 3);
+    EXPECT_EQ(err_, failedSerial);
+
+    for (const char* bad : {"--jobs 0 --multiple root many", "--jobs x --multiple root many", "--threads 999 root/A t.pst",
+                            "--threads -1 root/A t.pst", "--jobs 2 root/A t.pst"})
+        EXPECT_EQ(run(std::string("convert ") + bad), 2) << bad;
+    EXPECT_FALSE(fsys::exists(dir_ / "t.pst"));
+}
+
 // On a terminal the progress is one bar redrawn in place; the box starts on
 // a line of its own. util-linux script gives the run a terminal.
 TEST_F(Convert, DrawsABarOnATerminal) {

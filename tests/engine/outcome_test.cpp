@@ -113,6 +113,69 @@ TEST(OutcomeTexts, ReportRowsAreQuotedUnicodeAndNeverFormulas) {
     EXPECT_EQ(PartPath("/o.d/M", 3), "/o.d/M (3)");
 }
 
+// The records of a run over many files: kept in a store that spills to a
+// scratch file, they read back as they were written, in any order, through
+// copies that each go on on their own, cut short, and after a failed part.
+TEST(OutcomeTexts, RecordsReadBackWholeFromTheirCompactStore) {
+    auto make = [](size_t i) {
+        FileRecord f = rec("/src/folder " + std::to_string(i / 1000) + "/m" + std::to_string(i) + ".msg",
+                           static_cast<FileResult>(i % 6), i % 5 ? "" : "reason " + std::to_string(i));
+        f.pstFile = i % 6 < 2 ? "/o/M.pst" : "";
+        f.storeFolder = "\\Inbox";
+        f.subject = std::string(i % 97, 'x') + std::to_string(i);  // some 8 MB in all
+        return f;
+    };
+    auto same = [](const FileRecord& a, const FileRecord& b) {
+        return a.source == b.source && a.result == b.result && a.reason == b.reason && a.pstFile == b.pstFile &&
+               a.storeFolder == b.storeFolder && a.subject == b.subject;
+    };
+    const size_t n = 100000;
+    FileRecords r;
+    for (size_t i = 0; i < n; ++i) r.push_back(make(i));
+    ASSERT_EQ(r.size(), n);
+    size_t i = 0;
+    for (const FileRecord& f : r) ASSERT_TRUE(same(f, make(i++))) << i;
+    for (size_t k : {n - 1, size_t(0), size_t(64), size_t(63), size_t(77777), size_t(5)})
+        EXPECT_TRUE(same(r[k], make(k))) << k;
+
+    FileRecords copy = r;
+    copy.push_back(make(7));
+    r.push_back(make(8));
+    r.push_back(make(9));
+    EXPECT_TRUE(same(copy[n], make(7)));
+    EXPECT_TRUE(same(r[n], make(8)) && same(r[n + 1], make(9)));
+    EXPECT_TRUE(same(copy[n - 1], make(n - 1)) && same(r[n - 1], make(n - 1)));
+    EXPECT_EQ(copy.size(), n + 1);
+
+    copy.resize(130);
+    copy.push_back(make(1));
+    ASSERT_EQ(copy.size(), 131u);
+    EXPECT_TRUE(same(copy[129], make(129)) && same(copy[130], make(1)));
+    copy.resize(133);
+    EXPECT_EQ(copy[132].source, "");
+
+    // The part from record 90 on could not be completed: its converted
+    // records fail for that reason; the others stay as they were.
+    r.failConverted(90, "The disk is full.");
+    r.push_back(make(0));
+    for (size_t k = 88; k < 96; ++k) {
+        const FileRecord want = make(k), got = r[k];
+        if (k >= 90 && want.result <= FileResult::ConvertedWithWarnings) {
+            EXPECT_EQ(got.result, FileResult::Failed) << k;
+            EXPECT_EQ(got.reason, "The disk is full.");
+            EXPECT_EQ(got.pstFile, "");
+        } else {
+            EXPECT_TRUE(same(got, want)) << k;
+        }
+    }
+    EXPECT_EQ(r.back().result, FileResult::Converted) << "added after the failure";
+    FileRecords moved = std::move(r);
+    EXPECT_EQ(moved.size(), n + 3);
+    EXPECT_TRUE(r.empty());
+    moved.clear();
+    EXPECT_TRUE(moved.empty());
+}
+
 // A message file with `size` bytes of attachment data that does not compress.
 void writeBigMsg(const fsys::path& p, const std::string& subject, size_t size) {
     fsys::create_directories(p.parent_path());

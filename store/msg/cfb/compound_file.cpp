@@ -20,12 +20,19 @@ std::string hex32(uint32_t v) {
 
 }  // namespace
 
-Result<CompoundFile> CompoundFile::open(ByteSpan file) {
+Status CompoundFile::need(uint64_t offset, uint64_t size) const {
+    if (!lazy_ || offset >= file_.size()) return {};
+    return lazy_->load(offset, std::min<uint64_t>(size, file_.size() - offset));
+}
+
+Result<CompoundFile> CompoundFile::open(ByteSpan file, std::shared_ptr<const LazyFile> lazy) {
     CompoundFile cf;
     cf.file_ = file;
+    cf.lazy_ = std::move(lazy);
     // [MS-CFB] 2.2 header.
     if (file.size() < header::kSize)
         return corrupt("the file is too short for a header (" + std::to_string(file.size()) + " bytes)");
+    if (auto s = cf.need(0, header::kSize); !s) return std::move(s).take();
     if (std::memcmp(file.data(), header::kSignature, sizeof header::kSignature) != 0)
         return corrupt("bad signature (not a compound file)");
     ByteReader h(file.first(header::kSize));
@@ -86,6 +93,7 @@ Status CompoundFile::loadFat(uint32_t csectFat, uint32_t difStart, uint32_t csec
         seen[dif] = 1;
         ++difCount;
         const uint64_t off = (uint64_t(dif) + 1) << sectorShift_;
+        if (auto s = need(off, sectorSize_); !s) return s;
         for (uint32_t i = 0; i < perDif && fatSectors.size() < csectFat; ++i) {
             auto v = getLE32(file_, off + 4 * i);
             fatSectors.push_back(v ? *v : FREESECT);
@@ -102,6 +110,7 @@ Status CompoundFile::loadFat(uint32_t csectFat, uint32_t difStart, uint32_t csec
         if (s >= sectorCount_) return corrupt("FAT sector " + hex32(s) + " is out of range");
         const uint64_t off = (uint64_t(s) + 1) << sectorShift_;
         const uint64_t have = std::min<uint64_t>(sectorSize_, file_.size() - off);
+        if (auto st = need(off, have); !st) return st;
         uint32_t* dst = fat_.data() + i * (sectorSize_ / 4);
         for (uint64_t k = 0; k + 4 <= have; k += 4) dst[k / 4] = loadLE32(file_.data() + off + k);
     }
@@ -143,6 +152,27 @@ Result<StreamData> CompoundFile::readRegular(uint32_t start, uint64_t size, cons
     bool contiguous = true;
     for (size_t i = 1; i < sectors.size() && contiguous; ++i) contiguous = sectors[i] == sectors[0] + i;
     const uint64_t first = (uint64_t(sectors[0]) + 1) << sectorShift_;
+    if (lazy_ && size >= kDirectReadSize) {
+        // Straight from the file, run by run of consecutive sectors.
+        Bytes out(static_cast<size_t>(size), 0);
+        uint64_t done = 0;
+        for (size_t i = 0; i < sectors.size();) {
+            size_t j = i + 1;
+            while (j < sectors.size() && sectors[j] == sectors[j - 1] + 1) ++j;
+            const uint64_t off = (uint64_t(sectors[i]) + 1) << sectorShift_;
+            const uint64_t want = std::min<uint64_t>(uint64_t(j - i) << sectorShift_, size - done);
+            const uint64_t have = off < file_.size() ? std::min<uint64_t>(want, file_.size() - off) : 0;
+            if (have)
+                if (auto s = lazy_->readAt(off, std::span<uint8_t>(out.data() + done, static_cast<size_t>(have))); !s)
+                    return std::move(s).take();
+            done += want;
+            i = j;
+        }
+        return StreamData::owned(std::move(out));
+    }
+    if (lazy_)
+        for (uint32_t s : sectors)
+            if (auto st = need((uint64_t(s) + 1) << sectorShift_, sectorSize_); !st) return std::move(st).take();
     if (contiguous && inBounds(file_.size(), first, size)) return StreamData::view(file_.subspan(first, size));
     Bytes out(static_cast<size_t>(size), 0);
     uint64_t done = 0;
@@ -166,6 +196,7 @@ Status CompoundFile::loadDirectory(uint32_t start) {
     entries_.reserve(sectors.size() * perSector);
     for (size_t si = 0; si < sectors.size(); ++si) {
         const uint64_t base = (uint64_t(sectors[si]) + 1) << sectorShift_;
+        if (auto s = need(base, sectorSize_); !s) return s;
         for (uint32_t k = 0; k < perSector; ++k) {
             // Built on the stack and copied in: a vector's emplace_back()
             // would zero the whole entry first.
@@ -222,9 +253,14 @@ Status CompoundFile::loadMiniStream(uint32_t miniFatStart) {
     for (size_t i = 0; i < sectors.size(); ++i) {
         const uint64_t off = (uint64_t(sectors[i]) + 1) << sectorShift_;
         const uint64_t have = std::min<uint64_t>(sectorSize_, file_.size() - off);
+        if (auto s = need(off, have); !s) return s;
         for (uint64_t k = 0; k + 4 <= have; k += 4)
             miniFat_[i * (sectorSize_ / 4) + k / 4] = loadLE32(file_.data() + off + k);
     }
+    // A lazy file's mini stream is filled in at once: every small stream
+    // is read from it.
+    for (uint32_t sector : miniStreamSectors_)
+        if (auto s = need((uint64_t(sector) + 1) << sectorShift_, sectorSize_); !s) return s;
     miniMark_.assign((miniStreamSize_ + kMiniSectorSize - 1) / kMiniSectorSize, 0);
     return {};
 }

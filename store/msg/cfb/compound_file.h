@@ -27,10 +27,19 @@
 // The bytes given to open() must outlive the CompoundFile and every
 // StreamData read from it. A CompoundFile is not safe to read from two
 // threads at once.
+//
+// A file too large to hold in memory twice (once as its bytes, once as the
+// values read from them) is read on demand: open() is given an image of the
+// file's size in which nothing need be filled in, with a LazyFile that
+// fills in the ranges the reader looks at (header, FAT, directory, mini
+// stream, small streams) and reads streams of kDirectReadSize bytes or more
+// straight into the buffers they are returned in.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -107,9 +116,18 @@ private:
     bool isOwned_ = false;
 };
 
+struct LazyFile {
+    // Fills in bytes [offset, offset + size) of the image (each at most once
+    // is enough; a range may be asked for again).
+    std::function<Status(uint64_t offset, uint64_t size)> load;
+    // Reads bytes of the file into `out`.
+    std::function<Status(uint64_t offset, std::span<uint8_t> out)> readAt;
+};
+inline constexpr uint64_t kDirectReadSize = uint64_t(1) << 20;
+
 class CompoundFile {
 public:
-    static Result<CompoundFile> open(ByteSpan file);
+    static Result<CompoundFile> open(ByteSpan file, std::shared_ptr<const LazyFile> lazy = nullptr);
 
     CompoundFile(CompoundFile&&) noexcept = default;
     CompoundFile& operator=(CompoundFile&&) noexcept = default;
@@ -143,9 +161,12 @@ private:
     Status chain(uint32_t start, uint64_t count, std::vector<uint32_t>& out, const char* what) const;
     Result<StreamData> readRegular(uint32_t start, uint64_t size, const char* what) const;
     Result<StreamData> readMini(uint32_t start, uint64_t size) const;
+    // Makes bytes [offset, offset + size) of the image readable (a lazy file).
+    Status need(uint64_t offset, uint64_t size) const;
     Status copyInto(uint32_t id, StorageEntry& out, int depth) const;
 
     ByteSpan file_;
+    std::shared_ptr<const LazyFile> lazy_;
     uint16_t major_ = 3;
     uint32_t sectorShift_ = 9;
     uint32_t sectorSize_ = 512;

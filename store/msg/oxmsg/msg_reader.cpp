@@ -520,8 +520,8 @@ private:
 
 }  // namespace
 
-Result<Message> readMsg(ByteSpan file) {
-    auto cf = CompoundFile::open(file);
+Result<Message> readMsg(ByteSpan file, std::shared_ptr<const cfb::LazyFile> lazy) {
+    auto cf = CompoundFile::open(file, std::move(lazy));
     if (!cf) return std::move(cf).error();
     Reader r(*cf);
     ObjectEntries top = classify(*cf, CompoundFile::root());

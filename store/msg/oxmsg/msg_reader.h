@@ -27,11 +27,13 @@
 // with a description. Nothing is allocated beyond what the file holds.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "fs/result.h"
 #include "store/core/bytes.h"
 #include "store/core/message.h"
+#include "store/msg/cfb/compound_file.h"
 
 namespace tavrin::store::oxmsg {
 
@@ -39,8 +41,9 @@ namespace tavrin::store::oxmsg {
 inline constexpr int kMaxEmbeddingDepth = 32;
 
 // Reads a message from the bytes of a .msg file. Pure: no I/O, safe on any
-// input.
-Result<Message> readMsg(ByteSpan file);
+// input. With `lazy`, `file` is an image of a large file that is filled in
+// on demand (see cfb::LazyFile).
+Result<Message> readMsg(ByteSpan file, std::shared_ptr<const cfb::LazyFile> lazy = nullptr);
 // Reads a .msg file, opened read-only.
 Result<Message> readMsgFile(const std::string& path);
 

@@ -508,8 +508,10 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, Codep
             if (!w) return std::move(w).error();
             atts.push_back(std::move(*w));
         }
+        // Moved, not copied: they hold the attachments' data.
         std::vector<std::vector<Property>> aprops;
-        for (const auto& a : atts) aprops.push_back(a.props);
+        aprops.reserve(atts.size());
+        for (auto& a : atts) aprops.push_back(std::move(a.props));
         // Outlook's order for the extra columns, not the order met.
         std::vector<uint32_t> base(columns::kAttachments.begin(), columns::kAttachments.end());
         for (uint16_t id : columns::kAttachmentExtras)
@@ -521,7 +523,8 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, Codep
         auto schema = schemaFor(base, aprops, [](uint16_t) { return false; });
         if (!schema) return std::move(schema).error();
         std::vector<std::vector<ltp::TcCell>> rows;
-        for (const auto& a : atts) rows.push_back(rowCells(*schema, a.props, a.nid, ++ctx.counters.rowVersion));
+        for (size_t i = 0; i < atts.size(); ++i)
+            rows.push_back(rowCells(*schema, aprops[i], atts[i].nid, ++ctx.counters.rowVersion));
         if (auto s = sub.addTable(ndb::NID_ATTACHMENT_TABLE, *schema, rows); !s) return std::move(s).take();
     }
 

@@ -1,8 +1,12 @@
 #include "store/pst/ndb/ndb_writer.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "store/pst/ndb/crc.h"
 #include "store/pst/ndb/crypt.h"
@@ -130,13 +134,149 @@ private:
     uint64_t lastKey_ = 0;
 };
 
+// The thread that encodes, checksums and writes the buffers, in the order
+// they are given. At most `limit` bytes wait; the writer waits for room.
+class NdbWriter::Background {
+public:
+    struct Job {
+        uint64_t offset = 0;
+        Bytes data;
+        std::vector<Deferred> blocks;
+    };
+    Background(fs::FileSink& sink, uint8_t cryptMethod, size_t limit)
+        : sink_(sink), crypt_(cryptMethod), limit_(limit), thread_([this] { run(); }) {}
+    ~Background() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+            queue_.clear();  // an abandoned file: what waits is not written
+        }
+        work_.notify_all();
+        thread_.join();
+    }
+    Status submit(Job&& job) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        room_.wait(lock, [&] { return waiting_ <= limit_ || failure_.failed(); });
+        if (failure_.failed()) return failure_;
+        waiting_ += job.data.size();
+        queue_.push_back(std::move(job));
+        work_.notify_one();
+        return {};
+    }
+    // Waits until everything given has been written.
+    Status drain() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        room_.wait(lock, [&] { return (queue_.empty() && !busy_) || failure_.failed(); });
+        return failure_;
+    }
+    Error failure() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return failure_;
+    }
+    // A buffer written before, for the next one (none: a new one).
+    Bytes spare() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (spares_.empty()) return {};
+        Bytes b = std::move(spares_.back());
+        spares_.pop_back();
+        b.clear();
+        return b;
+    }
+
+private:
+    void run() {
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                work_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+                if (stop_) return;
+                job = std::move(queue_.front());
+                queue_.pop_front();
+                busy_ = true;
+            }
+            const Status s = process(job);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                busy_ = false;
+                waiting_ -= job.data.size();
+                if (!s.ok() && !failure_.failed()) {
+                    failure_ = s.error();
+                    queue_.clear();
+                    waiting_ = 0;
+                }
+                if (spares_.size() < 2) spares_.push_back(std::move(job.data));
+            }
+            room_.notify_all();
+        }
+    }
+    Status process(Job& job) {
+        for (const Deferred& d : job.blocks) {
+            // [MS-PST] 2.2.2.8.1: the data encoded in place, then the CRC of
+            // the stored bytes into the trailer (dwCRC at +4).
+            uint8_t* p = job.data.data() + (d.ib - job.offset);
+            uint32_t crc = 0;
+            if (!encodeBlockCopy(d.internal ? kCryptNone : crypt_, std::span<const uint8_t>(p, d.cb),
+                                 std::span<uint8_t>(p, d.cb), d.bid, crc))
+                return writerError("unknown encoding");
+            store::storeLE32(p + d.total - kBlockTrailerSize + 4, crc);
+        }
+        if (auto s = sink_.writeAt(job.offset, job.data); !s) return s;
+        // The system is asked to write out every few megabytes as they come,
+        // so that the flush that completes the file has little left to wait
+        // for.
+        wbBegin_ = std::min(wbBegin_, job.offset);
+        wbEnd_ = std::max(wbEnd_, job.offset + job.data.size());
+        wbBytes_ += job.data.size();
+        if (wbBytes_ >= kWritebackEvery) {
+            sink_.startWriteback(wbBegin_, wbEnd_ - wbBegin_);
+            wbBegin_ = UINT64_MAX;
+            wbEnd_ = 0;
+            wbBytes_ = 0;
+        }
+        return {};
+    }
+    static constexpr uint64_t kWritebackEvery = uint64_t(4) << 20;
+    uint64_t wbBegin_ = UINT64_MAX, wbEnd_ = 0, wbBytes_ = 0;  // the I/O thread's own
+
+    fs::FileSink& sink_;
+    const uint8_t crypt_;
+    const size_t limit_;
+    mutable std::mutex mutex_;
+    std::condition_variable work_, room_;
+    std::deque<Job> queue_;
+    std::vector<Bytes> spares_;
+    size_t waiting_ = 0;
+    bool busy_ = false;
+    bool stop_ = false;
+    Error failure_;
+    std::thread thread_;  // last: started once the rest is set up
+};
+
 NdbWriter::NdbWriter(fs::FileSink& sink, NdbOptions options) : sink_(sink), opt_(options) {
+    if (opt_.backgroundWrites)
+        background_ = std::make_unique<Background>(sink_, opt_.cryptMethod, 4 * opt_.writeBuffer);
     buf_.reserve(opt_.writeBuffer + kMaxBlockSize);
     bbt_ = std::make_unique<BTreeStream>(*this, ptypeBBT, kBBTEntrySize, kBBTEntryMax);
     openSection(0);
 }
 
 NdbWriter::~NdbWriter() = default;
+
+const Error& NdbWriter::error() const {
+    if (!failure_.failed() && background_) failure_ = background_->failure();
+    return failure_;
+}
+
+// Writes bytes outside the buffer: in order with the buffers already given
+// to the background thread.
+Status NdbWriter::write(uint64_t ib, ByteSpan data) {
+    if (!background_) return sink_.writeAt(ib, data);
+    Background::Job job;
+    job.offset = ib;
+    job.data.assign(data.begin(), data.end());
+    return background_->submit(std::move(job));
+}
 
 uint64_t NdbWriter::fileEnd() const { return amapOffset(section_) + kAMapCoverage; }
 
@@ -203,14 +343,14 @@ Result<uint64_t> NdbWriter::allocate(uint64_t size, uint64_t align) {
     }
 }
 
-Status NdbWriter::put(uint64_t ib, ByteSpan data) {
+Status NdbWriter::put(uint64_t ib, ByteSpan data, bool mayFlush) {
     if (failure_.failed()) return failure_;
     const uint64_t end = bufStart_ + buf_.size();
     if (!buf_.empty() && ib >= bufStart_ && ib <= end + 65536) {
         const size_t off = static_cast<size_t>(ib - bufStart_);
         if (off + data.size() > buf_.size()) buf_.resize(off + data.size());  // a gap reads as zeros
         std::memcpy(buf_.data() + off, data.data(), data.size());
-        if (buf_.size() >= opt_.writeBuffer) return flushBuffer();
+        if (mayFlush && buf_.size() >= opt_.writeBuffer) return flushBuffer();
         return {};
     }
     if (!buf_.empty() && ib < end && ib + data.size() > bufStart_) {
@@ -219,7 +359,7 @@ Status NdbWriter::put(uint64_t ib, ByteSpan data) {
     }
     if (!buf_.empty() && ib < bufStart_) {
         // A page of a section that has already left the buffer.
-        if (auto s = sink_.writeAt(ib, data); !s) return fail(s.error());
+        if (auto s = write(ib, data); !s) return fail(s.error());
         return {};
     }
     if (auto s = flushBuffer(); !s) return s;
@@ -231,6 +371,18 @@ Status NdbWriter::put(uint64_t ib, ByteSpan data) {
 Status NdbWriter::flushBuffer() {
     if (failure_.failed()) return failure_;
     if (buf_.empty()) return {};
+    if (background_) {
+        Background::Job job;
+        job.offset = bufStart_;
+        job.data = std::move(buf_);
+        job.blocks = std::move(deferred_);
+        deferred_.clear();
+        bufStart_ += job.data.size();
+        buf_ = background_->spare();
+        buf_.reserve(opt_.writeBuffer + kMaxBlockSize);
+        if (auto s = background_->submit(std::move(job)); !s) return fail(s.error());
+        return {};
+    }
     auto s = sink_.writeAt(bufStart_, buf_);
     bufStart_ += buf_.size();
     buf_.clear();
@@ -261,12 +413,17 @@ Result<uint64_t> NdbWriter::writeBlock(ByteSpan data, bool internal, uint16_t re
     if (!ib) return fail(std::move(ib).error()).error();
 
     // [MS-PST] 2.2.2.8.1 block: data, padding, BLOCKTRAILER (2.2.2.8.2).
-    // The CRC is taken over the data as stored, after the encoding.
+    // The CRC is taken over the data as stored, after the encoding; with
+    // background writes both are done on that thread.
     uint8_t block[kMaxBlockSize];
     uint32_t crc = 0;
-    if (!encodeBlockCopy(internal ? kCryptNone : opt_.cryptMethod, data.first(cb), std::span<uint8_t>(block, cb), bid,
-                         crc))
+    if (background_) {
+        if (cryptMethod() > kCryptCyclic) return fail(writerError("unknown encoding")).error();
+        std::memcpy(block, data.data(), cb);
+    } else if (!encodeBlockCopy(internal ? kCryptNone : opt_.cryptMethod, data.first(cb), std::span<uint8_t>(block, cb),
+                                bid, crc)) {
         return fail(writerError("unknown encoding")).error();
+    }
     std::memset(block + cb, 0, static_cast<size_t>(total - cb));
     BlockTrailer trailer;
     trailer.cb = static_cast<uint16_t>(cb);
@@ -274,7 +431,14 @@ Result<uint64_t> NdbWriter::writeBlock(ByteSpan data, bool internal, uint16_t re
     trailer.dwCRC = crc;
     trailer.bid = bid;
     (void)trailer.encode(MutableByteSpan(block + total - kBlockTrailerSize, kBlockTrailerSize));
-    if (auto s = put(*ib, ByteSpan(block, static_cast<size_t>(total))); !s) return s.error();
+    if (auto s = put(*ib, ByteSpan(block, static_cast<size_t>(total)), !background_); !s) return s.error();
+    if (background_) {
+        // The block lies in the current buffer (put starts a new one for a
+        // block beyond it): encoded when the buffer is written.
+        deferred_.push_back({*ib, cb, static_cast<uint32_t>(total), bid, internal});
+        if (buf_.size() >= opt_.writeBuffer)
+            if (auto s = flushBuffer(); !s) return s.error();
+    }
 
     // [MS-PST] 2.2.2.7.7.3 BBTENTRY.
     BBTEntry entry;
@@ -412,6 +576,9 @@ Status NdbWriter::finish(const NodeSource& nodes, const std::array<uint32_t, 32>
         if (auto s = put(ib, mapPage(runs, ptypeFMap, ib)); !s) return s;
     }
     if (auto s = flushBuffer(); !s) return s;
+    // Everything before the header is on its way: wait for it.
+    if (background_)
+        if (auto s = background_->drain(); !s) return fail(s.error());
 
     Header h;
     h.bidNextP = nextPage_;

@@ -1,0 +1,226 @@
+#include "store/read_ahead.h"
+
+#include <algorithm>
+
+#include "store/message_files.h"
+
+namespace tavrin::store {
+
+namespace {
+
+// What an entry counts for at least: a small message takes more memory
+// parsed than its bytes, and empty files must not be read ahead without end.
+constexpr uint64_t kMinCharge = 16 * 1024;
+// Buffers kept for the readers to use again: a few, not large ones.
+constexpr size_t kSpares = 8;
+constexpr size_t kSpareLimit = 1 << 20;
+
+}  // namespace
+
+unsigned defaultReadAheadThreads(unsigned jobs) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned each = std::max(1u, cores / std::max(1u, jobs));
+    return each - 1;
+}
+
+MessageReadAhead::MessageReadAhead(size_t count, std::function<std::string(size_t)> pathOf, ReadAheadOptions options)
+    : count_(count), pathOf_(std::move(pathOf)), options_(options) {
+    for (unsigned t = 0; t < options_.threads; ++t) workers_.emplace_back([this] { work(); });
+}
+
+MessageReadAhead::~MessageReadAhead() {
+    cancel();
+    for (std::thread& t : workers_) t.join();
+}
+
+void MessageReadAhead::cancel() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancelled_ = true;
+    for (auto& [i, slot] : slots_)
+        if (slot.done && slot.admitted) held_ -= slot.charge;
+    // Slots still being read give their charge back when their reader ends.
+    slots_.clear();
+    waiting_.clear();
+    room_.notify_all();
+    ready_.notify_all();
+}
+
+// Called with the lock held; waits until entry i may be read: every entry
+// claimed before it has been admitted, and it fits in the budget or nothing
+// else is held. A reader that had to wait for room goes on only when half
+// the budget is free, so that it does not wake for every file the loop
+// takes. False when it was dropped or everything was cancelled.
+bool MessageReadAhead::admit(size_t i, uint64_t size, std::unique_lock<std::mutex>& lock) {
+    const uint64_t charge = std::max(size, kMinCharge);
+    bool full = false;
+    room_.wait(lock, [&] {
+        if (cancelled_ || slots_.count(i) == 0) return true;
+        if (*waiting_.begin() != i) return false;
+        if (held_ == 0 || held_ + charge <= (full ? options_.budget / 2 : options_.budget)) return true;
+        full = true;
+        return false;
+    });
+    waiting_.erase(i);
+    if (!waiting_.empty()) room_.notify_all();  // the next in line may go
+    auto it = slots_.find(i);
+    if (cancelled_ || it == slots_.end()) return false;
+    it->second.admitted = true;
+    it->second.charge = charge;
+    held_ += charge;
+    peak_ = std::max(peak_, held_);
+    return true;
+}
+
+void MessageReadAhead::work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        std::string path;
+        while (!cancelled_ && next_ < count_ && (path = pathOf_(next_)).empty()) ++next_;
+        if (cancelled_ || next_ >= count_) return;
+        const size_t i = next_++;
+        slots_[i];
+        waiting_.insert(i);
+        lock.unlock();
+        uint64_t charge = 0;
+        MessageFileBytes buffer;
+        Result<MessageFileBytes> read = readMessageBytes(
+            path,
+            [&](uint64_t size) {
+                std::unique_lock<std::mutex> l(mutex_);
+                if (!admit(i, size, l)) return false;
+                charge = slots_[i].charge;
+                // A buffer the loop is done with, if it is large enough.
+                for (auto b = spares_.begin(); b != spares_.end(); ++b)
+                    if (b->capacity >= size) {
+                        buffer = std::move(*b);
+                        spares_.erase(b);
+                        break;
+                    }
+                return true;
+            },
+            &buffer);
+        lock.lock();
+        // A file that failed before it was admitted (it could not be opened).
+        if (waiting_.erase(i) != 0 && !waiting_.empty()) room_.notify_all();
+        ++filesRead_;
+        auto it = slots_.find(i);
+        if (it == slots_.end()) {
+            // Dropped while it was read: give its bytes back.
+            held_ -= charge;
+            if (charge > 0) room_.notify_all();
+            continue;
+        }
+        if (options_.parse) {
+            // Parsed here, outside the lock; the slot may go meanwhile.
+            lock.unlock();
+            Result<Message> parsed = parseMessageBytes(std::move(read));
+            lock.lock();
+            it = slots_.find(i);
+            if (it == slots_.end()) {
+                held_ -= charge;
+                if (charge > 0) room_.notify_all();
+                continue;
+            }
+            it->second.parsed = std::move(parsed);
+        } else {
+            it->second.result = std::move(read);
+        }
+        it->second.done = true;
+        if (wanted_ == i) ready_.notify_one();
+    }
+}
+
+// Drops the entries before i. Called with the lock held.
+void MessageReadAhead::dropBefore(size_t i) {
+    bool dropped = false;
+    for (auto it = slots_.begin(); it != slots_.end() && it->first < i;) {
+        if (it->second.done && it->second.admitted) held_ -= it->second.charge;
+        waiting_.erase(it->first);
+        it = slots_.erase(it);
+        dropped = true;
+    }
+    if (dropped) room_.notify_all();
+}
+
+Result<Message> MessageReadAhead::take(size_t i) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // What the loop took last is no longer held; a reader waiting for room
+    // is woken when half the budget is free, and when nothing is held.
+    const uint64_t before = held_;
+    held_ -= loopHolds_;
+    loopHolds_ = 0;
+    const uint64_t half = options_.budget / 2;
+    if ((before > half && held_ <= half) || (before > 0 && held_ == 0)) room_.notify_all();
+    if (i < taken_ || cancelled_ || i >= count_) {
+        lock.unlock();
+        return readMessageFile(i < count_ ? pathOf_(i) : std::string());
+    }
+    taken_ = i + 1;
+    dropBefore(i);
+    if (next_ <= i) {
+        // No worker has come this far: read it here, and let the workers go
+        // on after it.
+        // It is admitted as a worker's file would be, first in line.
+        next_ = i + 1;
+        slots_[i];
+        waiting_.insert(i);
+        const std::string path = pathOf_(i);
+        lock.unlock();
+        uint64_t charge = 0;
+        Result<Message> read = readMessageFile(path, [&](uint64_t size) {
+            std::unique_lock<std::mutex> l(mutex_);
+            if (admit(i, size, l)) charge = slots_[i].charge;
+            return true;  // read it even when cancelled meanwhile
+        });
+        lock.lock();
+        if (waiting_.erase(i) != 0 && !waiting_.empty()) room_.notify_all();
+        if (slots_.erase(i) != 0) {
+            loopHolds_ = charge;
+        } else {
+            held_ -= charge;  // cancelled while it was read
+            room_.notify_all();
+        }
+        return read;
+    }
+    wanted_ = i;
+    ready_.wait(lock, [&] {
+        auto it = slots_.find(i);
+        return cancelled_ || it == slots_.end() || it->second.done;
+    });
+    wanted_ = SIZE_MAX;
+    auto it = slots_.find(i);
+    if (it == slots_.end()) {
+        lock.unlock();
+        return readMessageFile(pathOf_(i));
+    }
+    loopHolds_ = it->second.admitted ? it->second.charge : 0;
+    if (it->second.parsed) {
+        Result<Message> parsed = std::move(*it->second.parsed);
+        slots_.erase(it);
+        return parsed;
+    }
+    Result<MessageFileBytes> read = std::move(it->second.result);
+    slots_.erase(it);
+    lock.unlock();
+    // Parsed here: the message is made where it is written and freed, and
+    // the buffer goes back to the readers.
+    MessageFileBytes spent;
+    Result<Message> message = parseMessageBytes(std::move(read), &spent);
+    if (spent.bytes && spent.capacity <= kSpareLimit) {
+        lock.lock();
+        if (spares_.size() < kSpares) spares_.push_back(std::move(spent));
+    }
+    return message;
+}
+
+uint64_t MessageReadAhead::peakBytes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return peak_;
+}
+
+size_t MessageReadAhead::filesRead() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return filesRead_;
+}
+
+}  // namespace tavrin::store
