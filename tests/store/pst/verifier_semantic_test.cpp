@@ -498,7 +498,8 @@ TEST(PstVerifierSemantic, ANamedPropertyIdMappedTwice) {
     const NamedPropName* n = map.nameOf(static_cast<uint16_t>(0x8000 + other));
     ASSERT_NE(n, nullptr);
     const NamedPropName lost{PS_PUBLIC_STRINGS, false, 0x1234, {}};
-    if (otherLid != 0x1234) EXPECT_FALSE(map.idOf(lost).has_value());
+    EXPECT_NE(otherLid, 0x1234u);
+    EXPECT_FALSE(map.idOf(lost).has_value());
     EXPECT_EQ(map.idOf(*n), 0x8000 + other);
     EXPECT_EQ(map.nameOf(0x7FFF), nullptr);
     EXPECT_EQ(map.nameOf(static_cast<uint16_t>(0x8000 + map.entries().size() + 1)), nullptr);
