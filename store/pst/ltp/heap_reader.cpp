@@ -90,11 +90,14 @@ Result<std::vector<BthRecord>> Bth::walk(std::vector<uint32_t>* hids) const {
         int level;
     };
     std::vector<Item> stack{{hdr_.hidRoot, hdr_.bIdxLevels}};
+    // Without index levels the root is the only allocation: nothing can be
+    // reached twice.
     std::unordered_set<uint32_t> seen;
     while (!stack.empty()) {
         const Item it = stack.back();
         stack.pop_back();
-        if (!seen.insert(it.hid).second) return corrupt("BTH: allocation " + hex(it.hid) + " is reached twice");
+        if (hdr_.bIdxLevels > 0 && !seen.insert(it.hid).second)
+            return corrupt("BTH: allocation " + hex(it.hid) + " is reached twice");
         if (hids) hids->push_back(it.hid);
         auto a = heap_->get(it.hid);
         if (!a) return Error(a.error()).prefixed("BTH");
@@ -104,6 +107,7 @@ Result<std::vector<BthRecord>> Bth::walk(std::vector<uint32_t>* hids) const {
                            std::to_string(rec));
         const size_t n = a->size() / rec;
         if (it.level == 0) {
+            if (out.empty()) out.reserve(n);
             for (size_t i = 0; i < n; ++i)
                 out.push_back(BthRecord{a->subspan(i * rec, hdr_.cbKey), a->subspan(i * rec + hdr_.cbKey, hdr_.cbEnt)});
             continue;

@@ -26,6 +26,11 @@ uint32_t multiElementSize(uint16_t type) {
     return store::fixedSize(b);
 }
 
+Error wrongFixedSize(uint32_t tag, size_t have, uint32_t want) {
+    return corrupt("property " + tagText(tag) + ": " + std::to_string(have) + " bytes where " + std::to_string(want) +
+                   " were expected");
+}
+
 }  // namespace
 
 Result<Bytes> readHnid(const Heap& heap, const ndb::Node& node, uint32_t hnid) {
@@ -53,9 +58,7 @@ Result<Property> propertyFromBytes(uint32_t tag, ByteSpan raw) {
     }
     const uint32_t fixed = store::fixedSize(type);
     if (fixed > 0) {
-        if (raw.size() != fixed)
-            return corrupt("property " + tagText(tag) + ": " + std::to_string(raw.size()) + " bytes where " +
-                           std::to_string(fixed) + " were expected");
+        if (raw.size() != fixed) return wrongFixedSize(tag, raw.size(), fixed);
         uint64_t v = 0;
         for (size_t i = fixed; i-- > 0;) v = (v << 8) | raw[i];
         p.scalar = type == store::PT_BOOLEAN ? (v != 0) : v;
@@ -65,10 +68,26 @@ Result<Property> propertyFromBytes(uint32_t tag, ByteSpan raw) {
     return p;
 }
 
+Status checkPropertyBytes(uint32_t tag, ByteSpan raw) {
+    const uint16_t type = store::tagType(tag);
+    if (store::isMultiValued(type)) {
+        auto p = propertyFromBytes(tag, raw);
+        if (!p) return std::move(p).error();
+        return {};
+    }
+    const uint32_t fixed = store::fixedSize(type);
+    if (fixed > 0 && raw.size() != fixed) return wrongFixedSize(tag, raw.size(), fixed);
+    return {};
+}
+
 Result<Heap> readHeap(const ndb::Node& node) {
     auto blocks = node.dataBlocks();
     if (!blocks) return std::move(blocks).error();
-    auto h = Heap::open(std::move(blocks).value());
+    return heapFromBlocks(node, std::move(blocks).value());
+}
+
+Result<Heap> heapFromBlocks(const ndb::Node& node, std::vector<Bytes> blocks) {
+    auto h = Heap::open(std::move(blocks));
     if (!h) return Error(h.error()).prefixed("node " + hex(node.nid()));
     return h;
 }
@@ -78,18 +97,22 @@ Result<Heap> readHeap(const ndb::Node& node) {
 Result<PropertyContext> PropertyContext::open(const ndb::Node& node) {
     auto heap = readHeap(node);
     if (!heap) return std::move(heap).error();
-    const std::string where = "property context " + hex(node.nid());
-    if (heap->clientSig() != bTypePC) return corrupt(where + ": heap bClientSig " + hex(heap->clientSig()) + " is not 0xBC");
+    return open(node, std::make_shared<const Heap>(std::move(heap).value()));
+}
+
+Result<PropertyContext> PropertyContext::open(const ndb::Node& node, std::shared_ptr<const Heap> heap) {
+    auto where = [&] { return "property context " + hex(node.nid()); };
+    if (heap->clientSig() != bTypePC) return corrupt(where() + ": heap bClientSig " + hex(heap->clientSig()) + " is not 0xBC");
     PropertyContext pc;
     pc.node_ = node;
-    pc.heap_ = std::make_shared<Heap>(std::move(heap).value());
+    pc.heap_ = std::move(heap);
     auto bth = Bth::open(*pc.heap_, pc.heap_->userRoot());
-    if (!bth) return Error(bth.error()).prefixed(where);
+    if (!bth) return Error(bth.error()).prefixed(where());
     if (bth->header().cbKey != kPcKeySize || bth->header().cbEnt != kPcDataSize)
-        return corrupt(where + ": BTH cbKey/cbEnt " + std::to_string(bth->header().cbKey) + "/" +
+        return corrupt(where() + ": BTH cbKey/cbEnt " + std::to_string(bth->header().cbKey) + "/" +
                        std::to_string(bth->header().cbEnt) + " are not 2/6");
     auto recs = bth->records();
-    if (!recs) return Error(recs.error()).prefixed(where);
+    if (!recs) return Error(recs.error()).prefixed(where());
     pc.entries_.reserve(recs->size());
     for (const auto& r : *recs) {
         PropEntry e;
@@ -136,31 +159,35 @@ Result<std::vector<Property>> PropertyContext::readAll() const {
 Result<TableContext> TableContext::open(const ndb::Node& node) {
     auto heap = readHeap(node);
     if (!heap) return std::move(heap).error();
-    const std::string where = "table context " + hex(node.nid());
-    if (heap->clientSig() != bTypeTC) return corrupt(where + ": heap bClientSig " + hex(heap->clientSig()) + " is not 0x7C");
+    return open(node, std::make_shared<const Heap>(std::move(heap).value()));
+}
+
+Result<TableContext> TableContext::open(const ndb::Node& node, std::shared_ptr<const Heap> heap) {
+    auto where = [&] { return "table context " + hex(node.nid()); };
+    if (heap->clientSig() != bTypeTC) return corrupt(where() + ": heap bClientSig " + hex(heap->clientSig()) + " is not 0x7C");
     TableContext tc;
     tc.node_ = node;
-    tc.heap_ = std::make_shared<Heap>(std::move(heap).value());
+    tc.heap_ = std::move(heap);
     auto infoBytes = tc.heap_->get(tc.heap_->userRoot());
-    if (!infoBytes) return Error(infoBytes.error()).prefixed(where);
+    if (!infoBytes) return Error(infoBytes.error()).prefixed(where());
     auto info = TCINFO::decode(*infoBytes);
-    if (!info) return Error(info.error()).prefixed(where);
+    if (!info) return Error(info.error()).prefixed(where());
     tc.info_ = std::move(info).value();
     const uint32_t rowSize = tc.info_.rowSize();
     for (const auto& c : tc.info_.cols)
         if (uint32_t(c.ibData) + c.cbData > rowSize)
-            return corrupt(where + ": column " + tagText(c.tag) + " lies outside the " + std::to_string(rowSize) + "-byte row");
+            return corrupt(where() + ": column " + tagText(c.tag) + " lies outside the " + std::to_string(rowSize) + "-byte row");
     if (tc.info_.hnidRows == 0) return tc;
-    if (rowSize == 0) return corrupt(where + ": rows of 0 bytes");
+    if (rowSize == 0) return corrupt(where() + ": rows of 0 bytes");
     if (hnidIsHid(tc.info_.hnidRows)) {
         auto rows = tc.heap_->get(tc.info_.hnidRows);
-        if (!rows) return Error(rows.error()).prefixed(where + ": row matrix");
+        if (!rows) return Error(rows.error()).prefixed(where() + ": row matrix");
         tc.rowBlocks_.emplace_back(rows->begin(), rows->end());
     } else {
         auto sub = node.subnode(tc.info_.hnidRows);
-        if (!sub) return Error(sub.error()).prefixed(where + ": row matrix");
+        if (!sub) return Error(sub.error()).prefixed(where() + ": row matrix");
         auto blocks = sub->dataBlocks();
-        if (!blocks) return Error(blocks.error()).prefixed(where + ": row matrix");
+        if (!blocks) return Error(blocks.error()).prefixed(where() + ": row matrix");
         tc.rowBlocks_ = std::move(blocks).value();
     }
     const uint32_t perBlock = rowsPerBlock(rowSize, node.database()->flavour());
@@ -171,24 +198,24 @@ Result<TableContext> TableContext::open(const ndb::Node& node) {
         if (tc.rowsInSubnode()) n = std::min<uint64_t>(n, perBlock);
         count += n;
     }
-    if (count > UINT32_MAX) return corrupt(where + ": too many rows");
+    if (count > UINT32_MAX) return corrupt(where() + ": too many rows");
     tc.rowCount_ = static_cast<uint32_t>(count);
     return tc;
 }
 
 Result<std::vector<TCROWID>> TableContext::rowIndex() const {
-    const std::string where = "table context " + hex(node_.nid()) + ": row index";
+    auto where = [&] { return "table context " + hex(node_.nid()) + ": row index"; };
     auto bth = Bth::open(*heap_, info_.hidRowIndex);
-    if (!bth) return Error(bth.error()).prefixed(where);
+    if (!bth) return Error(bth.error()).prefixed(where());
     const Flavour f = node_.database()->flavour();
     // ANSI files use 2-byte dwRowIndex values, and sometimes 4-byte ones as
     // Unicode files do (Outlook's sample2.pst).
     const bool entOk = bth->header().cbEnt == TCROWID::size(f) - 4 || (f == Flavour::Ansi && bth->header().cbEnt == 4);
     if (bth->header().cbKey != 4 || !entOk)
-        return corrupt(where + ": BTH cbKey/cbEnt " + std::to_string(bth->header().cbKey) + "/" +
+        return corrupt(where() + ": BTH cbKey/cbEnt " + std::to_string(bth->header().cbKey) + "/" +
                        std::to_string(bth->header().cbEnt) + " do not fit TCROWID");
     auto recs = bth->records();
-    if (!recs) return Error(recs.error()).prefixed(where);
+    if (!recs) return Error(recs.error()).prefixed(where());
     std::vector<TCROWID> out;
     out.reserve(recs->size());
     for (const auto& r : *recs) {

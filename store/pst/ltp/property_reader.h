@@ -29,15 +29,22 @@ Result<Bytes> readHnid(const Heap& heap, const ndb::Node& node, uint32_t hnid);
 // inline in a PC record). Fails when a fixed-size value has the wrong size
 // or a multi-valued layout is broken.
 Result<store::Property> propertyFromBytes(uint32_t tag, ByteSpan raw);
+// Whether propertyFromBytes would take these bytes, with its error when
+// not; nothing is copied.
+Status checkPropertyBytes(uint32_t tag, ByteSpan raw);
 
 // The heap of a node, read from its data blocks.
 Result<Heap> readHeap(const ndb::Node& node);
+// The same from the node's data blocks already read (node.dataBlocks()).
+Result<Heap> heapFromBlocks(const ndb::Node& node, std::vector<Bytes> blocks);
 
 class PropertyContext {
 public:
     // Reads the node's heap and its property BTH. Fails when the heap is
     // not a PC (bClientSig 0xBC) or the BTH is not cbKey 2 / cbEnt 6.
     static Result<PropertyContext> open(const ndb::Node& node);
+    // The same over the node's heap already read (readHeap()).
+    static Result<PropertyContext> open(const ndb::Node& node, std::shared_ptr<const Heap> heap);
 
     const std::vector<PropEntry>& entries() const { return entries_; }
     const Heap& heap() const { return *heap_; }
@@ -50,7 +57,7 @@ public:
 
 private:
     ndb::Node node_;
-    std::shared_ptr<Heap> heap_;
+    std::shared_ptr<const Heap> heap_;
     std::vector<PropEntry> entries_;
 };
 
@@ -60,6 +67,8 @@ public:
     // the heap is not a TC (bClientSig 0x7C), a column's cell lies outside
     // the row, or the row matrix cannot be read.
     static Result<TableContext> open(const ndb::Node& node);
+    // The same over the node's heap already read (readHeap()).
+    static Result<TableContext> open(const ndb::Node& node, std::shared_ptr<const Heap> heap);
 
     const TCINFO& info() const { return info_; }
     const Heap& heap() const { return *heap_; }
@@ -86,7 +95,7 @@ public:
 
 private:
     ndb::Node node_;
-    std::shared_ptr<Heap> heap_;
+    std::shared_ptr<const Heap> heap_;
     TCINFO info_;
     std::vector<Bytes> rowBlocks_;       // the row matrix, whole rows per block
     std::vector<uint32_t> rowsBefore_;   // rows in blocks before block b

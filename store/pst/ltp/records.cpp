@@ -206,13 +206,18 @@ Bytes encodeMultiVariable(const std::vector<Bytes>& values) {
     return w.take();
 }
 
-std::optional<TCOLDESC> TCOLDESC::decode(ByteSpan s) {
-    ByteReader r(s);
+TCOLDESC TCOLDESC::read(ByteReader& r) {
     TCOLDESC c;
     c.tag = r.u32();
     c.ibData = r.u16();
     c.cbData = r.u8();
     c.iBit = r.u8();
+    return c;
+}
+
+std::optional<TCOLDESC> TCOLDESC::decode(ByteSpan s) {
+    ByteReader r(s);
+    const TCOLDESC c = read(r);
     if (!r.ok()) return std::nullopt;
     return c;
 }
@@ -240,7 +245,8 @@ Result<TCINFO> TCINFO::decode(ByteSpan s) {
     if (uint64_t(cCols) * TCOLDESC::kSize > r.remaining())
         return corrupt("TCINFO: " + std::to_string(cCols) + " columns do not fit " + std::to_string(s.size()) + " bytes");
     t.cols.reserve(cCols);
-    for (uint32_t i = 0; i < cCols; ++i) t.cols.push_back(*TCOLDESC::decode(r.bytes(TCOLDESC::kSize)));
+    // All of them fit (checked above).
+    for (uint32_t i = 0; i < cCols; ++i) t.cols.push_back(TCOLDESC::read(r));
     return t;
 }
 

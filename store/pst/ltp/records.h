@@ -197,6 +197,8 @@ struct TCOLDESC {
 
     static constexpr uint32_t kSize = 8;
     static std::optional<TCOLDESC> decode(ByteSpan s);
+    // The next kSize bytes of r (zeros past its end; r.ok() tells).
+    static TCOLDESC read(store::ByteReader& r);
     bool encode(MutableByteSpan out) const;
     bool operator==(const TCOLDESC&) const = default;
 };

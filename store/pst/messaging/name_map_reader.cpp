@@ -1,5 +1,7 @@
 #include "store/pst/messaging/name_map_reader.h"
 
+#include <algorithm>
+
 #include <string>
 
 namespace tavrin::pst::messaging {
@@ -39,6 +41,8 @@ Result<NameMap> NameMap::read(const ndb::NodeDatabase& db) {
     }
     const size_t count = m.entryBytes_.size() / NameId::kSize;
     m.entries_.reserve(count);
+    m.byId_.reserve(count);
+    std::vector<bool> mapped(0x8000);  // by wPropIdx
     for (size_t i = 0; i < count; ++i) {
         const NameId id = *NameId::decode(ByteSpan(m.entryBytes_).subspan(i * NameId::kSize, NameId::kSize));
         NameMapEntry entry;
@@ -77,28 +81,30 @@ Result<NameMap> NameMap::read(const ndb::NodeDatabase& db) {
         } else {
             entry.name.lid = id.dwPropertyID;
         }
-        if (m.byId_.count(entry.propId)) {
+        if (mapped[id.wPropIdx]) {
             m.problems_.push_back("entry " + std::to_string(i) + ": property id " + hex(entry.propId) + " is mapped twice");
             continue;
         }
-        m.byId_[entry.propId] = m.entries_.size();
-        m.byName_.emplace(entry.name, entry.propId);
+        mapped[id.wPropIdx] = true;
+        m.byId_.emplace_back(entry.propId, static_cast<uint32_t>(m.entries_.size()));
         m.entries_.push_back(std::move(entry));
     }
+    std::sort(m.byId_.begin(), m.byId_.end());  // ids are unique
     if (m.entryBytes_.size() % NameId::kSize != 0)
         m.problems_.push_back("entry stream of " + std::to_string(m.entryBytes_.size()) + " bytes is not whole NAMEIDs");
     return m;
 }
 
 const store::NamedPropName* NameMap::nameOf(uint16_t propId) const {
-    auto it = byId_.find(propId);
-    return it == byId_.end() ? nullptr : &entries_[it->second].name;
+    auto it = std::lower_bound(byId_.begin(), byId_.end(), propId,
+                               [](const std::pair<uint16_t, uint32_t>& e, uint16_t id) { return e.first < id; });
+    return it == byId_.end() || it->first != propId ? nullptr : &entries_[it->second].name;
 }
 
 std::optional<uint16_t> NameMap::idOf(const store::NamedPropName& name) const {
-    auto it = byName_.find(name);
-    if (it == byName_.end()) return std::nullopt;
-    return it->second;
+    for (const auto& e : entries_)
+        if (e.name == name) return e.propId;
+    return std::nullopt;
 }
 
 }  // namespace tavrin::pst::messaging

@@ -31,6 +31,7 @@ public:
     static Result<NameMap> read(const ndb::NodeDatabase& db);
 
     const store::NamedPropName* nameOf(uint16_t propId) const;
+    // The first entry with this name; a linear search.
     std::optional<uint16_t> idOf(const store::NamedPropName& name) const;
     const std::vector<NameMapEntry>& entries() const { return entries_; }
     const std::vector<std::string>& problems() const { return problems_; }
@@ -48,8 +49,7 @@ private:
     Bytes guids_, entryBytes_, strings_;
     std::map<uint16_t, Bytes> buckets_;
     std::vector<NameMapEntry> entries_;
-    std::map<uint16_t, size_t> byId_;
-    std::map<store::NamedPropName, uint16_t> byName_;
+    std::vector<std::pair<uint16_t, uint32_t>> byId_;  // (propId, index in entries_), sorted
     std::vector<std::string> problems_;
 };
 

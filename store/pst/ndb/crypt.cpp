@@ -73,17 +73,30 @@ constexpr auto kRArray = [] {
     return a;
 }();
 
+// A fuzzer learns nothing from the compare that ends a byte-substitution
+// loop, and a coverage callback on every byte put these loops among the
+// fuzz build's hottest code; the sanitizers still check them.
+#if defined(__clang__)
+#define TAVRIN_NO_COVERAGE __attribute__((no_sanitize("coverage")))
+#else
+#define TAVRIN_NO_COVERAGE
+#endif
+
 }  // namespace
 
+// Through a plain pointer: a byte always indexes a 256-byte table, and a
+// sanitizer build then checks no bound per byte.
 void permuteEncode(std::span<uint8_t> data) {
-    for (uint8_t& b : data) b = kR[b];
+    const uint8_t* r = kR.data();
+    for (uint8_t& b : data) b = r[b];
 }
 
-void permuteDecode(std::span<uint8_t> data) {
-    for (uint8_t& b : data) b = kI[b];
+TAVRIN_NO_COVERAGE void permuteDecode(std::span<uint8_t> data) {
+    const uint8_t* i = kI.data();
+    for (uint8_t& b : data) b = i[b];
 }
 
-void cyclicCrypt(std::span<uint8_t> data, uint32_t key) {
+TAVRIN_NO_COVERAGE void cyclicCrypt(std::span<uint8_t> data, uint32_t key) {
     uint16_t w = static_cast<uint16_t>(key ^ (key >> 16));
     for (uint8_t& byte : data) {
         uint8_t b = byte;

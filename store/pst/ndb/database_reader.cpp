@@ -39,18 +39,21 @@ uint32_t NodeDatabase::leafEntrySize(uint8_t ptype) const {
 
 Result<Bytes> NodeDatabase::readPage(uint64_t ib, uint8_t ptype, uint64_t bid) const {
     const Flavour f = flavour();
-    if (ib % kPageSize != 0) return corrupt("page " + hex(bid) + " at " + hex(ib) + " is not on a 512-byte boundary");
+    // Messages name the page; they are built only when something is wrong.
+    auto where = [&] { return "page " + hex(bid) + " at " + hex(ib); };
+    if (ib % kPageSize != 0) return corrupt(where() + " is not on a 512-byte boundary");
     Bytes page(kPageSize);
-    if (auto st = source_->readAt(ib, page); !st) return Error(st.error()).prefixed("page " + hex(bid) + " at " + hex(ib));
+    if (auto st = source_->readAt(ib, page); !st) return Error(st.error()).prefixed(where());
     auto t = PageTrailer::decodeFromPage(page, f);
-    const std::string where = "page " + hex(bid) + " at " + hex(ib);
     if (t->ptype != ptype || t->ptypeRepeat != ptype)
-        return corrupt(where + ": page type " + hex(t->ptype) + "/" + hex(t->ptypeRepeat) + " where " + hex(ptype) +
+        return corrupt(where() + ": page type " + hex(t->ptype) + "/" + hex(t->ptypeRepeat) + " where " + hex(ptype) +
                        " was expected");
-    if (t->bid != bid) return corrupt(where + ": trailer names page " + hex(t->bid));
-    if (t->wSig != pageSignature(ptype, ib, bid)) return corrupt(where + ": wrong signature " + hex(t->wSig));
-    if (limits_.checkCrcs && t->dwCRC != pageCrc(page, f))
-        return corrupt(where + ": CRC " + hex(t->dwCRC) + " does not match the computed " + hex(pageCrc(page, f)));
+    if (t->bid != bid) return corrupt(where() + ": trailer names page " + hex(t->bid));
+    if (t->wSig != pageSignature(ptype, ib, bid)) return corrupt(where() + ": wrong signature " + hex(t->wSig));
+    if (limits_.checkCrcs) {
+        const uint32_t crc = pageCrc(page, f);
+        if (t->dwCRC != crc) return corrupt(where() + ": CRC " + hex(t->dwCRC) + " does not match the computed " + hex(crc));
+    }
     return page;
 }
 
@@ -58,72 +61,102 @@ Result<NodeDatabase::PageView> NodeDatabase::readBTreePage(const Bref& ref, uint
     PageView v;
     auto cached = pageCache_.find(ref.ib);
     if (cached != pageCache_.end() && cached->second.bid == ref.bid && cached->second.ptype == ptype) {
-        v.bytes = cached->second.bytes;
+        v.page = cached->second.bytes;
+        v.info = cached->second.info;
     } else {
         auto page = readPage(ref.ib, ptype, ref.bid);
         if (!page) return std::move(page).error();
-        v.bytes = std::move(page).value();
+        v.page = std::make_shared<const Bytes>(std::move(page).value());
+        v.info = *BTPageInfo::decode(*v.page, flavour());
         if (pageCache_.size() >= limits_.pageCacheEntries) pageCache_.clear();
-        pageCache_[ref.ib] = CachedPage{ref.bid, ptype, v.bytes};
+        pageCache_[ref.ib] = CachedPage{ref.bid, ptype, v.page, v.info};
     }
-    v.info = *BTPageInfo::decode(v.bytes, flavour());
-    const std::string where = std::string(treeName(ptype)) + " page " + hex(ref.bid) + " at " + hex(ref.ib);
-    if (v.info.cLevel > kMaxBTreeLevel) return corrupt(where + ": cLevel " + std::to_string(v.info.cLevel) + " is too deep");
+    auto where = [&] { return std::string(treeName(ptype)) + " page " + hex(ref.bid) + " at " + hex(ref.ib); };
+    if (v.info.cLevel > kMaxBTreeLevel) return corrupt(where() + ": cLevel " + std::to_string(v.info.cLevel) + " is too deep");
     if (expectedLevel >= 0 && v.info.cLevel != expectedLevel)
-        return corrupt(where + ": cLevel " + std::to_string(v.info.cLevel) + " where " + std::to_string(expectedLevel) +
+        return corrupt(where() + ": cLevel " + std::to_string(v.info.cLevel) + " where " + std::to_string(expectedLevel) +
                        " was expected");
     const uint32_t cbEnt = v.info.cLevel > 0 ? BTEntry::size(flavour()) : leafEntrySize(ptype);
     if (v.info.cbEnt != cbEnt)
-        return corrupt(where + ": cbEnt " + std::to_string(v.info.cbEnt) + " where " + std::to_string(cbEnt) + " was expected");
+        return corrupt(where() + ": cbEnt " + std::to_string(v.info.cbEnt) + " where " + std::to_string(cbEnt) + " was expected");
     if (v.info.cEnt > btEntryMax(cbEnt, flavour()))
-        return corrupt(where + ": cEnt " + std::to_string(v.info.cEnt) + " does not fit the page");
+        return corrupt(where() + ": cEnt " + std::to_string(v.info.cEnt) + " does not fit the page");
     return v;
 }
 
-Result<Bytes> NodeDatabase::findLeafEntry(const Bref& root, uint8_t ptype, uint64_t key) const {
+Result<NodeDatabase::LeafView> NodeDatabase::findLeafEntry(const Bref& root, uint8_t ptype, uint64_t key) const {
+    const Flavour f = flavour();
+    const uint32_t w = idSize(f);
+    // The first field of every entry kind (btkey, NID, BID), as its decoder
+    // reads it; readBTreePage has checked that cEnt entries of cbEnt bytes
+    // fit the page.
+    auto firstId = [&](const uint8_t* e) -> uint64_t { return w == 8 ? store::loadLE64(e) : store::loadLE32(e); };
+    auto notFound = [&] {
+        return makeError(err::kNotFound, std::string(ptype == ptypeNBT ? "node " : "block ") + hex(key) + " is not in the " +
+                                             treeName(ptype));
+    };
+    // Every key in [lo, hi) takes the same path from the root as this one:
+    // at each index page, lo is the largest btkey up to the picked entry
+    // (so no entry before it stops the scan) and hi the btkey after it.
+    LeafHint& hint = leafHint_[ptype == ptypeNBT ? 0 : 1];
+    LeafHint path{true, root.ib, 0, 0, false, root, -1};
     Bref ref = root;
     int level = -1;
+    if (hint.valid && hint.rootIb == root.ib && key >= hint.lo && (!hint.bounded || key < hint.hi)) {
+        path = hint;
+        ref = hint.leaf;
+        level = hint.level;
+    }
     // Each step goes down one level, so this ends after at most
     // kMaxBTreeLevel + 1 pages.
     for (;;) {
         auto page = readBTreePage(ref, ptype, level);
         if (!page) return std::move(page).error();
         const uint32_t cbEnt = page->info.cbEnt;
+        const uint8_t* entries = page->page->data();
         if (page->info.cLevel == 0) {
+            path.leaf = ref;
+            path.level = level;
+            hint = path;
             for (uint32_t i = 0; i < page->info.cEnt; ++i) {
-                ByteSpan e = ByteSpan(page->bytes).subspan(i * cbEnt, cbEnt);
-                const uint64_t k = ptype == ptypeNBT ? NBTEntry::decode(e, flavour())->nid & 0xFFFFFFFFu
-                                                     : bidKey(BBTEntry::decode(e, flavour())->bref.bid);
-                if (k == key) return Bytes(e.begin(), e.end());
+                const uint64_t id = firstId(entries + size_t(i) * cbEnt);
+                const uint64_t k = ptype == ptypeNBT ? (id & 0xFFFFFFFFu) : bidKey(id);
+                if (k == key) return LeafView{std::move(page->page), i * cbEnt, cbEnt};
             }
-            return makeError(err::kNotFound, std::string(ptype == ptypeNBT ? "node " : "block ") + hex(key) +
-                                                 " is not in the " + treeName(ptype));
+            return notFound();
         }
-        std::optional<BTEntry> pick;
+        // The last entry whose btkey is not above the key, stopping at the
+        // first one above it.
+        std::optional<uint32_t> pick;
+        uint64_t lo = 0;
         for (uint32_t i = 0; i < page->info.cEnt; ++i) {
-            auto e = BTEntry::decode(ByteSpan(page->bytes).subspan(i * cbEnt, cbEnt), flavour());
-            if (e->btkey > key) break;
-            pick = e;
+            const uint64_t btkey = firstId(entries + size_t(i) * cbEnt);
+            if (btkey > key) {
+                if (!path.bounded || btkey < path.hi) path.hi = btkey;
+                path.bounded = true;
+                break;
+            }
+            lo = std::max(lo, btkey);
+            pick = i;
         }
-        if (!pick)
-            return makeError(err::kNotFound, std::string(ptype == ptypeNBT ? "node " : "block ") + hex(key) +
-                                                 " is not in the " + treeName(ptype));
+        if (!pick) return notFound();
+        path.lo = std::max(path.lo, lo);
+        ref = BTEntry::decode(page->bytes().subspan(size_t(*pick) * cbEnt, cbEnt), f)->bref;
         level = page->info.cLevel - 1;
-        ref = pick->bref;
     }
 }
 
 Result<NodeInfo> NodeDatabase::findNode(uint32_t nid) const {
     auto e = findLeafEntry(header_.root.brefNbt, ptypeNBT, nid);
     if (!e) return std::move(e).error();
-    auto n = NBTEntry::decode(*e, flavour());
+    auto n = NBTEntry::decode(e->bytes(), flavour());
     return NodeInfo{static_cast<uint32_t>(n->nid), n->bidData, n->bidSub, n->nidParent};
 }
 
 Result<BlockInfo> NodeDatabase::findBlock(uint64_t bid) const {
     auto e = findLeafEntry(header_.root.brefBbt, ptypeBBT, bidKey(bid));
     if (!e) return std::move(e).error();
-    auto b = BBTEntry::decode(*e, flavour());
+    auto b = BBTEntry::decode(e->bytes(), flavour());
     return BlockInfo{b->bref.bid, b->bref.ib, b->cb, b->cRef};
 }
 
@@ -144,12 +177,12 @@ Status NodeDatabase::walk(const Bref& root, uint8_t ptype, const std::function<v
         if (!page) return std::move(page).error();
         const uint32_t cbEnt = page->info.cbEnt;
         if (page->info.cLevel == 0) {
-            for (uint32_t i = 0; i < page->info.cEnt; ++i) leaf(ByteSpan(page->bytes).subspan(i * cbEnt, cbEnt));
+            for (uint32_t i = 0; i < page->info.cEnt; ++i) leaf(page->bytes().subspan(i * cbEnt, cbEnt));
             continue;
         }
         // Children pushed in reverse so that they come off the stack in key order.
         for (uint32_t i = page->info.cEnt; i-- > 0;) {
-            auto e = BTEntry::decode(ByteSpan(page->bytes).subspan(i * cbEnt, cbEnt), flavour());
+            auto e = BTEntry::decode(page->bytes().subspan(i * cbEnt, cbEnt), flavour());
             stack.push_back({e->bref, page->info.cLevel - 1});
         }
     }
@@ -178,21 +211,23 @@ Result<Bytes> NodeDatabase::readBlock(uint64_t bid) const {
 
 Result<Bytes> NodeDatabase::readBlock(const BlockInfo& info) const {
     const Flavour f = flavour();
-    const std::string where = "block " + hex(info.bid) + " at " + hex(info.ib);
-    if (info.cb > maxBlockData(f)) return corrupt(where + ": cb " + std::to_string(info.cb) + " exceeds a block");
-    if (info.ib % kBlockAlign != 0) return corrupt(where + ": not on a 64-byte boundary");
+    auto where = [&] { return "block " + hex(info.bid) + " at " + hex(info.ib); };
+    if (info.cb > maxBlockData(f)) return corrupt(where() + ": cb " + std::to_string(info.cb) + " exceeds a block");
+    if (info.ib % kBlockAlign != 0) return corrupt(where() + ": not on a 64-byte boundary");
     const uint32_t total = blockAllocSize(info.cb, f);
     Bytes raw(total);
-    if (auto st = source_->readAt(info.ib, raw); !st) return Error(st.error()).prefixed(where);
+    if (auto st = source_->readAt(info.ib, raw); !st) return Error(st.error()).prefixed(where());
     auto t = BlockTrailer::decode(ByteSpan(raw).last(blockTrailerSize(f)), f);
     if (t->cb != info.cb)
-        return corrupt(where + ": trailer cb " + std::to_string(t->cb) + " differs from the block B-tree's " +
+        return corrupt(where() + ": trailer cb " + std::to_string(t->cb) + " differs from the block B-tree's " +
                        std::to_string(info.cb));
-    if (bidKey(t->bid) != bidKey(info.bid)) return corrupt(where + ": trailer names block " + hex(t->bid));
-    if (t->wSig != computeSig(info.ib, t->bid)) return corrupt(where + ": wrong signature " + hex(t->wSig));
+    if (bidKey(t->bid) != bidKey(info.bid)) return corrupt(where() + ": trailer names block " + hex(t->bid));
+    if (t->wSig != computeSig(info.ib, t->bid)) return corrupt(where() + ": wrong signature " + hex(t->wSig));
     raw.resize(info.cb);
-    if (limits_.checkCrcs && t->dwCRC != computeCrc(raw))
-        return corrupt(where + ": CRC " + hex(t->dwCRC) + " does not match the computed " + hex(computeCrc(raw)));
+    if (limits_.checkCrcs) {
+        const uint32_t crc = computeCrc(raw);
+        if (t->dwCRC != crc) return corrupt(where() + ": CRC " + hex(t->dwCRC) + " does not match the computed " + hex(crc));
+    }
     if (!isInternalBid(info.bid)) (void)decodeBlock(cryptMethod(), raw, info.bid);
     return raw;
 }

@@ -100,12 +100,23 @@ private:
     NodeDatabase(std::unique_ptr<ByteSource> source, const Header& header, const ReadLimits& limits)
         : source_(std::move(source)), header_(header), limits_(limits) {}
 
+    // A B-tree page shares its bytes with the page cache: a lookup copies
+    // nothing, and a page stays valid while a view holds it, even when the
+    // cache is cleared meanwhile.
     struct PageView {
         BTPageInfo info;
-        Bytes bytes;
+        std::shared_ptr<const Bytes> page;
+        ByteSpan bytes() const { return *page; }
+    };
+    // A leaf entry inside its page.
+    struct LeafView {
+        std::shared_ptr<const Bytes> page;
+        uint32_t offset = 0;
+        uint32_t size = 0;
+        ByteSpan bytes() const { return ByteSpan(*page).subspan(offset, size); }
     };
     Result<PageView> readBTreePage(const Bref& ref, uint8_t ptype, int expectedLevel) const;
-    Result<Bytes> findLeafEntry(const Bref& root, uint8_t ptype, uint64_t key) const;
+    Result<LeafView> findLeafEntry(const Bref& root, uint8_t ptype, uint64_t key) const;
     Status walk(const Bref& root, uint8_t ptype, const std::function<void(ByteSpan)>& leaf) const;
     uint32_t leafEntrySize(uint8_t ptype) const;
 
@@ -115,9 +126,23 @@ private:
     struct CachedPage {
         uint64_t bid = 0;
         uint8_t ptype = 0;
-        Bytes bytes;
+        std::shared_ptr<const Bytes> bytes;
+        BTPageInfo info;  // decoded once
     };
     mutable std::unordered_map<uint64_t, CachedPage> pageCache_;
+    // The leaf page of the last lookup in each B-tree, with the keys that
+    // lead to it from the root: a lookup for a key in [lo, hi) starts there
+    // (lookups of one node's blocks mostly meet the same leaf).
+    struct LeafHint {
+        bool valid = false;
+        uint64_t rootIb = 0;
+        uint64_t lo = 0;
+        uint64_t hi = 0;
+        bool bounded = false;  // hi applies
+        Bref leaf;
+        int level = -1;  // the level the leaf was expected at
+    };
+    mutable LeafHint leafHint_[2];  // NBT, BBT
 };
 
 // A node (or a subnode) of the database with its data and subnode trees.

@@ -2,6 +2,7 @@
 // heap-on-node, BTree-on-heap, property context or table context
 // ([MS-PST] 2.3).
 #include <algorithm>
+#include <bitset>
 #include <string>
 
 #include "store/pst/verify/verifier_impl.h"
@@ -62,18 +63,19 @@ std::string keyText(ByteSpan k) {
 
 }  // namespace
 
-void Verifier::noteNamedId(uint16_t id, const std::string& where) {
-    if (store::isNamedId(id)) namedIds_.emplace(id, where);
+void Verifier::noteNamedId(uint16_t id, const Where& where) {
+    if (store::isNamedId(id) && !namedIds_.count(id)) namedIds_.emplace(id, where.text());
 }
 
 void Verifier::checkAllNodes() {
     for (const auto& n : nodes_) {
         const Node node(db_.get(), n.nid, n.bidData, n.bidSub);
-        checkNodeContent(node, nodeWhere(n.nid), 0);
+        auto where = [&] { return nodeWhere(n.nid); };
+        checkNodeContent(node, where, 0);
     }
 }
 
-void Verifier::checkNodeContent(const Node& node, const std::string& where, uint32_t depth) {
+void Verifier::checkNodeContent(const Node& node, const Where& where, uint32_t depth) {
     const Content want = expectedContent(node.nid());
     if (node.bidData() == 0) {
         if (want == Content::Pc || want == Content::Tc) add(where, "has no data, where a property or table context was expected");
@@ -85,7 +87,8 @@ void Verifier::checkNodeContent(const Node& node, const std::string& where, uint
         } else if (want != Content::Raw) {
             const bool looksLikeHeap = !blocks->empty() && blocks->front().size() >= 4 && blocks->front()[2] == ltp::kHeapSig;
             if (want == Content::Pc || want == Content::Tc || looksLikeHeap) {
-                if (auto heap = checkHeap(node, where)) {
+                // The heap takes the blocks read above.
+                if (auto heap = checkHeap(node, std::move(blocks).value(), where)) {
                     const uint8_t sig = heap->clientSig();
                     if (want == Content::Pc && sig != ltp::bTypePC) {
                         add(where, "heap bClientSig " + hex(sig) + " where a property context (0xBC) was expected");
@@ -97,11 +100,11 @@ void Verifier::checkNodeContent(const Node& node, const std::string& where, uint
                     } else if (want == Content::Tc && sig != ltp::bTypeTC) {
                         add(where, "heap bClientSig " + hex(sig) + " where a table context (0x7C) was expected");
                     } else if (sig == ltp::bTypePC) {
-                        checkPc(node, *heap, where);
+                        checkPc(node, heap, where);
                     } else if (sig == ltp::bTypeTC) {
-                        checkTc(node, *heap, where);
+                        checkTc(node, heap, where);
                     } else if (sig == ltp::bTypeBTH && heap->userRoot() != 0) {
-                        std::set<uint32_t> used;
+                        HidList used;
                         checkBth(*heap, heap->userRoot(), where, 0, 0, used);
                     }
                 }
@@ -122,7 +125,8 @@ void Verifier::checkNodeContent(const Node& node, const std::string& where, uint
     }
     for (const auto& s : **subs) {
         const Node child(db_.get(), s.nid, s.bidData, s.bidSub);
-        checkNodeContent(child, where + " subnode " + hex(s.nid), depth + 1);
+        auto childWhere = [&] { return where.text() + " subnode " + hex(s.nid); };
+        checkNodeContent(child, childWhere, depth + 1);
     }
 }
 
@@ -131,7 +135,7 @@ void Verifier::checkNodeContent(const Node& node, const std::string& where, uint
 // but the last must be whole, as Outlook writes them for every kind of node
 // (sample1.pst node 0x200024 subnode 0x8025/0x803f: 11 x 8176 + 3206;
 // testPST.pst node 0x200044, a property context: 8176 + 520).
-void Verifier::checkDataTreeLayout(const std::vector<Bytes>& blocks, const std::string& where) {
+void Verifier::checkDataTreeLayout(const std::vector<Bytes>& blocks, const Where& where) {
     const uint32_t full = maxBlockData(f_);
     for (size_t i = 0; i + 1 < blocks.size(); ++i)
         if (blocks[i].size() != full)
@@ -139,21 +143,22 @@ void Verifier::checkDataTreeLayout(const std::vector<Bytes>& blocks, const std::
                            " bytes; every block of a data tree but the last holds " + dec(full));
 }
 
-std::optional<Heap> Verifier::checkHeap(const Node& node, const std::string& where) {
-    auto h = ltp::readHeap(node);
+std::shared_ptr<const Heap> Verifier::checkHeap(const Node& node, std::vector<Bytes> blocks, const Where& where) {
+    auto h = ltp::heapFromBlocks(node, std::move(blocks));
     if (!h) {
         add(where, h.error().description);
-        return std::nullopt;
+        return nullptr;
     }
     ++rep_.heaps;
-    const Heap& heap = *h;
+    auto shared = std::make_shared<const Heap>(std::move(h).value());
+    const Heap& heap = *shared;
     switch (heap.clientSig()) {
         case 0x6C: case 0x7C: case 0x8C: case 0x9C: case 0xA5: case 0xAC: case 0xB5: case 0xBC: case 0xCC: break;
         default: add(where, "heap bClientSig " + hex(heap.clientSig()) + " is not a known client signature");
     }
     const uint32_t maxData = maxBlockData(f_);
     for (size_t i = 0; i < heap.blockCount(); ++i) {
-        const std::string bw = where + " heap block " + dec(i);
+        auto bw = [&] { return where.text() + " heap block " + dec(i); };
         const ltp::HNPAGEMAP& m = heap.pageMap(i);
         const uint32_t ibHnpm = heap.pageMapOffset(i);
         const uint32_t size = static_cast<uint32_t>(heap.block(i).size());
@@ -209,13 +214,12 @@ std::optional<Heap> Verifier::checkHeap(const Node& node, const std::string& whe
             add(where, "fill level of missing heap block " + dec(i) + " is not 0");
     if (heap.userRoot() != 0)
         if (auto r = heap.get(heap.userRoot()); !r) add(where, "hidUserRoot: " + r.error().description);
-    return std::move(h).value();
+    return shared;
 }
 
-void Verifier::checkBth(const Heap& heap, uint32_t hid, const std::string& where, uint8_t cbKey, uint8_t cbEnt,
-                        std::set<uint32_t>& used) {
+void Verifier::checkBth(const Heap& heap, uint32_t hid, const Where& where, uint8_t cbKey, uint8_t cbEnt, HidList& used) {
     auto bth = ltp::Bth::open(heap, hid);
-    used.insert(hid);
+    used.push_back(hid);
     if (!bth) {
         add(where, bth.error().description);
         return;
@@ -232,12 +236,12 @@ void Verifier::checkBth(const Heap& heap, uint32_t hid, const std::string& where
     // decrease and each allocation is visited once.
     std::function<std::optional<std::pair<uint64_t, uint64_t>>(uint32_t, int)> visit =
         [&](uint32_t h, int level) -> std::optional<std::pair<uint64_t, uint64_t>> {
-        const std::string w = where + " BTH " + hex(hid) + " record array " + hex(h);
+        auto w = [&] { return where.text() + " BTH " + hex(hid) + " record array " + hex(h); };
         if (!seen.insert(h).second) {
             add(w, "is reached twice");
             return std::nullopt;
         }
-        used.insert(h);
+        used.push_back(h);
         auto a = heap.get(h);
         if (!a) {
             add(w, a.error().description);
@@ -269,18 +273,19 @@ void Verifier::checkBth(const Heap& heap, uint32_t hid, const std::string& where
     visit(hd.hidRoot, hd.bIdxLevels);
 }
 
-void Verifier::checkHnidValue(const Node& node, const Heap& heap, uint32_t tag, uint32_t hnid, const std::string& where,
-                              std::set<uint32_t>& used) {
+void Verifier::checkHnidValue(const Node& node, const Heap& heap, uint32_t tag, uint32_t hnid, const Where& where,
+                              HidList& used) {
     if (hnid == 0) return;
-    Bytes raw;
+    Bytes stream;  // a subnode's value; a heap allocation is checked in place
+    ByteSpan raw;
     if (ltp::hnidIsHid(hnid)) {
-        used.insert(hnid);
+        used.push_back(hnid);
         auto a = heap.get(hnid);
         if (!a) {
             add(where, "property " + tagText(tag) + ": " + a.error().description);
             return;
         }
-        raw.assign(a->begin(), a->end());
+        raw = *a;
     } else {
         auto sub = node.subnode(hnid);
         if (!sub) {
@@ -292,11 +297,11 @@ void Verifier::checkHnidValue(const Node& node, const Heap& heap, uint32_t tag, 
             add(where, "property " + tagText(tag) + ": " + d.error().description);
             return;
         }
-        raw = std::move(d).value();
+        stream = std::move(d).value();
+        raw = stream;
     }
-    auto p = ltp::propertyFromBytes(tag, raw);
-    if (!p) {
-        add(where, p.error().description);
+    if (auto st = ltp::checkPropertyBytes(tag, raw); !st) {
+        add(where, st.error().description);
         return;
     }
     const uint16_t type = store::tagType(tag);
@@ -312,11 +317,24 @@ void Verifier::checkHnidValue(const Node& node, const Heap& heap, uint32_t tag, 
     }
 }
 
-void Verifier::checkPc(const Node& node, const Heap& heap, const std::string& where) {
-    std::set<uint32_t> used;
-    used.insert(heap.userRoot());
+void Verifier::checkUnusedAllocations(const Heap& heap, HidList& used, const Where& where) {
+    std::sort(used.begin(), used.end());
+    for (size_t b = 0; b < heap.blockCount(); ++b) {
+        const auto& m = heap.pageMap(b);
+        for (uint32_t i = 1; i <= m.cAlloc(); ++i) {
+            const uint32_t hid = ltp::makeHid(static_cast<uint32_t>(b), i);
+            if (m.rgibAlloc[i] > m.rgibAlloc[i - 1] && !std::binary_search(used.begin(), used.end(), hid))
+                add(where, "heap allocation " + hex(hid) + " is used by nothing");
+        }
+    }
+}
+
+void Verifier::checkPc(const Node& node, const std::shared_ptr<const Heap>& heapPtr, const Where& where) {
+    const Heap& heap = *heapPtr;
+    HidList used;
+    used.push_back(heap.userRoot());
     checkBth(heap, heap.userRoot(), where, ltp::kPcKeySize, ltp::kPcDataSize, used);
-    auto pc = ltp::PropertyContext::open(node);
+    auto pc = ltp::PropertyContext::open(node, heapPtr);
     if (!pc) {
         add(where, pc.error().description);
         return;
@@ -327,16 +345,12 @@ void Verifier::checkPc(const Node& node, const Heap& heap, const std::string& wh
         noteNamedId(e.wPropId, where);
         if (!ltp::storedInline(e.wPropType)) checkHnidValue(node, heap, tag, e.dwValueHnid, where, used);
     }
-    for (size_t b = 0; b < heap.blockCount(); ++b) {
-        const auto& m = heap.pageMap(b);
-        for (uint32_t i = 1; i <= m.cAlloc(); ++i)
-            if (m.rgibAlloc[i] > m.rgibAlloc[i - 1] && !used.count(ltp::makeHid(static_cast<uint32_t>(b), i)))
-                add(where, "heap allocation " + hex(ltp::makeHid(static_cast<uint32_t>(b), i)) + " is used by nothing");
-    }
+    checkUnusedAllocations(heap, used, where);
 }
 
-void Verifier::checkTc(const Node& node, const Heap& heap, const std::string& where) {
-    std::set<uint32_t> used{heap.userRoot()};
+void Verifier::checkTc(const Node& node, const std::shared_ptr<const Heap>& heapPtr, const Where& where) {
+    const Heap& heap = *heapPtr;
+    HidList used{heap.userRoot()};
     auto infoBytes = heap.get(heap.userRoot());
     if (!infoBytes) {
         add(where, "TCINFO: " + infoBytes.error().description);
@@ -356,22 +370,25 @@ void Verifier::checkTc(const Node& node, const Heap& heap, const std::string& wh
     if (uint32_t(rg[ltp::TCI_bm]) - rg[ltp::TCI_1b] != (cCols + 7) / 8)
         add(where, "cell existence block of " + dec(rg[ltp::TCI_bm] - rg[ltp::TCI_1b]) + " bytes for " + dec(cCols) + " columns");
     if (info->hidIndex != 0) add(where, "TCINFO hidIndex is not 0");
-    std::set<uint8_t> bits;
+    std::bitset<256> bits;  // iBit is one byte
     std::vector<std::pair<uint32_t, uint32_t>> cells;
+    cells.reserve(info->cols.size());
     for (size_t i = 0; i < info->cols.size(); ++i) {
         const auto& c = info->cols[i];
-        const std::string cw = "column " + tagText(c.tag);
-        if (i > 0 && c.tag <= info->cols[i - 1].tag) add(where, cw + " is not in ascending tag order");
-        if (!store::isKnownType(store::tagType(c.tag))) add(where, cw + " has an unknown type");
-        if (c.iBit >= cCols || !bits.insert(c.iBit).second) add(where, cw + " iBit " + dec(c.iBit) + " is out of range or shared");
+        auto cw = [&] { return "column " + tagText(c.tag); };
+        if (i > 0 && c.tag <= info->cols[i - 1].tag) add(where, cw() + " is not in ascending tag order");
+        if (!store::isKnownType(store::tagType(c.tag))) add(where, cw() + " has an unknown type");
+        const bool shared = c.iBit < cCols && bits.test(c.iBit);
+        if (c.iBit < cCols) bits.set(c.iBit);
+        if (c.iBit >= cCols || shared) add(where, cw() + " iBit " + dec(c.iBit) + " is out of range or shared");
         const uint32_t want = cellSize(store::tagType(c.tag));
-        if (c.cbData != want) add(where, cw + " cbData " + dec(c.cbData) + " where " + dec(want) + " was expected");
+        if (c.cbData != want) add(where, cw() + " cbData " + dec(c.cbData) + " where " + dec(want) + " was expected");
         const uint32_t end = uint32_t(c.ibData) + c.cbData;
         bool placed = false;
         if (c.cbData >= 4) placed = end <= rg[ltp::TCI_4b];
         else if (c.cbData == 2) placed = c.ibData >= rg[ltp::TCI_4b] && end <= rg[ltp::TCI_2b];
         else if (c.cbData == 1) placed = c.ibData >= rg[ltp::TCI_2b] && end <= rg[ltp::TCI_1b];
-        if (!placed) add(where, cw + " at " + dec(c.ibData) + " lies outside the area for " + dec(c.cbData) + "-byte cells");
+        if (!placed) add(where, cw() + " at " + dec(c.ibData) + " lies outside the area for " + dec(c.cbData) + "-byte cells");
         cells.emplace_back(c.ibData, end);
     }
     std::sort(cells.begin(), cells.end());
@@ -389,7 +406,8 @@ void Verifier::checkTc(const Node& node, const Heap& heap, const std::string& wh
     {
         auto rb = ltp::Bth::open(heap, info->hidRowIndex);
         const uint8_t cbEnt = (f_ == Flavour::Ansi && rb && rb->header().cbEnt == 4) ? 4 : static_cast<uint8_t>(ltp::TCROWID::size(f_) - 4);
-        checkBth(heap, info->hidRowIndex, where + " row index", 4, cbEnt, used);
+        auto indexWhere = [&] { return where.text() + " row index"; };
+        checkBth(heap, info->hidRowIndex, indexWhere, 4, cbEnt, used);
     }
     // Named columns must be in the name-to-id map. Exception, with
     // evidence: Outlook's ANSI 32-bit.pst has a column 0x81F80003 in the
@@ -401,7 +419,7 @@ void Verifier::checkTc(const Node& node, const Heap& heap, const std::string& wh
             if (ltp::cebBit(t->rowBytes(i), rg[ltp::TCI_1b], c.iBit)) return true;
         return false;
     };
-    auto tc = ltp::TableContext::open(node);
+    auto tc = ltp::TableContext::open(node, heapPtr);
     for (const auto& c : info->cols)
         if (store::isNamedId(store::tagId(c.tag)) && columnUsed(c, tc ? &*tc : nullptr)) noteNamedId(store::tagId(c.tag), where);
     if (!tc) {
@@ -410,7 +428,7 @@ void Verifier::checkTc(const Node& node, const Heap& heap, const std::string& wh
     }
     const uint32_t rowSize = info->rowSize();
     if (info->hnidRows != 0 && ltp::hnidIsHid(info->hnidRows)) {
-        used.insert(info->hnidRows);
+        used.push_back(info->hnidRows);
         if (rowSize && tc->rowBlocks().front().size() % rowSize != 0)
             add(where, "row matrix of " + dec(tc->rowBlocks().front().size()) + " bytes is not whole rows of " + dec(rowSize));
     } else if (tc->rowsInSubnode() && rowSize) {
@@ -442,35 +460,40 @@ void Verifier::checkTc(const Node& node, const Heap& heap, const std::string& wh
     } else {
         if (index->size() != tc->rowCount())
             add(where, "row index has " + dec(index->size()) + " rows, the row matrix " + dec(tc->rowCount()));
-        std::set<uint32_t> rowsSeen, idsSeen;
+        std::vector<bool> rowsSeen(tc->rowCount());
         for (const auto& r : *index) {
             if (r.dwRowIndex >= tc->rowCount()) {
                 add(where, "row index entry " + hex(r.dwRowID) + " points at row " + dec(r.dwRowIndex) + " of " + dec(tc->rowCount()));
                 continue;
             }
-            if (!rowsSeen.insert(r.dwRowIndex).second) add(where, "row " + dec(r.dwRowIndex) + " is indexed twice");
+            if (rowsSeen[r.dwRowIndex]) add(where, "row " + dec(r.dwRowIndex) + " is indexed twice");
+            rowsSeen[r.dwRowIndex] = true;
             if (tc->rowId(r.dwRowIndex) != r.dwRowID)
                 add(where, "row index says row " + dec(r.dwRowIndex) + " is " + hex(r.dwRowID) + ", the row says " + hex(tc->rowId(r.dwRowIndex)));
         }
-        for (uint32_t i = 0; i < tc->rowCount(); ++i)
-            if (!idsSeen.insert(tc->rowId(i)).second) add(where, "row id " + hex(tc->rowId(i)) + " appears twice");
+        // A row whose id an earlier row has. Sorted ids tell whether there
+        // is one; only then are the rows named, in row order.
+        std::vector<uint32_t> ids(tc->rowCount());
+        for (uint32_t i = 0; i < tc->rowCount(); ++i) ids[i] = tc->rowId(i);
+        std::sort(ids.begin(), ids.end());
+        if (std::adjacent_find(ids.begin(), ids.end()) != ids.end()) {
+            std::unordered_set<uint32_t> seen;
+            for (uint32_t i = 0; i < tc->rowCount(); ++i)
+                if (!seen.insert(tc->rowId(i)).second) add(where, "row id " + hex(tc->rowId(i)) + " appears twice");
+        }
     }
     for (uint32_t i = 0; i < tc->rowCount(); ++i) {
         ByteSpan row = tc->rowBytes(i);
+        auto rowWhere = [&] { return where.text() + " row " + dec(i); };
         for (const auto& c : info->cols) {
             if (!ltp::cebBit(row, rg[ltp::TCI_1b], c.iBit)) continue;
             const uint16_t type = store::tagType(c.tag);
             if (!store::isMultiValued(type) && store::fixedSize(type) > 0) continue;
             if (c.cbData < 4) continue;
-            checkHnidValue(node, heap, c.tag, store::loadLE32(row.data() + c.ibData), where + " row " + dec(i), used);
+            checkHnidValue(node, heap, c.tag, store::loadLE32(row.data() + c.ibData), rowWhere, used);
         }
     }
-    for (size_t b = 0; b < heap.blockCount(); ++b) {
-        const auto& m = heap.pageMap(b);
-        for (uint32_t i = 1; i <= m.cAlloc(); ++i)
-            if (m.rgibAlloc[i] > m.rgibAlloc[i - 1] && !used.count(ltp::makeHid(static_cast<uint32_t>(b), i)))
-                add(where, "heap allocation " + hex(ltp::makeHid(static_cast<uint32_t>(b), i)) + " is used by nothing");
-    }
+    checkUnusedAllocations(heap, used, where);
 }
 
 }  // namespace tavrin::pst::verify

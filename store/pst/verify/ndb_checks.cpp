@@ -1,5 +1,6 @@
 // The node database pass of the verifier: header, B-trees, blocks,
 // reference counts, allocation maps and header counters ([MS-PST] 2.2).
+#include <array>
 #include <algorithm>
 #include <string>
 
@@ -66,7 +67,7 @@ void Verifier::walkBTree(uint8_t ptype) {
     std::function<std::optional<uint64_t>(const Bref&, int, std::optional<uint64_t>, std::optional<uint64_t>, bool)> visit;
     visit = [&](const Bref& ref, int level, std::optional<uint64_t> lo, std::optional<uint64_t> hi,
                 bool isRoot) -> std::optional<uint64_t> {
-        const std::string where = pageWhere(treeKind(ptype), ref.bid, ref.ib);
+        auto where = [&] { return pageWhere(treeKind(ptype), ref.bid, ref.ib); };
         if (ref.ib % kPageSize != 0 || !store::inBounds(fileSize_, ref.ib, kPageSize)) {
             add(where, "page is not a whole 512-byte page inside the file");
             return std::nullopt;
@@ -75,7 +76,7 @@ void Verifier::walkBTree(uint8_t ptype) {
             add(where, "page is reached twice in the B-tree");
             return std::nullopt;
         }
-        Bytes page(kPageSize);
+        std::array<uint8_t, kPageSize> page;
         if (auto st = src_->readAt(ref.ib, page); !st) {
             add(where, st.error().description);
             return std::nullopt;
@@ -86,7 +87,7 @@ void Verifier::walkBTree(uint8_t ptype) {
             add(where, "page type " + hex(t.ptype) + " where " + hex(ptype) + " was expected");
             return std::nullopt;
         }
-        allocs_.push_back({ref.ib, kPageSize, where});
+        allocs_.push_back({ref.ib, kPageSize, ref.bid, treeKind(ptype), Alloc::Kind::BTreePage});
         maxPageBid_ = std::max(maxPageBid_, ref.bid);
         if (t.ptypeRepeat != t.ptype) add(where, "ptypeRepeat " + hex(t.ptypeRepeat) + " differs from ptype");
         if (t.bid != ref.bid) add(where, "trailer BID " + hex(t.bid) + " differs from the referencing BREF");
@@ -128,7 +129,7 @@ void Verifier::walkBTree(uint8_t ptype) {
                 // dwPadding is not checked: Outlook leaves non-zero bytes there
                 // (testPST.pst, dist-list.pst, testPST_variousBodyTypes.pst).
                 if (n.nid > 0xFFFFFFFFu)
-                    add(nodeWhere(static_cast<uint32_t>(n.nid)) + " (" + where + ")", "NID " + hex(n.nid) + " has non-zero upper bytes");
+                    add(nodeWhere(static_cast<uint32_t>(n.nid)) + " (" + where() + ")", "NID " + hex(n.nid) + " has non-zero upper bytes");
             } else {
                 // dwPadding is not checked, as for NBTENTRY: Outlook leaves junk.
                 key = bidKey(BBTEntry::decode(e, f_)->bref.bid);
@@ -165,7 +166,8 @@ void Verifier::walkBTree(uint8_t ptype) {
                 rec.ib = b.bref.ib;
                 rec.cb = b.cb;
                 rec.cRef = b.cRef;
-                if (!blocks_.emplace(bidKey(b.bref.bid), rec).second) add(blockWhere(b.bref.bid, b.bref.ib), "BID appears twice in the BBT");
+                if (firstBlockKey(bidKey(b.bref.bid))) blocks_.push_back(rec);
+                else add(blockWhere(b.bref.bid, b.bref.ib), "BID appears twice in the BBT");
             }
         }
         return first;
@@ -174,8 +176,10 @@ void Verifier::walkBTree(uint8_t ptype) {
 }
 
 void Verifier::checkBlocks() {
-    for (auto& [key, b] : blocks_) {
-        const std::string where = blockWhere(b.bid, b.ib);
+    Bytes raw;  // one buffer for every block
+    for (auto& b : blocks_) {
+        const uint64_t key = bidKey(b.bid);
+        auto where = [&] { return blockWhere(b.bid, b.ib); };
         ++rep_.blocks;
         maxBlockBid_ = std::max(maxBlockBid_, bidKey(b.bid));
         if (b.bid & 1) add(where, "BID has the reserved bit 0 set");
@@ -188,8 +192,8 @@ void Verifier::checkBlocks() {
             add(where, "block of " + std::to_string(size) + " bytes is not 64-byte aligned inside the file");
             continue;
         }
-        allocs_.push_back({b.ib, size, where});
-        Bytes raw(size);
+        allocs_.push_back({b.ib, size, b.bid, "", Alloc::Kind::Block});
+        raw.resize(size);
         if (auto st = src_->readAt(b.ib, raw); !st) {
             add(where, st.error().description);
             continue;
@@ -275,13 +279,13 @@ void Verifier::checkBlocks() {
 void Verifier::checkReferences() {
     // `from` references `bid`, which must be a block of the given kind.
     enum class Want { Any, External, XBlock1, XBlockAny, SLBlock, SubnodeTree };
-    auto ref = [&](uint64_t bid, const std::string& from, Want want) {
-        auto it = blocks_.find(bidKey(bid));
-        if (it == blocks_.end()) {
+    auto ref = [&](uint64_t bid, const Where& from, Want want) {
+        BlockRec* blk = findBlockRec(bid);
+        if (!blk) {
             add(from, "references block " + hex(bid) + ", which is not in the BBT");
             return;
         }
-        ++it->second.refs;
+        ++blk->refs;
         const bool internalBid = isInternalBid(bid);
         auto in = internal_.find(bidKey(bid));
         const InternalRec* rec = in == internal_.end() ? nullptr : &in->second;
@@ -316,22 +320,22 @@ void Verifier::checkReferences() {
 
     for (const auto& n : nodes_) {
         noteNid(n.nid);
-        const std::string where = nodeWhere(n.nid);
+        auto where = [&] { return nodeWhere(n.nid); };
         if (n.bidData) ref(n.bidData, where, Want::Any);
         if (n.bidSub) ref(n.bidSub, where, Want::SubnodeTree);
     }
     for (const auto& [key, rec] : internal_) {
-        const BlockRec& self = blocks_[key];
-        const std::string where = blockWhere(self.bid, self.ib);
+        const BlockRec* self = findBlockRec(key);  // every internal block is one of blocks_
+        auto where = [&] { return blockWhere(self->bid, self->ib); };
         if (rec.btype == btypeXBlock) {
             uint64_t total = 0;
             bool known = true;
             for (uint64_t c : rec.children) {
                 ref(c, where, rec.cLevel == 1 ? Want::External : Want::XBlock1);
-                auto cb = blocks_.find(bidKey(c));
-                if (cb == blocks_.end()) { known = false; continue; }
+                const BlockRec* cb = findBlockRec(c);
+                if (!cb) { known = false; continue; }
                 if (rec.cLevel == 1) {
-                    total += cb->second.cb;
+                    total += cb->cb;
                 } else {
                     auto ci = internal_.find(bidKey(c));
                     if (ci == internal_.end()) known = false;
@@ -343,7 +347,7 @@ void Verifier::checkReferences() {
         } else if (rec.cLevel == 0) {
             for (const auto& e : rec.entries) {
                 noteNid(e.nid);
-                const std::string ew = where + " (subnode " + hex(e.nid) + ")";
+                auto ew = [&] { return where() + " (subnode " + hex(e.nid) + ")"; };
                 if (e.bidData) ref(e.bidData, ew, Want::Any);
                 if (e.bidSub) ref(e.bidSub, ew, Want::SubnodeTree);
             }
@@ -362,8 +366,8 @@ void Verifier::checkReferences() {
     // [MS-PST] 2.2.2.7.7.3.1: Outlook counts the BBT's own reference plus one
     // per NBT entry, SLENTRY, SIENTRY and XBLOCK/XXBLOCK slot that names the
     // block (2 for a block used once; shared template blocks have more).
-    for (const auto& [key, b] : blocks_) {
-        const std::string where = blockWhere(b.bid, b.ib);
+    for (const auto& b : blocks_) {
+        auto where = [&] { return blockWhere(b.bid, b.ib); };
         if (b.refs == 0) {
             // Outlook leaves blocks in the BBT after the last node that used
             // them is gone, until it reuses their space (met in
@@ -399,8 +403,8 @@ void Verifier::checkMaps() {
         add("offset 0x0 (header)", "ibAMapLast " + hex(r.ibAMapLast) + " is not the last AMap page " + hex(lastAMap));
 
     auto checkMapPage = [&](uint64_t ib, uint8_t ptype, const char* kind) -> std::optional<MapPage> {
-        const std::string where = "offset " + hex(ib) + " (" + kind + " page)";
-        Bytes page(kPageSize);
+        auto where = [&] { return "offset " + hex(ib) + " (" + kind + " page)"; };
+        std::array<uint8_t, kPageSize> page;
         if (!store::inBounds(fileSize_, ib, kPageSize)) {
             add(where, "page lies past the end of the file");
             return std::nullopt;
@@ -410,7 +414,7 @@ void Verifier::checkMaps() {
             return std::nullopt;
         }
         ++rep_.pages;
-        allocs_.push_back({ib, kPageSize, where});
+        allocs_.push_back({ib, kPageSize, 0, kind, Alloc::Kind::MapPage});
         const PageTrailer t = *PageTrailer::decodeFromPage(page, f_);
         if (t.ptype != ptype || t.ptypeRepeat != ptype) {
             add(where, std::string("page type ") + hex(t.ptype) + "/" + hex(t.ptypeRepeat) + ", not a " + kind + " page");
@@ -440,13 +444,13 @@ void Verifier::checkMaps() {
     for (size_t i = 0; i < allocs_.size(); ++i) {
         const Alloc& a = allocs_[i];
         if (i > 0 && a.ib < allocs_[i - 1].ib + allocs_[i - 1].size)
-            add(a.what, "overlaps " + allocs_[i - 1].what);
+            add(a.where(), "overlaps " + allocs_[i - 1].where());
         if (a.ib < kFirstAMapOffset || a.ib + a.size > r.ibFileEof) {
-            add(a.what, "lies outside the mapped part of the file");
+            add(a.where(), "lies outside the mapped part of the file");
             continue;
         }
         const uint64_t k = (a.ib - kFirstAMapOffset) / kAMapCoverage;
-        if ((a.ib + a.size - 1 - kFirstAMapOffset) / kAMapCoverage != k) add(a.what, "straddles the AMap section boundary");
+        if ((a.ib + a.size - 1 - kFirstAMapOffset) / kAMapCoverage != k) add(a.where(), "straddles the AMap section boundary");
     }
 
     // Expected AMap bits, section by section, against the stored ones.
@@ -465,18 +469,25 @@ void Verifier::checkMaps() {
         // Slots past the end of the file cannot hold anything and must not
         // look free (the ANSI sample, which ends mid-section, marks them in
         // use).
-        for (uint32_t s = 0; s < kAMapBytes * 8; ++s)
-            if (start + uint64_t(s) * kSlotSize >= r.ibFileEof) setMapBit(want, s, true);
+        {
+            const uint64_t inFile = r.ibFileEof <= start ? 0 : (r.ibFileEof - start + kSlotSize - 1) / kSlotSize;
+            uint32_t s = static_cast<uint32_t>(std::min<uint64_t>(inFile, kAMapBytes * 8));
+            for (; s % 8 != 0 && s < kAMapBytes * 8; ++s) setMapBit(want, s, true);
+            std::fill(want.begin() + s / 8, want.end(), uint8_t(0xFF));
+        }
         if (!amaps[k]) continue;
         const auto& have = amaps[k]->rgb;
         for (uint8_t byte : have) zeroBits += 8 - std::popcount(byte);
-        const std::string where = "offset " + hex(start) + " (AMap page)";
+        auto where = [&] { return "offset " + hex(start) + " (AMap page)"; };
         // Mismatches as runs of slots, the first few of each kind named.
         for (const bool wantSet : {true, false}) {
             uint32_t count = 0;
             std::string ranges;
             int shown = 0;
             for (uint32_t s = 0; s < kAMapBytes * 8;) {
+                // Bytes without a mismatch of this kind are passed whole.
+                const uint8_t w = want[s / 8], h = have[s / 8];
+                if (s % 8 == 0 && (wantSet ? (w & ~h) : (~w & h)) == 0) { s += 8; continue; }
                 if (!(mapBit(want, s) == wantSet && mapBit(have, s) != wantSet)) { ++s; continue; }
                 uint32_t e = s;
                 while (e < kAMapBytes * 8 && mapBit(want, e) == wantSet && mapBit(have, e) != wantSet) ++e;

@@ -169,10 +169,10 @@ std::optional<uint64_t> Verifier::externalSize(uint64_t bidData, uint64_t bidSub
             if (steps > blocks_.size()) return std::nullopt;
             const uint64_t b = stack.back();
             stack.pop_back();
-            auto it = blocks_.find(bidKey(b));
-            if (it == blocks_.end()) return std::nullopt;
+            const BlockRec* rec = findBlockRec(b);
+            if (!rec) return std::nullopt;
             if (!isInternalBid(b)) {
-                total += it->second.cb;
+                total += rec->cb;
                 continue;
             }
             auto in = internal_.find(bidKey(b));
@@ -203,6 +203,9 @@ std::optional<uint64_t> Verifier::externalSize(uint64_t bidData, uint64_t bidSub
 }
 
 void Verifier::checkFolders() {
+    byParent_.reserve(nodes_.size());
+    for (const auto& n : nodes_) byParent_.emplace_back(n.nidParent, n.nid);
+    std::sort(byParent_.begin(), byParent_.end());
     for (const auto& n : nodes_)
         if (isFolderNid(n.nid)) checkFolder(n);
     // Messages whose folder does not exist (the folder pass covers the rest).
@@ -251,25 +254,31 @@ void Verifier::checkFolder(const NodeInfo& info) {
     auto contents = openTable(msg::contentsTableNid(info.nid), "contents table");
     auto fai = openTable(msg::assocContentsTableNid(info.nid), "FAI contents table");
 
-    // Children by nidParent in the NBT.
-    std::set<uint32_t> childFolders, childMessages, childFai;
-    for (const auto& n : nodes_) {
-        if (n.nidParent != info.nid || n.nid == info.nid) continue;
-        if (isFolderNid(n.nid)) childFolders.insert(n.nid);
-        else if (nidType(n.nid) == NID_TYPE_NORMAL_MESSAGE) childMessages.insert(n.nid);
-        else if (nidType(n.nid) == NID_TYPE_ASSOC_MESSAGE) childFai.insert(n.nid);
+    // Children by nidParent in the NBT, in NID order (NIDs are unique).
+    std::vector<uint32_t> childFolders, childMessages, childFai;
+    const auto children = std::equal_range(byParent_.begin(), byParent_.end(), std::pair<uint32_t, uint32_t>{info.nid, 0},
+                                           [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto it = children.first; it != children.second; ++it) {
+        const uint32_t nid = it->second;
+        if (nid == info.nid) continue;
+        if (isFolderNid(nid)) childFolders.push_back(nid);
+        else if (nidType(nid) == NID_TYPE_NORMAL_MESSAGE) childMessages.push_back(nid);
+        else if (nidType(nid) == NID_TYPE_ASSOC_MESSAGE) childFai.push_back(nid);
     }
-    auto compareRows = [&](const ltp::TableContext& tc, const std::set<uint32_t>& want, const char* table, const char* kind) {
-        std::set<uint32_t> have;
-        for (uint32_t i = 0; i < tc.rowCount(); ++i) have.insert(tc.rowId(i));
+    auto contains = [](const std::vector<uint32_t>& sorted, uint32_t id) { return std::binary_search(sorted.begin(), sorted.end(), id); };
+    auto compareRows = [&](const ltp::TableContext& tc, const std::vector<uint32_t>& want, const char* table, const char* kind) {
+        std::vector<uint32_t> have(tc.rowCount());
+        for (uint32_t i = 0; i < tc.rowCount(); ++i) have[i] = tc.rowId(i);
+        std::sort(have.begin(), have.end());
+        have.erase(std::unique(have.begin(), have.end()), have.end());
         for (uint32_t id : want)
-            if (!have.count(id)) add(where, std::string(kind) + " " + hex(id) + " has no row in the " + table);
+            if (!contains(have, id)) add(where, std::string(kind) + " " + hex(id) + " has no row in the " + table);
         for (uint32_t id : have)
-            if (!want.count(id)) add(where, std::string(table) + " row " + hex(id) + " is not a " + kind + " of this folder");
+            if (!contains(want, id)) add(where, std::string(table) + " row " + hex(id) + " is not a " + kind + " of this folder");
     };
     // A row's cells against the object's own properties: the cells are
     // copies ([MS-PST] 2.4.4.4.1, 2.4.4.5.1).
-    auto compareCells = [&](const ltp::TableContext& tc, uint32_t row, const PropertyBag& obj, const std::string& rowWhere) {
+    auto compareCells = [&](const ltp::TableContext& tc, uint32_t row, const PropertyBag& obj, const Where& rowWhere) {
         auto cells = tc.row(row);
         if (!cells) return;  // reported by the heap pass
         for (const Property& c : *cells) {
@@ -299,7 +308,8 @@ void Verifier::checkFolder(const NodeInfo& info) {
             if (!cprops) continue;
             PropertyBag cbag;
             cbag.items() = std::move(cprops).value();
-            compareCells(*hier, i, cbag, where + " hierarchy row " + hex(child));
+            auto rowWhere = [&] { return where + " hierarchy row " + hex(child); };
+            compareCells(*hier, i, cbag, rowWhere);
         }
     }
     uint32_t unread = 0;
@@ -316,7 +326,7 @@ void Verifier::checkFolder(const NodeInfo& info) {
             if (!mprops) continue;
             PropertyBag mbag;
             mbag.items() = std::move(mprops).value();
-            const std::string rowWhere = where + (associated ? " FAI row " : " contents row ") + hex(id);
+            auto rowWhere = [&] { return where + (associated ? " FAI row " : " contents row ") + hex(id); };
             compareCells(tc, i, mbag, rowWhere);
             if (!associated && !(mbag.getInt32(tags::PidTagMessageFlags).value_or(0) & tags::MSGFLAG_READ)) ++unread;
         }
@@ -338,15 +348,17 @@ void Verifier::checkFolder(const NodeInfo& info) {
     }
     for (uint32_t nid : childMessages) {
         const NodeInfo& m = nodes_[nodeIndex_[nid]];
-        checkMessage(Node(db_.get(), m.nid, m.bidData, m.bidSub), nodeWhere(m.nid) + " (message)", 0, nullptr, info.nid);
+        auto messageWhere = [&] { return nodeWhere(m.nid) + " (message)"; };
+        checkMessage(Node(db_.get(), m.nid, m.bidData, m.bidSub), messageWhere, 0, nullptr, info.nid);
     }
     for (uint32_t nid : childFai) {
         const NodeInfo& m = nodes_[nodeIndex_[nid]];
-        checkMessage(Node(db_.get(), m.nid, m.bidData, m.bidSub), nodeWhere(m.nid) + " (associated message)", 0, nullptr, info.nid);
+        auto messageWhere = [&] { return nodeWhere(m.nid) + " (associated message)"; };
+        checkMessage(Node(db_.get(), m.nid, m.bidData, m.bidSub), messageWhere, 0, nullptr, info.nid);
     }
 }
 
-void Verifier::checkMessage(const Node& node, const std::string& where, uint32_t depth, const PropertyBag*, uint32_t) {
+void Verifier::checkMessage(const Node& node, const Where& where, uint32_t depth, const PropertyBag*, uint32_t) {
     ++rep_.messages;
     if (depth > 32) {
         add(where, "embedded messages nested deeper than 32");
@@ -388,20 +400,23 @@ void Verifier::checkMessage(const Node& node, const std::string& where, uint32_t
     // Attachments: rows of 0x671 against attachment subnodes, flags.
     auto subs = node.subnodes();
     if (!subs) return;  // reported by the heap pass
-    std::set<uint32_t> attachNodes;
+    std::vector<uint32_t> attachNodes;
     for (const auto& s : **subs)
-        if (nidType(s.nid) == NID_TYPE_ATTACHMENT) attachNodes.insert(s.nid);
+        if (nidType(s.nid) == NID_TYPE_ATTACHMENT) attachNodes.push_back(s.nid);
+    std::sort(attachNodes.begin(), attachNodes.end());  // a damaged subnode tree may be out of order
+    attachNodes.erase(std::unique(attachNodes.begin(), attachNodes.end()), attachNodes.end());
     uint32_t rows = 0;
     auto table = node.subnode(NID_ATTACHMENT_TABLE);
     if (table) {
         auto tc = ltp::TableContext::open(*table);
         if (tc) {
             rows = tc->rowCount();
-            std::set<uint32_t> have;
+            std::vector<uint32_t> have;
+            have.reserve(tc->rowCount());
             for (uint32_t i = 0; i < tc->rowCount(); ++i) {
                 const uint32_t id = tc->rowId(i);
-                have.insert(id);
-                const std::string aw = where + " attachment " + hex(id);
+                have.push_back(id);
+                auto aw = [&] { return where.text() + " attachment " + hex(id); };
                 auto an = node.subnode(id);
                 if (!an) {
                     add(aw, "attachment table row has no attachment subnode");
@@ -432,11 +447,14 @@ void Verifier::checkMessage(const Node& node, const std::string& where, uint32_t
                     auto sz = externalSize(child->bidData(), child->bidSub(), 0);
                     if (sz && *sz != ref->ulSize)
                         add(aw, "embedded message size " + dec(ref->ulSize) + " where its blocks hold " + dec(*sz) + " bytes");
-                    checkMessage(*child, aw + " embedded message " + hex(ref->nid), depth + 1, nullptr, 0);
+                    auto embeddedWhere = [&] { return aw() + " embedded message " + hex(ref->nid); };
+                    checkMessage(*child, embeddedWhere, depth + 1, nullptr, 0);
                 }
             }
+            std::sort(have.begin(), have.end());
             for (uint32_t id : attachNodes)
-                if (!have.count(id)) add(where, "attachment subnode " + hex(id) + " has no row in the attachment table");
+                if (!std::binary_search(have.begin(), have.end(), id))
+                    add(where, "attachment subnode " + hex(id) + " has no row in the attachment table");
         }
     } else if (!attachNodes.empty()) {
         add(where, dec(attachNodes.size()) + " attachment subnodes but no attachment table");

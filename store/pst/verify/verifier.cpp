@@ -1,17 +1,45 @@
 #include "store/pst/verify/verifier.h"
 
+#include <algorithm>
+
 #include "store/pst/verify/verifier_impl.h"
 
 namespace tavrin::pst::verify {
 
-void Verifier::add(std::string where, std::string what) {
+void Verifier::add(const Where& where, std::string what) {
     ++rep_.totalFindings;
-    if (rep_.findings.size() < options_.maxFindings) rep_.findings.push_back(Finding{std::move(where), std::move(what)});
+    if (rep_.findings.size() < options_.maxFindings) rep_.findings.push_back(Finding{where.text(), std::move(what)});
 }
 
-void Verifier::note(std::string where, std::string what) {
+void Verifier::note(const Where& where, std::string what) {
     ++rep_.totalNotes;
-    if (rep_.notes.size() < options_.maxFindings) rep_.notes.push_back(Finding{std::move(where), std::move(what)});
+    if (rep_.notes.size() < options_.maxFindings) rep_.notes.push_back(Finding{where.text(), std::move(what)});
+}
+
+Verifier::BlockRec* Verifier::findBlockRec(uint64_t bid) {
+    const uint64_t key = ndb::bidKey(bid);
+    auto it = std::lower_bound(blocks_.begin(), blocks_.end(), key,
+                               [](const BlockRec& b, uint64_t k) { return ndb::bidKey(b.bid) < k; });
+    return it != blocks_.end() && ndb::bidKey(it->bid) == key ? &*it : nullptr;
+}
+
+bool Verifier::firstBlockKey(uint64_t key) {
+    if (!blockKeysUnordered_) {
+        if (blocks_.empty() || key > ndb::bidKey(blocks_.back().bid)) return true;
+        blockKeysUnordered_ = true;
+        blockKeys_.reserve(blocks_.size() * 2);
+        for (const BlockRec& b : blocks_) blockKeys_.insert(ndb::bidKey(b.bid));
+    }
+    return blockKeys_.insert(key).second;
+}
+
+std::string Verifier::Alloc::where() const {
+    switch (kind) {
+        case Kind::BTreePage: return pageWhere(name, bid, ib);
+        case Kind::MapPage: return "offset " + hex(ib) + " (" + name + " page)";
+        case Kind::Block: break;
+    }
+    return blockWhere(bid, ib);
 }
 
 void Verifier::run() {
@@ -19,6 +47,10 @@ void Verifier::run() {
     if (!checkHeader()) return;
     walkBTree(ndb::ptypeNBT);
     walkBTree(ndb::ptypeBBT);
+    if (blockKeysUnordered_)
+        std::stable_sort(blocks_.begin(), blocks_.end(),
+                         [](const BlockRec& a, const BlockRec& b) { return ndb::bidKey(a.bid) < ndb::bidKey(b.bid); });
+    blockKeys_ = {};
     rep_.nodes = nodes_.size();
     checkBlocks();
     checkReferences();

@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -26,6 +27,25 @@ using ndb::hex;
 using store::Bytes;
 using store::ByteSpan;
 
+// Where a finding is. Its text is built only when a finding is added, so
+// that the checks format nothing on their way through a sound file. A Where
+// refers to a string or to a callable returning one, which must outlive it:
+// pass it down as a parameter, and keep a callable in a named local.
+class Where {
+public:
+    Where(const char* text) : obj_(text), fn_([](const void* o) { return std::string(static_cast<const char*>(o)); }) {}
+    Where(const std::string& text)
+        : obj_(&text), fn_([](const void* o) { return *static_cast<const std::string*>(o); }) {}
+    template <class F, class = std::enable_if_t<std::is_invocable_r_v<std::string, const F&>>>
+    Where(const F& f) : obj_(&f), fn_([](const void* o) { return std::string((*static_cast<const F*>(o))()); }) {}
+
+    std::string text() const { return fn_(obj_); }
+
+private:
+    const void* obj_;
+    std::string (*fn_)(const void*);
+};
+
 class Verifier {
 public:
     Verifier(std::unique_ptr<ndb::ByteSource> source, const VerifyOptions& options, VerifyReport& report)
@@ -34,10 +54,10 @@ public:
     void run();
 
     // ---- shared helpers ----
-    void add(std::string where, std::string what);
+    void add(const Where& where, std::string what);
     // What Outlook itself writes against the letter of [MS-PST]; see
     // VerifyReport::notes.
-    void note(std::string where, std::string what);
+    void note(const Where& where, std::string what);
     static std::string nodeWhere(uint32_t nid) { return "node " + hex(nid); }
     static std::string blockWhere(uint64_t bid, uint64_t ib) { return "block " + hex(bid) + " at " + hex(ib); }
     static std::string pageWhere(const char* kind, uint64_t bid, uint64_t ib) {
@@ -54,17 +74,21 @@ public:
 
     // ---- heap pass (ltp_checks.cpp) ----
     void checkAllNodes();
-    void checkNodeContent(const ndb::Node& node, const std::string& where, uint32_t depth);
-    void checkDataTreeLayout(const std::vector<Bytes>& blocks, const std::string& where);
-    // Checks a heap's own structure; returns it when it can be read.
-    std::optional<ltp::Heap> checkHeap(const ndb::Node& node, const std::string& where);
-    void checkBth(const ltp::Heap& heap, uint32_t hid, const std::string& where, uint8_t cbKey, uint8_t cbEnt,
-                  std::set<uint32_t>& used);
-    void checkPc(const ndb::Node& node, const ltp::Heap& heap, const std::string& where);
-    void checkTc(const ndb::Node& node, const ltp::Heap& heap, const std::string& where);
-    void checkHnidValue(const ndb::Node& node, const ltp::Heap& heap, uint32_t tag, uint32_t hnid,
-                        const std::string& where, std::set<uint32_t>& used);
-    void noteNamedId(uint16_t id, const std::string& where);
+    void checkNodeContent(const ndb::Node& node, const Where& where, uint32_t depth);
+    void checkDataTreeLayout(const std::vector<Bytes>& blocks, const Where& where);
+    // Checks the structure of the heap in a node's data blocks; returns it
+    // when it can be read.
+    std::shared_ptr<const ltp::Heap> checkHeap(const ndb::Node& node, std::vector<Bytes> blocks, const Where& where);
+    // HIDs a property or table context uses (gathered, then asked).
+    using HidList = std::vector<uint32_t>;
+    void checkBth(const ltp::Heap& heap, uint32_t hid, const Where& where, uint8_t cbKey, uint8_t cbEnt, HidList& used);
+    void checkPc(const ndb::Node& node, const std::shared_ptr<const ltp::Heap>& heap, const Where& where);
+    void checkTc(const ndb::Node& node, const std::shared_ptr<const ltp::Heap>& heap, const Where& where);
+    void checkHnidValue(const ndb::Node& node, const ltp::Heap& heap, uint32_t tag, uint32_t hnid, const Where& where,
+                        HidList& used);
+    // Every allocation of the heap that `used` does not name.
+    void checkUnusedAllocations(const ltp::Heap& heap, HidList& used, const Where& where);
+    void noteNamedId(uint16_t id, const Where& where);
 
     // ---- messaging pass (store_checks.cpp) ----
     void checkMessaging();
@@ -73,7 +97,7 @@ public:
     void checkNameMap();
     void checkFolders();
     void checkFolder(const ndb::NodeInfo& folder);
-    void checkMessage(const ndb::Node& node, const std::string& where, uint32_t depth, const store::PropertyBag* row,
+    void checkMessage(const ndb::Node& node, const Where& where, uint32_t depth, const store::PropertyBag* row,
                       uint32_t parentFolder);
     // Sum of cb of every external block reachable from a node: its data tree
     // and all of its subnodes, recursively ([MS-PST] 2.4.5.1.1 as Outlook
@@ -97,14 +121,33 @@ public:
         uint32_t refs = 0;      // references found (NBT, SLENTRY, SIENTRY, XBLOCK slots)
         bool readable = false;  // trailer checked and data read
     };
-    std::map<uint64_t, BlockRec> blocks_;               // by bidKey
+    // The BBT's blocks, sorted by bidKey once the B-trees are walked (a
+    // sound BBT gives them in that order).
+    std::vector<BlockRec> blocks_;
+    // The block with this BID (bit 0 ignored); null when the BBT has none.
+    BlockRec* findBlockRec(uint64_t bid);
+    // Whether the BBT walk meets this bidKey for the first time. Keys that
+    // come in ascending order need no set; the first one out of order
+    // starts one.
+    bool firstBlockKey(uint64_t key);
+    bool blockKeysUnordered_ = false;
+    std::unordered_set<uint64_t> blockKeys_;
+
     std::vector<ndb::NodeInfo> nodes_;                  // NBT leaves in key order
     std::unordered_map<uint32_t, size_t> nodeIndex_;
+    // (nidParent, nid) of every node, sorted: a folder's children.
+    std::vector<std::pair<uint32_t, uint32_t>> byParent_;
 
+    // Space in use: a B-tree or map page, or a block. What it is, for a
+    // finding, is told by where() from the kind and the IDs.
     struct Alloc {
+        enum class Kind : uint8_t { BTreePage, MapPage, Block };
         uint64_t ib = 0;
         uint64_t size = 0;
-        std::string what;
+        uint64_t bid = 0;
+        const char* name = "";  // "NBT"/"BBT" or "AMap", "PMap", ...
+        Kind kind = Kind::Block;
+        std::string where() const;
     };
     std::vector<Alloc> allocs_;
     uint64_t maxPageBid_ = 0;

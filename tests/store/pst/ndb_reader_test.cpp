@@ -105,6 +105,42 @@ TEST(PstNdbReader, DataTreesOfEveryDepthReadBack) {
     }
 }
 
+// Lookups in B-trees of three levels, in scattered order and repeated:
+// every node and block is found, and keys between, before and after the
+// present ones (which fall inside the key range of a leaf met just before)
+// are not.
+TEST(PstNdbReader, LookupsInDeepBTreesFindExactlyThePresentKeys) {
+    constexpr uint32_t kNodes = 3000;  // 15 NBT entries a leaf, 20 a branch: 3 levels
+    std::vector<uint64_t> bids(kNodes);
+    const Bytes file = writeFile(kCryptPermute, [&](NdbWriter& w, std::vector<NodeEntry>& nodes) {
+        for (uint32_t i = 0; i < kNodes; ++i) {
+            auto bid = w.writeStream(pattern(1 + i % 7, i));
+            ASSERT_TRUE(bid.ok()) << bid.error().description;
+            bids[i] = *bid;
+            nodes.push_back({nidOf(2 * i + 1), *bid, 0, 0});  // odd indexes only
+        }
+    });
+    auto db = openDb(file);
+    ASSERT_TRUE(db);
+    uint32_t misses = 0;
+    for (uint32_t step = 0; step < 4 * kNodes; ++step) {
+        const uint32_t j = (step * 7919u) % (2 * kNodes + 2);  // 0 and 2 * kNodes + 1 lie outside
+        auto n = db->findNode(nidOf(j));
+        if (j % 2 == 0 || j > 2 * kNodes) {
+            EXPECT_FALSE(n.ok()) << j;
+            EXPECT_FALSE(db->findBlock(bids[(j / 2) % kNodes] + 2).ok()) << j;  // BIDs go up by 4
+            ++misses;
+            continue;
+        }
+        ASSERT_TRUE(n.ok()) << j << ": " << n.error().description;
+        EXPECT_EQ(n->bidData, bids[j / 2]);
+        auto b = db->findBlock(bids[j / 2]);
+        ASSERT_TRUE(b.ok()) << b.error().description;
+        EXPECT_EQ(b->bid, bids[j / 2]);
+    }
+    EXPECT_GT(misses, kNodes);
+}
+
 // Each encoding reads back; the data on disk is encoded (none: as is) and
 // the internal XBLOCK above the data blocks never is.
 TEST(PstNdbReader, EveryBlockEncodingReadsBack) {

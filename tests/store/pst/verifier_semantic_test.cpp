@@ -269,6 +269,26 @@ TEST(PstVerifierSemantic, AContentsRowThatNamesNoMessageOfTheFolder) {
     EXPECT_TRUE(found(f, "is not a message of this folder"));
 }
 
+// Two rows of A's contents table carry the same row id (row matrix and
+// row index both rewritten).
+TEST(PstVerifierSemantic, TwoContentsRowsWithOneRowId) {
+    Bytes f = sample().file;
+    const uint32_t victim = sample().messagesA[1], twin = sample().messagesA[0];
+    rewriteBlock(f, dataBid(f, messaging::contentsTableNid(sample().folderA)), [&](Bytes& d) {
+        uint8_t from[4], to[4];
+        storeLE32(from, victim);
+        storeLE32(to, twin);
+        size_t n = 0;
+        for (auto it = std::search(d.begin(), d.end(), from, from + 4); it != d.end();
+             it = std::search(it + 4, d.end(), from, from + 4)) {
+            std::copy(to, to + 4, it);
+            ++n;
+        }
+        ASSERT_GE(n, 2u) << "row matrix and row index";
+    });
+    EXPECT_TRUE(found(f, "row id " + hex(twin) + " appears twice"));
+}
+
 // The row index of A's contents table sends a row id to the wrong row.
 TEST(PstVerifierSemantic, ARowIndexThatDisagreesWithTheRowMatrix) {
     Bytes f = sample().file;
@@ -396,10 +416,10 @@ TEST(PstVerifierSemantic, AMandatoryNodeThatIsMissing) {
     EXPECT_TRUE(found(f, "mandatory node is missing"));
 }
 
-// The name-to-id map's entry stream gives a named property another index:
-// the hash buckets no longer agree with the entries, and the property the
-// message uses has no name any more.
-TEST(PstVerifierSemantic, ANameToIdMapThatDisagreesWithItself) {
+// A store whose one message uses a named property (PS_PUBLIC_STRINGS lid
+// 0x1234), with its name-to-id map's entry stream changed by `change`
+// (NAMEIDs of 8 bytes: dwPropertyID, wGuid and N, wPropIdx).
+Bytes storeWithNameEntries(const std::function<void(Bytes&)>& change) {
     testing::WrittenStore w;
     const uint32_t top = *w.writer->folderByRole(messaging::FolderRole::IpmSubtree);
     const uint32_t folder = *w.writer->addFolder(top, "N", "IPF.Note");
@@ -410,38 +430,79 @@ TEST(PstVerifierSemantic, ANameToIdMapThatDisagreesWithItself) {
     Property p = Property::int32(makeTag(0x8000, PT_LONG), 7);
     p.name = NamedPropName{PS_PUBLIC_STRINGS, false, 0x1234, {}};
     m.props.set(p);
-    ASSERT_TRUE(w.writer->addMessage(folder, m).ok());
+    EXPECT_TRUE(w.writer->addMessage(folder, m).ok());
     Bytes f = w.finish();
-    ASSERT_TRUE(verifyBytes(f).clean()) << allFindings(verifyBytes(f));
+    EXPECT_TRUE(verifyBytes(f).clean()) << allFindings(verifyBytes(f));
 
     auto db = openDb(f);
-    ASSERT_TRUE(db);
+    EXPECT_TRUE(db);
     auto node = Node::open(*db, NID_NAME_TO_ID_MAP);
-    ASSERT_TRUE(node.ok());
+    EXPECT_TRUE(node.ok());
+    if (!db || !node.ok()) return f;
     auto pc = ltp::PropertyContext::open(*node);
-    ASSERT_TRUE(pc.ok());
+    EXPECT_TRUE(pc.ok());
     Bytes entries;
     for (const auto& e : pc->entries())
         if (e.wPropId == messaging::PidTagNameidStreamEntry) entries = pc->read(e)->data;
-    ASSERT_GE(entries.size(), 8u);
-    ASSERT_EQ(entries.size() % 8, 0u);
-    // Find the entry of lid 0x1234 and move it to another index.
-    size_t at = entries.size();
-    for (size_t i = 0; i + 8 <= entries.size(); i += 8)
-        if (loadLE32(&entries[i]) == 0x1234) at = i;
-    ASSERT_LT(at, entries.size());
+    EXPECT_GE(entries.size(), 16u);
+    EXPECT_EQ(entries.size() % 8, 0u);
     Bytes changed = entries;
-    storeLE16(&changed[at + 6], static_cast<uint16_t>(loadLE16(&changed[at + 6]) + 0x40));
-    ASSERT_FALSE(isInternalBid(node->bidData())) << "the map of a new store fits one block";
+    change(changed);
+    EXPECT_FALSE(isInternalBid(node->bidData())) << "the map of a new store fits one block";
     rewriteBlock(f, node->bidData(), [&](Bytes& d) {
         auto it = std::search(d.begin(), d.end(), entries.begin(), entries.end());
         ASSERT_NE(it, d.end());
         std::copy(changed.begin(), changed.end(), it);
     });
+    return f;
+}
+
+// The offset of the NAMEID of lid 0x1234 in an entry stream.
+size_t entryOf1234(const Bytes& entries) {
+    for (size_t i = 0; i + 8 <= entries.size(); i += 8)
+        if (loadLE32(&entries[i]) == 0x1234) return i;
+    ADD_FAILURE() << "no entry for lid 0x1234";
+    return 0;
+}
+
+// The name-to-id map's entry stream gives a named property another index:
+// the hash buckets no longer agree with the entries, and the property the
+// message uses has no name any more.
+TEST(PstVerifierSemantic, ANameToIdMapThatDisagreesWithItself) {
+    const Bytes f = storeWithNameEntries([](Bytes& e) {
+        const size_t at = entryOf1234(e);
+        storeLE16(&e[at + 6], static_cast<uint16_t>(loadLE16(&e[at + 6]) + 0x40));
+    });
     const auto r = verifyBytes(f);
     EXPECT_FALSE(r.clean());
     EXPECT_TRUE(found(f, "hash bucket")) ;
     EXPECT_TRUE(found(f, "has no entry in the name-to-id map"));
+}
+
+// Two entries for one property id: the first keeps it, the second is a
+// problem of the map and names nothing.
+TEST(PstVerifierSemantic, ANamedPropertyIdMappedTwice) {
+    uint16_t other = 0;
+    uint32_t otherLid = 0;
+    const Bytes f = storeWithNameEntries([&](Bytes& e) {
+        const size_t at = entryOf1234(e), first = at == 0 ? 8 : 0;  // an entry before or after it
+        other = loadLE16(&e[first + 6]);
+        otherLid = loadLE32(&e[first]);
+        storeLE16(&e[at + 6], other);
+    });
+    EXPECT_TRUE(found(f, "property id " + hex(0x8000 + other) + " is mapped twice"));
+    auto pst = messaging::PstReader::open(MemorySource::borrow(ByteSpan(f.data(), f.size())));
+    ASSERT_TRUE(pst.ok()) << pst.error().description;
+    const messaging::NameMap& map = (*pst)->nameMap();
+    ASSERT_FALSE(map.problems().empty());
+    const NamedPropName* n = map.nameOf(static_cast<uint16_t>(0x8000 + other));
+    ASSERT_NE(n, nullptr);
+    const NamedPropName lost{PS_PUBLIC_STRINGS, false, 0x1234, {}};
+    EXPECT_NE(otherLid, 0x1234u);
+    EXPECT_FALSE(map.idOf(lost).has_value());
+    EXPECT_EQ(map.idOf(*n), 0x8000 + other);
+    EXPECT_EQ(map.nameOf(0x7FFF), nullptr);
+    EXPECT_EQ(map.nameOf(static_cast<uint16_t>(0x8000 + map.entries().size() + 1)), nullptr);
 }
 
 // A file of more than 128 AMap sections has its first FMap page at section
