@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "engine/wizard/windows_job.h"
 #include "ui/frmMigateAll/frmMigateAll.h"
 #include "ui/frmMultiple/frmMultiple.h"
 #include "ui/frmSingle/frmSingle.h"
@@ -9,36 +10,7 @@
 
 namespace tavrin::ui {
 
-// Reads the controls of the windows when the engine asks; nothing is copied
-// earlier. Rows are numbered from 1 here, from 0 in the list.
-class Wizard::Job : public engine::JobView {
-public:
-    explicit Job(Wizard& w) : w_(w) {}
-    bool optSingle() const override { return w_.start().optSingle(); }
-    std::string sourceMailbox() const override {
-        return w_.singleIfCreated() ? w_.singleIfCreated()->sourceMailbox() : std::string();
-    }
-    int rowCount() const override { return list() ? list()->rowCount() : 0; }
-    bool rowChecked(int row) const override { return valid(row) && list()->rowChecked(row - 1); }
-    std::string rowText(int row) const override { return valid(row) ? list()->rowText(row - 1) : std::string(); }
-    std::string rowSubItemText(int row) const override {
-        return valid(row) ? list()->rowSubItemText(row - 1) : std::string();
-    }
-    void setRowForeColor(int row, int red, int green, int blue) override {
-        if (valid(row)) list()->setRowForeColor(row - 1, red, green, blue);
-    }
-    void setRowBold(int row, bool bold) override {
-        if (valid(row)) list()->setRowBold(row - 1, bold);
-    }
-    std::string outputFolder() const override { return list() ? list()->outputFolder() : std::string(); }
-
-private:
-    frmMultiple* list() const { return w_.multipleIfCreated(); }
-    bool valid(int row) const { return list() && row >= 1 && row <= list()->rowCount(); }
-    Wizard& w_;
-};
-
-Wizard::Wizard(Dialogs& dialogs) : dialogs_(dialogs), job_(std::make_unique<Job>(*this)) {
+Wizard::Wizard(Dialogs& dialogs) : dialogs_(dialogs), job_(std::make_unique<wizard::WindowsJob<Wizard>>(*this)) {
     onEndProgram = [] { QCoreApplication::exit(0); };
 }
 

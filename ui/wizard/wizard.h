@@ -46,9 +46,8 @@ public:
     std::function<void()> onEndProgram;
 
 private:
-    class Job;
     Dialogs& dialogs_;
-    std::unique_ptr<Job> job_;
+    std::unique_ptr<engine::JobView> job_;
     std::unique_ptr<frmStart> start_;
     std::unique_ptr<frmSingle> single_;
     std::unique_ptr<frmMultiple> multiple_;

@@ -29,16 +29,16 @@ struct Cache {
 
 }  // namespace
 
-HFONT Font(const FontSpec& spec, int dpi) {
+HFONT Font(const FontSpec& font, int dpi) {
     static Cache<std::tuple<std::wstring, int, bool, int>, HFONT> cache;
-    const auto key = std::make_tuple(std::wstring(spec.face), spec.centiPoints, spec.bold, dpi);
+    const auto key = std::make_tuple(std::wstring(font.face), font.centiPoints, font.bold, dpi);
     auto it = cache.map.find(key);
     if (it != cache.map.end()) return it->second;
     // Character height in pixels: points / 72 inch at `dpi`.
-    const int height = -::MulDiv(spec.centiPoints, dpi, 7200);
-    HFONT f = ::CreateFontW(height, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+    const int height = -::MulDiv(font.centiPoints, dpi, 7200);
+    HFONT f = ::CreateFontW(height, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
-                            spec.face);
+                            font.face);
     cache.map.emplace(key, f);
     return f;
 }

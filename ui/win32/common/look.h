@@ -30,7 +30,7 @@ struct FontSpec {
 inline FontSpec Tahoma(int centiPoints, bool bold = false) { return {L"Tahoma", centiPoints, bold}; }
 inline FontSpec Verdana(int centiPoints, bool bold = false) { return {L"Verdana", centiPoints, bold}; }
 // The font at a number of dots per inch; kept for the program's life.
-HFONT Font(const FontSpec& spec, int dpi);
+HFONT Font(const FontSpec& font, int dpi);
 
 inline constexpr COLORREF kBlack = RGB(0, 0, 0);
 inline constexpr COLORREF kWhite = RGB(255, 255, 255);
