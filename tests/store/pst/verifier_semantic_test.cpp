@@ -147,6 +147,23 @@ void setPcValue(Bytes& file, uint32_t nid, uint16_t propId, uint32_t value) {
     });
 }
 
+// Gives a message of folder A's contents table another row id, in the row
+// matrix and the row index alike.
+void renameContentsRow(Bytes& file, uint32_t rowId, uint32_t newId) {
+    rewriteBlock(file, dataBid(file, messaging::contentsTableNid(sample().folderA)), [&](Bytes& d) {
+        uint8_t from[4], to[4];
+        storeLE32(from, rowId);
+        storeLE32(to, newId);
+        size_t n = 0;
+        for (auto it = std::search(d.begin(), d.end(), from, from + 4); it != d.end();
+             it = std::search(it + 4, d.end(), from, from + 4)) {
+            std::copy(to, to + 4, it);
+            ++n;
+        }
+        ASSERT_GE(n, 2u) << "row matrix and row index";
+    });
+}
+
 using testing::pagesOf;
 using testing::PageRef;
 PageRef firstLeaf(const Bytes& file, const Bref& root) {
@@ -253,18 +270,7 @@ TEST(PstVerifierSemantic, AContentsRowThatNamesNoMessageOfTheFolder) {
     Bytes f = sample().file;
     const uint32_t victim = sample().messagesA[1];
     const uint32_t other = victim + 0x20 * 50;  // a NORMAL_MESSAGE NID nobody uses
-    rewriteBlock(f, dataBid(f, messaging::contentsTableNid(sample().folderA)), [&](Bytes& d) {
-        uint8_t from[4], to[4];
-        storeLE32(from, victim);
-        storeLE32(to, other);
-        size_t n = 0;
-        for (auto it = std::search(d.begin(), d.end(), from, from + 4); it != d.end();
-             it = std::search(it + 4, d.end(), from, from + 4)) {
-            std::copy(to, to + 4, it);
-            ++n;
-        }
-        ASSERT_GE(n, 2u) << "row matrix and row index";
-    });
+    renameContentsRow(f, victim, other);
     EXPECT_TRUE(found(f, "has no row in the contents table"));
     EXPECT_TRUE(found(f, "is not a message of this folder"));
 }
@@ -274,18 +280,7 @@ TEST(PstVerifierSemantic, AContentsRowThatNamesNoMessageOfTheFolder) {
 TEST(PstVerifierSemantic, TwoContentsRowsWithOneRowId) {
     Bytes f = sample().file;
     const uint32_t victim = sample().messagesA[1], twin = sample().messagesA[0];
-    rewriteBlock(f, dataBid(f, messaging::contentsTableNid(sample().folderA)), [&](Bytes& d) {
-        uint8_t from[4], to[4];
-        storeLE32(from, victim);
-        storeLE32(to, twin);
-        size_t n = 0;
-        for (auto it = std::search(d.begin(), d.end(), from, from + 4); it != d.end();
-             it = std::search(it + 4, d.end(), from, from + 4)) {
-            std::copy(to, to + 4, it);
-            ++n;
-        }
-        ASSERT_GE(n, 2u) << "row matrix and row index";
-    });
+    renameContentsRow(f, victim, twin);
     EXPECT_TRUE(found(f, "row id " + hex(twin) + " appears twice"));
 }
 
