@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "fs/file_io.h"
+#include "store/core/sha256.h"
 #include "store/msg/cfb/cfb_writer.h"
 #include "store/msg/cfb/compound_file.h"
 #include "store/msg/oxmsg/msg_reader.h"
+#include "store/pst/messaging/message_store.h"
 
 namespace tavrin::store {
 
@@ -67,6 +69,16 @@ Result<MessageFileBytes> readMessageBytes(const std::string& path, const std::fu
         MessageFileBytes out;
         out.path = path;
         if (f->size() > kReadWhole) {
+            // The digest from the file in pieces; the message is read on
+            // demand later.
+            Sha256 h;
+            std::vector<uint8_t> chunk(size_t(1) << 20);
+            for (uint64_t at = 0; at < f->size(); at += chunk.size()) {
+                const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), f->size() - at));
+                if (auto s = f->readAt(at, std::span<uint8_t>(chunk.data(), n)); !s) return std::move(s).take();
+                h.update(ByteSpan(chunk.data(), n));
+            }
+            out.digest = h.finish();
             out.large = std::make_shared<const fs::InputFile>(std::move(*f));
             return out;
         }
@@ -80,6 +92,7 @@ Result<MessageFileBytes> readMessageBytes(const std::string& path, const std::fu
             out.bytes.reset(new uint8_t[out.capacity]);
         }
         if (auto s = f->readAt(0, std::span<uint8_t>(out.bytes.get(), out.size)); !s) return std::move(s).take();
+        out.digest = sha256(ByteSpan(out.bytes.get(), out.size));
         return out;
     } catch (const std::bad_alloc&) {
         return Error(err::kNoMemory, "There is not enough memory to read the file " + path + ".");
@@ -89,13 +102,28 @@ Result<MessageFileBytes> readMessageBytes(const std::string& path, const std::fu
 Result<Message> parseMessageBytes(Result<MessageFileBytes> read, MessageFileBytes* spent) {
     if (!read) return std::move(read).error();
     try {
-        if (read->large) return readOnDemand(*read->large);
-        Result<Message> m = oxmsg::readMsg(ByteSpan(read->bytes.get(), read->size));
-        if (spent) *spent = std::move(*read);
+        Result<Message> m = read->large ? readOnDemand(*read->large) : oxmsg::readMsg(ByteSpan(read->bytes.get(), read->size));
+        if (m) setSourceDigest(*m, read->digest);
+        if (spent && !read->large) *spent = std::move(*read);
         return m;
     } catch (const std::bad_alloc&) {
         return Error(err::kNoMemory, "There is not enough memory to read the file " + read->path + ".");
     }
+}
+
+void setSourceDigest(Message& message, const std::array<uint8_t, 32>& digest) {
+    const NamedPropName name = pst::messaging::sourceDigestName();
+    uint16_t id = 0x8000;
+    for (const Property& p : message.props.items()) {
+        if (p.name && *p.name == name) {
+            id = p.id();
+            break;
+        }
+        if (isNamedId(p.id()) && p.id() >= id && p.id() < 0xFFFE) id = static_cast<uint16_t>(p.id() + 1);
+    }
+    Property p = Property::binary(makeTag(id, PT_BINARY), ByteSpan(digest.data(), digest.size()));
+    p.name = name;
+    message.props.set(std::move(p));
 }
 
 Result<Message> readMessageFile(const std::string& path, const std::function<bool(uint64_t)>& admit) {

@@ -3,6 +3,7 @@
 // attachment's storage back out as a compound file.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,9 +24,17 @@ struct MessageFileBytes {
     size_t size = 0;      // of the file
     size_t capacity = 0;  // of `bytes`
     std::shared_ptr<const fs::InputFile> large;
+    // SHA-256 of the file's bytes, taken while it is read.
+    std::array<uint8_t, 32> digest{};
 };
 
-// Reads a message file in two steps, which may run on different threads:
+// Records the digest of the source file's bytes in a message, as the named
+// property every message we write carries (the store's duplicate test
+// compares it): replaced when the message has one already.
+void setSourceDigest(Message& message, const std::array<uint8_t, 32>& digest);
+
+// Reads a message file in two steps, which may run on different threads
+// (the message carries the digest of the file's bytes, setSourceDigest):
 // readMessageBytes, then parseMessageBytes. With `admit`, the file's size
 // is passed to it once the file is open and before its bytes are read: it
 // may wait (a reader that keeps within a memory budget), or refuse, and

@@ -22,8 +22,6 @@
 
 namespace tavrin::pst::ltp {
 
-inline constexpr uint32_t PidTagLtpRowId = 0x67F20003;
-inline constexpr uint32_t PidTagLtpRowVer = 0x67F30003;
 // The NID Outlook gives a row matrix kept in a subnode.
 inline constexpr uint32_t kRowMatrixNid = 0x3F;
 

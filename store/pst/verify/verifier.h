@@ -31,6 +31,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -89,5 +90,12 @@ struct VerifyReport {
 // a file that is not a PST is a report with a finding.
 Result<VerifyReport> verifyFile(const std::string& path, const VerifyOptions& options = {});
 VerifyReport verify(std::unique_ptr<ndb::ByteSource> source, const VerifyOptions& options = {});
+
+// The checks of the heap pass over a few nodes of a file: each node's data
+// tree layout, its heap, property or table context, and its subnodes, the
+// same way, with block CRCs and trailers as the node database reads them.
+// For a change that must not rewrite a node with findings. `source` is
+// borrowed for the call.
+std::vector<Finding> verifyNodes(const ndb::ByteSource& source, std::span<const uint32_t> nids);
 
 }  // namespace tavrin::pst::verify
