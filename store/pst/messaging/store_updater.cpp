@@ -172,6 +172,8 @@ Status PstUpdater::loadFolders() {
         if (auto c = unicodeOf(bag, t::PidTagContainerClass)) f.containerClass = text::toUtf8(*c);
         f.contentCount = static_cast<uint32_t>(bag.getInt32(t::PidTagContentCount).value_or(0));
         f.unreadCount = static_cast<uint32_t>(bag.getInt32(t::PidTagContentUnreadCount).value_or(0));
+        if (!bag.getInt32(t::PidTagContentCount) || !bag.getInt32(t::PidTagContentUnreadCount) || !bag.getBool(t::PidTagSubfolders))
+            countsMissing_.insert(nid);
         if (ndb::nidType(nid) == ndb::NID_TYPE_NORMAL_FOLDER) {
             auto h = ndb::Node::open(db, hierarchyTableNid(nid));
             if (!h) return Error(h.error()).prefixed("folder " + hex(nid) + ": hierarchy table");
@@ -331,14 +333,35 @@ Status PstUpdater::checkFolder(uint32_t nid) {
     for (uint32_t n : {nid, hierarchyTableNid(nid), contentsTableNid(nid)})
         if (auto s = checkNodeOnce(n); !s) return s;
     const ndb::NodeDatabase& db = ndb_->reader();
-    const FolderInfo& f = folders_.at(nid);
+    FolderInfo& f = folders_.at(nid);
     auto contents = ndb::Node::open(db, contentsTableNid(nid));
     if (!contents) return std::move(contents).error();
     auto tc = ltp::TableContext::open(*contents);
     if (!tc) return std::move(tc).error();
-    if (tc->rowCount() != f.contentCount)
+    if (countsMissing_.count(nid)) {
+        // Counts Outlook did not store (some of its files leave them out):
+        // taken from the table, so that the ones written are right.
+        f.contentCount = tc->rowCount();
+        f.unreadCount = 0;
+        const ltp::TCOLDESC* flags = tc->column(tagOf(t::PidTagMessageFlags, store::PT_LONG));
+        for (uint32_t i = 0; i < tc->rowCount(); ++i) {
+            std::optional<Property> v;
+            if (flags)
+                if (auto c = tc->cell(i, *flags); c && *c) v = **c;
+            if (!v) {
+                auto msg = ndb::Node::open(db, tc->rowId(i));
+                if (!msg) continue;
+                auto pc = ltp::PropertyContext::open(*msg);
+                if (!pc) return Error(pc.error()).prefixed("message " + hex(tc->rowId(i)));
+                for (const ltp::PropEntry& e : pc->entries())
+                    if (e.wPropId == t::PidTagMessageFlags && e.wPropType == store::PT_LONG) v = Property::int32(0, static_cast<int32_t>(e.dwValueHnid));
+            }
+            if (!v || !(v->scalar & t::MSGFLAG_READ)) ++f.unreadCount;
+        }
+    } else if (tc->rowCount() != f.contentCount) {
         return corrupt("folder \"" + f.name + "\": PidTagContentCount " + std::to_string(f.contentCount) + " with " +
                        std::to_string(tc->rowCount()) + " contents rows");
+    }
     st.hadChildren = !f.children.empty();
     st.checked = true;
     return {};
@@ -817,7 +840,8 @@ Status PstUpdater::writeFolders() {
             changes.push_back(int32(t::PidTagContentCount, static_cast<int32_t>(f.contentCount)));
             changes.push_back(int32(t::PidTagContentUnreadCount, static_cast<int32_t>(f.unreadCount)));
         }
-        if (!st.newChildren.empty() && !st.hadChildren) changes.push_back(boolean(t::PidTagSubfolders, true));
+        if (!st.newChildren.empty() && (!st.hadChildren || countsMissing_.count(nid)))
+            changes.push_back(boolean(t::PidTagSubfolders, true));
         if (auto s = editPc(nid, changes); !s) return s;
     }
     return {};

@@ -141,6 +141,7 @@ private:
     store::Bytes suds_;                    // search update descriptors to queue
     std::vector<FolderRole> recordedRoles_;  // default folders validateIpmTree() added
     std::set<uint32_t> nidsInUse_;         // NIDs this change gave out
+    std::set<uint32_t> countsMissing_;     // folders whose PC lacks a count or PidTagSubfolders
     uint64_t messages_ = 0;
     bool finished_ = false;
     Error failure_;

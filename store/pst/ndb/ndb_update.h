@@ -28,9 +28,10 @@
 // pages and the header are put back as they were and the file is cut to
 // its old length.
 //
-// open() reads and checks the header and every allocation map page
-// (cbAMapFree and cbPMapFree against the bits); a file whose AMaps are
-// marked invalid gets them rebuilt first, as [MS-PST] 2.6.1.3.7 asks.
+// open() reads and checks the header and every allocation map page, and
+// counts their free slots: the new cbAMapFree and cbPMapFree are counted
+// from the maps, not carried on. A file whose AMaps are marked invalid
+// gets them rebuilt first, as [MS-PST] 2.6.1.3.7 asks.
 #pragma once
 
 #include <array>

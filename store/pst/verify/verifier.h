@@ -72,7 +72,11 @@ struct VerifyReport {
     //   - a non-zero qwUnused in the header;
     //   - blocks in the block B-tree that no node or block references;
     //   - a heap fill level one class emptier than the free space gives,
-    //     at a class boundary (Outlook's rounding).
+    //     at a class boundary (Outlook's rounding);
+    //   - allocation maps marked invalid (fAMapValid INVALID_AMAP), as a
+    //     writer that stopped in the middle of a change leaves them: the
+    //     maps, the density list and bytes past ibFileEof are then not
+    //     checked, since the next writer rebuilds them from the B-trees.
     // They never make a report unclean; `verify --strict` shows them.
     std::vector<Finding> notes;
     uint64_t totalNotes = 0;
