@@ -274,17 +274,27 @@ Result<bool> NdbUpdater::tryAllocate(uint64_t k, uint32_t slots, uint32_t alignS
     auto mp = map(k);
     if (!mp) return std::move(mp).error();
     MapState& m = **mp;
-    for (uint32_t s = 0; s + slots <= kSlotsPerSection; s += alignSlots) {
-        uint32_t n = 0;
-        while (n < slots && !bit(m.orig, s + n) && !bit(m.alloc, s + n)) ++n;
-        if (n < slots) continue;
-        for (uint32_t i = s; i < s + slots; ++i) setMapBit(m.alloc, i, true);
-        m.dirty = true;
-        updateSection(k);
-        ib = amapOffset(k) + uint64_t(s) * kSlotSize;
-        return true;
+    auto freeAt = [&](uint32_t i) { return !bit(m.orig, i) && !bit(m.alloc, i); };
+    // First fit from where the last allocation ended, then from the start
+    // (a run before it), so that a section fills front to back in one pass.
+    for (const auto& [from, to] : {std::pair{m.cursor, kSlotsPerSection}, std::pair{0u, std::min(m.cursor + slots, kSlotsPerSection)}}) {
+        for (uint32_t s = (from + alignSlots - 1) / alignSlots * alignSlots; s + slots <= to;) {
+            uint32_t n = 0;
+            while (n < slots && freeAt(s + n)) ++n;
+            if (n < slots) {
+                s = (s + n + 1 + alignSlots - 1) / alignSlots * alignSlots;
+                continue;
+            }
+            for (uint32_t i = s; i < s + slots; ++i) setMapBit(m.alloc, i, true);
+            m.dirty = true;
+            m.cursor = s + slots;
+            sections_[k].avail = static_cast<uint16_t>(sections_[k].avail - std::min<uint32_t>(sections_[k].avail, slots));
+            ib = amapOffset(k) + uint64_t(s) * kSlotSize;
+            return true;
+        }
     }
-    // The section's runs were counted without alignment: none fits here.
+    // Nothing fits: the section's real longest run, for the next requests.
+    updateSection(k);
     sections_[k].longest = static_cast<uint16_t>(std::min<uint32_t>(sections_[k].longest, slots - 1));
     return false;
 }
@@ -453,6 +463,7 @@ void NdbUpdater::releaseNew(uint64_t bid, NewBlock& b) {
     MapState& m = maps_[k];
     const uint32_t first = static_cast<uint32_t>((b.ib - amapOffset(k)) / kSlotSize);
     for (uint32_t s = first; s < first + blockAllocSize(b.cb, Flavour::Unicode) / kSlotSize; ++s) setMapBit(m.alloc, s, false);
+    m.cursor = std::min(m.cursor, first);
     updateSection(k);
     b.cRef = 0;
     for (uint64_t c : children) release(c);

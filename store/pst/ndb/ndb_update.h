@@ -132,7 +132,7 @@ private:
 
     struct Section {
         uint16_t avail = 0;    // slots free now and usable in this change
-        uint16_t longest = 0;  // longest run of them
+        uint16_t longest = 0;  // longest run of them (at most: allocations lower it lazily)
     };
     struct MapState {
         std::array<uint8_t, kAMapBytes> orig{};   // as the file has it
@@ -140,6 +140,7 @@ private:
         std::array<uint8_t, kAMapBytes> freed{};  // given up in this change (reused only after it)
         bool fresh = false;                       // a section added by this change
         bool dirty = false;                       // its map page must be written
+        uint32_t cursor = 0;                      // where the next search for free slots starts
     };
     struct NewBlock {
         uint64_t ib = 0;
