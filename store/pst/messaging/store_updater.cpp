@@ -334,10 +334,9 @@ Status PstUpdater::checkFolder(uint32_t nid) {
         if (auto s = checkNodeOnce(n); !s) return s;
     const ndb::NodeDatabase& db = ndb_->reader();
     FolderInfo& f = folders_.at(nid);
-    auto contents = ndb::Node::open(db, contentsTableNid(nid));
-    if (!contents) return std::move(contents).error();
-    auto tc = ltp::TableContext::open(*contents);
-    if (!tc) return std::move(tc).error();
+    auto table = contentsOf(nid);
+    if (!table) return std::move(table).error();
+    const ltp::TableContext* tc = table->get();
     if (countsMissing_.count(nid)) {
         // Counts Outlook did not store (some of its files leave them out):
         // taken from the table, so that the ones written are right.
@@ -365,6 +364,20 @@ Status PstUpdater::checkFolder(uint32_t nid) {
     st.hadChildren = !f.children.empty();
     st.checked = true;
     return {};
+}
+
+// A folder's contents table as the file has it, read once for the checks
+// and the duplicate index.
+Result<std::shared_ptr<const ltp::TableContext>> PstUpdater::contentsOf(uint32_t nid) {
+    FolderState& st = state_[nid];
+    if (!st.contents) {
+        auto node = ndb::Node::open(ndb_->reader(), contentsTableNid(nid));
+        if (!node) return std::move(node).error();
+        auto tc = ltp::TableContext::open(*node);
+        if (!tc) return std::move(tc).error();
+        st.contents = std::make_shared<const ltp::TableContext>(std::move(tc).value());
+    }
+    return st.contents;
 }
 
 Result<ndb::NodeInfo> PstUpdater::tableOf(uint32_t tableNid, uint32_t templateNid) {
@@ -535,10 +548,9 @@ Status PstUpdater::loadIndex(uint32_t nid) {
     DuplicateIndex idx;
     if (!st.fresh) {
         const ndb::NodeDatabase& db = ndb_->reader();
-        auto node = ndb::Node::open(db, contentsTableNid(nid));
-        if (!node) return std::move(node).error();
-        auto tc = ltp::TableContext::open(*node);
-        if (!tc) return std::move(tc).error();
+        auto table = contentsOf(nid);
+        if (!table) return std::move(table).error();
+        const ltp::TableContext* tc = table->get();
         std::optional<uint32_t> digestTag;
         if (auto id = existingNames_.idOf(sourceDigestName())) digestTag = tagOf(*id, store::PT_BINARY);
         const ltp::TCOLDESC* cDigest = digestTag ? tc->column(*digestTag) : nullptr;

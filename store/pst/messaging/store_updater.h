@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "fs/update_file.h"
+#include "store/pst/ltp/property_reader.h"
 #include "store/pst/messaging/message_store.h"
 #include "store/pst/messaging/message_writer.h"
 #include "store/pst/messaging/name_map_reader.h"
@@ -102,6 +103,7 @@ private:
         bool hadChildren = false;         // before this change
         std::vector<uint32_t> newChildren;
         std::optional<DuplicateIndex> index;
+        std::shared_ptr<const ltp::TableContext> contents;  // its contents table as the file has it
         std::vector<MessageKeys> pendingKeys;  // added before the index was read
         std::vector<store::Property> pcChanges;  // further properties to set on its PC
     };
@@ -114,6 +116,7 @@ private:
     Status checkFolder(uint32_t nid);
     Status prepareFolder(uint32_t nid);
     Status loadIndex(uint32_t nid);
+    Result<std::shared_ptr<const ltp::TableContext>> contentsOf(uint32_t nid);
     Result<uint32_t> newNid(uint8_t type, bool folderTables = false);
     uint32_t createFolder(uint32_t parent, FolderRole role, const std::string& name, const std::string& cls,
                           std::optional<std::string> comment, bool hiddenCounts);

@@ -15,6 +15,9 @@ namespace {
 
 constexpr uint32_t kSlotsPerSection = kAMapBytes * 8;  // 3968
 constexpr uint32_t kPagesPerSection = static_cast<uint32_t>(kAMapCoverage / kPageSize);  // 496
+// Free slots a section needs before an allocation goes there rather than to
+// the last section or a new one: 64 KB of its 248 KB.
+constexpr uint32_t kUsefulFreeSlots = 1024;
 
 Error corrupt(const std::string& what) { return Error(err::kCorrupt, what); }
 Error updateError(const std::string& what) { return Error(err::kCallFailed, "PST update: " + what); }
@@ -24,21 +27,33 @@ uint64_t sectionOf(uint64_t ib) { return (ib - kFirstAMapOffset) / kAMapCoverage
 bool bit(const std::array<uint8_t, kAMapBytes>& rgb, uint32_t i) { return mapBit(rgb, i); }
 
 uint32_t zeros(const std::array<uint8_t, kAMapBytes>& rgb) {
-    uint32_t n = 0;
-    for (uint8_t b : rgb) n += 8 - static_cast<uint32_t>(std::popcount(b));
-    return n;
+    uint32_t set = 0;
+    for (uint32_t i = 0; i < kAMapBytes; i += 8) set += static_cast<uint32_t>(std::popcount(store::loadLE64(rgb.data() + i)));
+    return kSlotsPerSection - set;
 }
 
 uint32_t longestZeroRun(const std::array<uint8_t, kAMapBytes>& rgb) {
     uint32_t run = 0, best = 0;
-    for (uint32_t i = 0; i < kSlotsPerSection; ++i) {
-        if (bit(rgb, i)) {
+    for (uint8_t byte : rgb) {
+        if (byte == 0) {
+            run += 8;
+            continue;
+        }
+        if (byte == 0xFF) {
+            best = std::max(best, run);
             run = 0;
-        } else {
-            best = std::max(best, ++run);
+            continue;
+        }
+        for (int b = 7; b >= 0; --b) {
+            if (byte & (1u << b)) {
+                best = std::max(best, run);
+                run = 0;
+            } else {
+                ++run;
+            }
         }
     }
-    return best;
+    return std::max(best, run);
 }
 
 // The slots a section's own map pages take: the AMap, and at their
@@ -107,6 +122,7 @@ Result<std::unique_ptr<NdbUpdater>> NdbUpdater::open(fs::RandomAccessFile& file,
     u->nextBid_ = (h->bidNextB + kBidIncrement - 1) & ~uint64_t(kBidIncrement - 1);
     u->firstNewBid_ = u->nextBid_;
     u->nextPage_ = h->bidNextP;
+    u->hot_ = sections - 1;
     if (r.fAMapValid == root::kValidAMap1 || r.fAMapValid == root::kValidAMap2) {
         if (auto s = u->checkMaps(); !s) return std::move(s).take();
     } else {
@@ -127,7 +143,15 @@ Result<std::unique_ptr<NdbUpdater>> NdbUpdater::open(fs::RandomAccessFile& file,
     return u;
 }
 
-// Reads every allocation map page (trailers), counting the free slots.
+// The allocation maps as the change starts. A file of up to 128 AMap
+// sections (32 MB) has every map page read (trailers checked, free slots
+// counted: cbAMapFree and cbPMapFree are then written from the maps, which
+// repairs a stale count; Outlook leaves one in some files, go-pst's
+// support.pst among them). In a larger file only what the change touches
+// is read, so that its cost does not grow with the file: the FMaps
+// ([MS-PST] 2.2.2.7.5, one byte per AMap, its longest free run) say where
+// free space is worth looking for, and the counts move by what the change
+// frees and takes.
 Status NdbUpdater::checkMaps() {
     auto readMap = [&](uint64_t ib, uint8_t ptype, const char* kind, std::array<uint8_t, kAMapBytes>& rgb) -> Status {
         std::array<uint8_t, kPageSize> page;
@@ -139,6 +163,30 @@ Status NdbUpdater::checkMaps() {
         return {};
     };
     std::array<uint8_t, kAMapBytes> rgb;
+    const bool eager = sections_.size() <= kFMapFirstSection || original_.root.cbPMapFree != 0;
+    if (!eager) {
+        zeroBits_ = original_.root.cbAMapFree / kSlotSize;
+        pmapZeroBits_ = 0;
+        pmapsAllSet_ = true;  // cbPMapFree 0: every PMap bit set, as newer Outlook keeps them
+        const bool fmInUse = std::any_of(original_.rgbFM.begin(), original_.rgbFM.end(), [](uint8_t b) { return b != 0xFF; });
+        for (uint64_t k = 0; k < kFMapFirstSection; ++k) {
+            const uint16_t run = fmInUse ? original_.rgbFM[k] : 0;
+            sections_[k] = Section{run, run};
+        }
+        for (uint64_t f = kFMapFirstSection; f < sections_.size(); f += kAMapsPerFMap) {
+            if (auto st = readMap(fmapOffset(f), ptypeFMap, "FMap", rgb); !st) return st;
+            for (uint64_t k = f; k < std::min<uint64_t>(sections_.size(), f + kAMapsPerFMap); ++k) {
+                // A run of 255 or more is counted as 255: enough to look.
+                const uint16_t run = rgb[k - f] >= 255 ? kSlotsPerSection : rgb[k - f];
+                sections_[k] = Section{run, run};
+            }
+        }
+        // The last section, where new data goes first, exactly.
+        auto last = map(sections_.size() - 1);
+        if (!last) return std::move(last).error();
+        updateSection(sections_.size() - 1);
+        return {};
+    }
     for (uint64_t k = 0; k < sections_.size(); ++k) {
         if (auto s = readMap(amapOffset(k), ptypeAMap, "AMap", rgb); !s) return s;
         const uint32_t z = zeros(rgb);
@@ -155,10 +203,6 @@ Status NdbUpdater::checkMaps() {
         if (sectionHasFPMap(k))
             if (auto s = readMap(fpmapOffset(k), ptypeFPMap, "FPMap", rgb); !s) return s;
     }
-    // cbAMapFree and cbPMapFree are counts of what the maps say: a change
-    // writes them from the maps (Outlook leaves a stale cbAMapFree in some
-    // files, go-pst's support.pst among them; the maps themselves are what
-    // allocation trusts).
     return {};
 }
 
@@ -300,8 +344,9 @@ Result<bool> NdbUpdater::tryAllocate(uint64_t k, uint32_t slots, uint32_t alignS
 }
 
 // Space for a block or page, in a section with a free run long enough:
-// the section of the previous allocation first, then the others in file
-// order, then a new section at the end ([MS-PST] 2.6.1.1.1, 2.6.1.1.2).
+// the section of the previous allocation first (at first the file's last),
+// then sections with much free space in file order, then a new section at
+// the end ([MS-PST] 2.6.1.1.1, 2.6.1.1.2).
 Result<uint64_t> NdbUpdater::allocate(uint32_t size, uint32_t align) {
     const uint32_t slots = size / kSlotSize, alignSlots = std::max<uint32_t>(1, align / kSlotSize);
     uint64_t ib = 0;
@@ -310,9 +355,13 @@ Result<uint64_t> NdbUpdater::allocate(uint32_t size, uint32_t align) {
         if (!ok) return std::move(ok).error();
         if (*ok) return ib;
     }
-    while (scanFrom_ < sections_.size() && sections_[scanFrom_].longest == 0) ++scanFrom_;
+    // Free space elsewhere in the file is used where a section has a good
+    // part of it free (space freed by Outlook, or by an earlier change);
+    // small gaps are left, so that what is added stays together instead of
+    // being scattered over the file in single blocks.
+    while (scanFrom_ < sections_.size() && sections_[scanFrom_].avail < kUsefulFreeSlots) ++scanFrom_;
     for (uint64_t k = scanFrom_; k < sections_.size(); ++k) {
-        if (sections_[k].longest < slots) continue;
+        if (sections_[k].longest < slots || sections_[k].avail < kUsefulFreeSlots) continue;
         auto ok = tryAllocate(k, slots, alignSlots, ib);
         if (!ok) return std::move(ok).error();
         if (*ok) {

@@ -93,9 +93,10 @@ private:
 };
 }  // namespace
 
-std::vector<Finding> verifyNodes(const ndb::ByteSource& source, std::span<const uint32_t> nids) {
+std::vector<Finding> verifyNodes(const ndb::ByteSource& source, std::span<const uint32_t> nids,
+                                 const VerifyOptions& options) {
     VerifyReport report;
-    Verifier v(nullptr, VerifyOptions{}, report);
+    Verifier v(nullptr, options, report);
     auto db = ndb::NodeDatabase::open(std::make_unique<BorrowedSource>(source));
     if (!db) return {Finding{"offset 0x0 (header)", db.error().description}};
     v.db_ = std::move(db).value();

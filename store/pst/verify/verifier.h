@@ -62,6 +62,10 @@ struct VerifyOptions {
     //     name-to-id map does not know;
     //   - a DList whose BID is below the header's bidNextP.
     bool strict = false;
+    // Check the values a table's cells name (heap allocations and
+    // subnodes, and which allocations no cell uses). Off, a table is
+    // checked as a structure only: heap, row index, row matrix, columns.
+    bool tableCellValues = true;
 };
 
 struct VerifyReport {
@@ -100,6 +104,7 @@ VerifyReport verify(std::unique_ptr<ndb::ByteSource> source, const VerifyOptions
 // same way, with block CRCs and trailers as the node database reads them.
 // For a change that must not rewrite a node with findings. `source` is
 // borrowed for the call.
-std::vector<Finding> verifyNodes(const ndb::ByteSource& source, std::span<const uint32_t> nids);
+std::vector<Finding> verifyNodes(const ndb::ByteSource& source, std::span<const uint32_t> nids,
+                                 const VerifyOptions& options = {});
 
 }  // namespace tavrin::pst::verify
