@@ -164,46 +164,6 @@ TEST(PstLtpAndMessagingReader, AMessageOfEveryLargerFormReadsBackThroughEachLaye
     EXPECT_GE(indexBth->header().bIdxLevels, 1) << "600 rows take a row index with an index level";
 }
 
-// A 0-byte attachment keeps PidTagAttachDataBinary as HNID 0, the form
-// Outlook writes (pstconv's outlook.pst, node 0x100168 attachment 0x8045).
-TEST(PstLtpAndMessagingReader, AZeroByteAttachmentIsStoredAsOutlookStoresIt) {
-    WrittenStore w;
-    Message in;
-    in.props.set(Property::unicodeUtf8(makeTag(PidTagSubject, PT_UNICODE), "empty file"));
-    Attachment a;
-    a.props.set(Property::unicodeUtf8(makeTag(PidTagAttachLongFilename, PT_UNICODE), "empty.txt"));
-    a.props.set(Property::binary(makeTag(PidTagAttachDataBinary, PT_BINARY), Bytes()));
-    in.attachments.push_back(std::move(a));
-    auto nid = w.writer->addMessage(*w.writer->folderByRole(messaging::FolderRole::IpmSubtree), in);
-    ASSERT_TRUE(nid.ok()) << nid.error().description;
-    const Bytes file = w.finish();
-    auto report = verifyStrict(file);
-    EXPECT_TRUE(report.clean()) << findings(report);
-
-    auto pst = messaging::PstReader::open(ndb::MemorySource::borrow(ByteSpan(file.data(), file.size())));
-    ASSERT_TRUE(pst.ok());
-    auto m = (*pst)->readMessage(*nid);
-    ASSERT_TRUE(m.ok() && m->attachments.size() == 1);
-    const Property* d = m->attachments[0].props.findTag(makeTag(PidTagAttachDataBinary, PT_BINARY));
-    ASSERT_TRUE(d);
-    EXPECT_TRUE(d->data.empty());
-    EXPECT_EQ(m->attachments[0].props.getInt32(PidTagAttachMethod), afByValue);
-
-    auto node = ndb::Node::open((*pst)->database(), *nid);
-    ASSERT_TRUE(node.ok());
-    auto subs = node->subnodes();
-    ASSERT_TRUE(subs.ok());
-    int seen = 0;
-    for (const auto& s : **subs) {
-        if ((s.nid & 0x1F) != ndb::NID_TYPE_ATTACHMENT) continue;
-        auto pc = ltp::PropertyContext::open(ndb::Node(&(*pst)->database(), s.nid, s.bidData, s.bidSub));
-        ASSERT_TRUE(pc.ok());
-        for (const auto& e : pc->entries())
-            if (e.wPropId == PidTagAttachDataBinary && ++seen) EXPECT_EQ(e.dwValueHnid, 0u);
-    }
-    EXPECT_EQ(seen, 1);
-}
-
 TEST(PstLtpAndMessagingReader, AFolderTreeWithAManyRowContentsTable) {
     WrittenStore w;
     const uint32_t top = *w.writer->folderByRole(messaging::FolderRole::IpmSubtree);

@@ -62,13 +62,12 @@ TEST(PstHeapRecords, FillLevelsFollowTheFreeSpaceClasses) {
     EXPECT_EQ(fillLevelFor(8), 0xE);
     EXPECT_EQ(fillLevelFor(7), 0xF);
     EXPECT_EQ(fillLevelFor(0), 0xF);
-    // The levels Outlook writes: 366 and 122 bytes left after the page map
-    // give 9 and 11 (testPST.pst, testPST_variousBodyTypes.pst), 6 and 4
-    // bytes left give 14, one class emptier near the boundary.
+    // The levels Outlook writes: 366 bytes left after the page map give 9
+    // (testPST.pst), 6 bytes left give 14, one class emptier at the boundary.
     EXPECT_EQ(heapFillLevel(8176 - 366, 8176), 0x9);
-    EXPECT_EQ(heapFillLevel(8176 - 122, 8176), 0xB);
     EXPECT_EQ(heapFillLevel(8170, 8176), 0xE);
-    EXPECT_EQ(heapFillLevel(8172, 8176), 0xE);
+    EXPECT_EQ(heapFillLevel(8172, 8176), 0xE);  // 4 left: 14 too (free + 4)
+    EXPECT_EQ(heapFillLevel(8176 - 122, 8176), 0xB);
     EXPECT_EQ(heapFillLevel(8176, 8176), 0xF);
     EXPECT_EQ(heapFillLevel(9000, 8176), 0xF);
     std::array<uint8_t, 4> rgb{};
