@@ -152,7 +152,9 @@ constexpr Control kStatus[] = {
     {.name = "", .kind = Kind::Band, .place = {-240, 3120, 10695, 1455}, .back = kWhite},
 };
 
-constexpr WindowLayout kStartLayout{"frmStart", "Tavrin MSG to PST Converter v6.4", 9270, 7080, kStart};
+// The version comes from the build (the CMake project's version).
+constexpr WindowLayout kStartLayout{"frmStart", "Tavrin MSG to PST Converter v" TAVRIN_CAPTION_VERSION, 9270, 7080,
+                                   kStart};
 constexpr WindowLayout kSingleLayout{"frmSingle", "Single Folder Conversion Mode", 8685, 3750, kSingle, true};
 constexpr WindowLayout kMultipleLayout{"frmMultiple", "Multiple Folder Conversion Mode", 10590, 7080, kMultiple};
 constexpr WindowLayout kStatusLayout{"frmMigateAll", "Conversion Status", 8670, 3915, kStatus, true};
@@ -192,19 +194,5 @@ const WindowLayout& StartLayout() { return kStartLayout; }
 const WindowLayout& SingleLayout() { return kSingleLayout; }
 const WindowLayout& MultipleLayout() { return kMultipleLayout; }
 const WindowLayout& StatusLayout() { return kStatusLayout; }
-
-std::string WithoutMark(std::string_view caption) {
-    std::string out;
-    for (size_t i = 0; i < caption.size(); ++i) {
-        if (caption[i] == '&') {
-            if (i + 1 < caption.size() && caption[i + 1] == '&') out += '&';
-            ++i;
-            if (i < caption.size() && caption[i] != '&') out += caption[i];
-            continue;
-        }
-        out += caption[i];
-    }
-    return out;
-}
 
 }  // namespace tavrin::wizard

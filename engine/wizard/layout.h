@@ -4,7 +4,6 @@
 #pragma once
 
 #include <span>
-#include <string>
 #include <string_view>
 
 namespace tavrin::wizard {
@@ -116,8 +115,5 @@ const WindowLayout& StartLayout();
 const WindowLayout& SingleLayout();
 const WindowLayout& MultipleLayout();
 const WindowLayout& StatusLayout();
-
-// A caption without its access-key mark ("&&" stays one "&").
-std::string WithoutMark(std::string_view caption);
 
 }  // namespace tavrin::wizard

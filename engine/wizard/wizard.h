@@ -43,9 +43,9 @@ public:
     engine::JobView& job();
 
     // A folder chooser over `owner`: it opens in the folder last chosen in
-    // a chooser of the same prompt (the source folder of either mode share
-    // one), else in the user's documents folder or home. The chosen folder,
-    // or the empty text.
+    // a chooser of the same prompt (the source folders of both modes share
+    // one) while that folder is there, else in the user's documents folder
+    // or home. The chosen folder, or the empty text.
     std::string chooseFolder(Form& owner, const std::string& prompt);
 
     // Ends the program at once: every window closes without further events.

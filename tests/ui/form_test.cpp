@@ -125,7 +125,8 @@ std::vector<std::string> Clipped(QWidget& window) {
 void Scale(QWidget& window, double factor) {
     for (QWidget* c : window.findChildren<QWidget*>()) {
         QFont f = c->font();
-        f.setPixelSize(static_cast<int>(std::lround(f.pixelSize() * factor)));
+        if (f.pixelSize() > 0) f.setPixelSize(static_cast<int>(std::lround(f.pixelSize() * factor)));
+        else f.setPointSizeF(f.pointSizeF() * factor);
         c->setFont(f);
         const QRect g = c->geometry();
         c->setGeometry(QRect(QPoint(static_cast<int>(g.x() * factor), static_cast<int>(g.y() * factor)),

@@ -79,7 +79,6 @@ TEST(Layouts, NamesAccessKeysTabsAndReferencesAreUniqueAndResolveWithinTheWindow
         }
     }
     EXPECT_EQ(StartLayout().find("CmdNext")->accessKey(), 'n');
-    EXPECT_EQ(WithoutMark("S&top && go"), "Stop & go");
 }
 
 // ---- Start window ------------------------------------------------------------
