@@ -580,8 +580,8 @@ private:
 
     void finishContent(Message& m, Walk& w, const std::string& cls) {
         m.props.set(text8(t::PidTagMessageClass, cls));
-        if (w.haveText) m.props.set(text16(t::PidTagBody, w.text));
-        if (w.haveHtml) m.props.set(text16(t::PidTagHtml, w.html));
+        if (w.haveText && !w.text.empty()) m.props.set(text16(t::PidTagBody, w.text));
+        if (w.haveHtml && !w.html.empty()) m.props.set(text16(t::PidTagHtml, w.html));
         const uint32_t cp = w.haveHtml ? w.htmlCodepage : w.haveText ? w.textCodepage : 0;
         m.props.set(Property::int32(makeTag(t::PidTagInternetCodepage, PT_LONG),
                                     static_cast<int32_t>(internetCodepageFor(cp ? cp : kCodepageUtf8))));
