@@ -208,6 +208,8 @@ public:
         Message m;
         envelope(top, m);
         content(top, m);
+        m.props.set(Property::int32(makeTag(t::PidTagMessageFlags, PT_LONG),
+                                    t::MSGFLAG_READ | (m.attachments.empty() ? 0 : t::MSGFLAG_HASATTACH)));
         return m;
     }
 
@@ -295,7 +297,6 @@ private:
             const int sens = v == "personal" ? 1 : v == "private" ? 2 : v == "company-confidential" ? 3 : 0;
             m.props.set(Property::int32(makeTag(t::PidTagSensitivity, PT_LONG), sens));
         }
-        m.props.set(Property::int32(makeTag(t::PidTagMessageFlags, PT_LONG), t::MSGFLAG_READ));
     }
 
     std::vector<Mailbox> addresses(const Entity& e, const char* field) {
@@ -599,7 +600,7 @@ private:
         // when MIME named none, its attachments after the others.
         for (Message& tn : w.tnef) {
             for (Property& p : tn.props.items()) {
-                if (p.id() == t::PidTagMessageFlags) continue;
+                if (p.id() == t::PidTagMessageFlags || p.id() == PidTagTransportMessageHeaders) continue;
                 m.props.set(std::move(p));
             }
             if (m.recipients.empty()) m.recipients = std::move(tn.recipients);
