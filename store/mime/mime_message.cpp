@@ -2,6 +2,7 @@
 // conversion stores it ([MS-OXCMAIL] 2.2.3 and 2.4). See internet_mail.h.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "fs/text.h"
@@ -102,19 +103,35 @@ size_t subjectPrefixLength(const std::u16string& s) {
 }
 
 std::u16string crlf(std::u16string_view s) {
-    std::u16string out;
-    out.reserve(s.size() + s.size() / 32);
-    for (size_t i = 0; i < s.size(); ++i) {
+    // Most text has CR LF line ends already: then it is taken as it is.
+    size_t lone = 0;  // line ends that are not CR LF: each grows by one
+    const size_t n = s.size();
+    for (size_t i = 0; i < n; ++i) {
         const char16_t c = s[i];
-        if (c == u'\r') {
-            out += u"\r\n";
-            if (i + 1 < s.size() && s[i + 1] == u'\n') ++i;
-        } else if (c == u'\n') {
-            out += u"\r\n";
-        } else {
-            out.push_back(c);
+        if (c > u'\r') continue;
+        if (c == u'\n') {
+            lone += i == 0 || s[i - 1] != u'\r';
+        } else if (c == u'\r') {
+            lone += i + 1 == n || s[i + 1] != u'\n';
         }
     }
+    if (lone == 0) return std::u16string(s);
+    std::u16string out(s.size() + lone, u'\0');
+    char16_t* o = out.data();
+    for (size_t i = 0; i < n; ++i) {
+        const char16_t c = s[i];
+        if (c == u'\r') {
+            *o++ = u'\r';
+            *o++ = u'\n';
+            if (i + 1 < n && s[i + 1] == u'\n') ++i;
+        } else if (c == u'\n') {
+            *o++ = u'\r';
+            *o++ = u'\n';
+        } else {
+            *o++ = c;
+        }
+    }
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
 }
 
@@ -373,10 +390,14 @@ private:
 
     void noteLineEnds(ByteSpan data) {
         bool lf = false, crlfSeen = false;
-        for (size_t i = 0; i < data.size() && !(lf && crlfSeen); ++i) {
-            if (data[i] != '\n') continue;
-            if (i > 0 && data[i - 1] == '\r') crlfSeen = true;
+        const uint8_t* p = data.data();
+        const uint8_t* const end = p + data.size();
+        while (p < end && !(lf && crlfSeen)) {
+            const auto* nl = static_cast<const uint8_t*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+            if (!nl) break;
+            if (nl > data.data() && nl[-1] == '\r') crlfSeen = true;
             else lf = true;
+            p = nl + 1;
         }
         if (lf && crlfSeen) findings_.add("line ends are mixed (CR LF and bare LF); read as they are");
     }
@@ -407,7 +428,7 @@ private:
             entity.push_back('\r');
             entity.push_back('\n');
             entity.insert(entity.end(), top.body.begin(), top.body.end());
-            byValue(a, u"smime.p7m", "multipart/signed", entity);
+            byValue(a, u"smime.p7m", "multipart/signed", std::move(entity));
             w.attachments.push_back({std::move(a), {}, {}, false});
             finishContent(m, w, cls);
             return;
@@ -513,7 +534,7 @@ private:
         std::u16string name = fileName(e);
         if (name.empty() && !uuName.empty()) name = decodeUnlabelled(asBytes(uuName));
         if (name.empty()) name = generatedName(w, e.mimeType());
-        byValue(pa.att, name, e.mimeType(), data);
+        byValue(pa.att, name, e.mimeType(), std::move(data));
         if (!pa.contentId.empty()) pa.att.props.set(text8(t::PidTagAttachContentId, pa.contentId));
         if (!pa.contentLocation.empty()) pa.att.props.set(text8(PidTagAttachContentLocation, pa.contentLocation));
         w.attachments.push_back(std::move(pa));
@@ -534,9 +555,13 @@ private:
         return name;
     }
 
-    static void byValue(Attachment& a, const std::u16string& name, const std::string& mime, ByteSpan data) {
+    // The data is moved in: an attachment's bytes are held once.
+    static void byValue(Attachment& a, const std::u16string& name, const std::string& mime, Bytes data) {
         a.props.set(Property::int32(makeTag(t::PidTagAttachMethod, PT_LONG), t::afByValue));
-        a.props.set(Property::binary(makeTag(t::PidTagAttachDataBinary, PT_BINARY), data));
+        Property bin;
+        bin.tag = makeTag(t::PidTagAttachDataBinary, PT_BINARY);
+        bin.data = std::move(data);
+        a.props.set(std::move(bin));
         a.props.set(text16(t::PidTagAttachLongFilename, name));
         a.props.set(text16(t::PidTagDisplayName, name));
         const std::u16string ext = extensionOfName(name);
@@ -546,7 +571,7 @@ private:
     }
 
     void embedded(const Entity& e, Walk& w, const std::string& path) {
-        const Bytes data = decodeBody(e, findings_, partName(path));
+        Bytes data = decodeBody(e, findings_, partName(path));
         PendingAttachment pa;
         std::u16string name = fileName(e);
         if (depth_ + 1 < kMaxEmbedding) {
@@ -575,7 +600,7 @@ private:
                           " deep; kept as a file");
         }
         if (name.empty()) name = generatedName(w, "message/rfc822");
-        byValue(pa.att, name, "message/rfc822", data);
+        byValue(pa.att, name, "message/rfc822", std::move(data));
         w.attachments.push_back(std::move(pa));
     }
 

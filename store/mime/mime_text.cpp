@@ -166,18 +166,26 @@ namespace {
 // UTF-8 as the WHATWG Encoding Standard decodes it (what browsers and mail
 // readers do): a maximal invalid subpart becomes one U+FFFD.
 std::u16string decodeUtf8(ByteSpan b) {
-    std::u16string out;
-    out.reserve(b.size());
+    // At most one UTF-16 unit per byte; written through a pointer and cut
+    // to size at the end.
+    std::u16string out(b.size(), u'\0');
+    char16_t* o = out.data();
+    const uint8_t* p = b.data();
+    const uint8_t* const end = p + b.size();
     uint32_t cp = 0;
     int needed = 0, seen = 0;
     uint8_t lower = 0x80, upper = 0xBF;
-    for (size_t i = 0; i < b.size();) {
-        const uint8_t c = b[i];
+    while (p < end) {
+        const uint8_t c = *p;
         if (needed == 0) {
-            ++i;
             if (c < 0x80) {
-                out.push_back(c);
-            } else if (c >= 0xC2 && c <= 0xDF) {
+                // A run of ASCII.
+                do *o++ = *p++;
+                while (p < end && *p < 0x80);
+                continue;
+            }
+            ++p;
+            if (c >= 0xC2 && c <= 0xDF) {
                 needed = 1;
                 cp = c & 0x1F;
             } else if (c >= 0xE0 && c <= 0xEF) {
@@ -191,7 +199,7 @@ std::u16string decodeUtf8(ByteSpan b) {
                 needed = 3;
                 cp = c & 0x07;
             } else {
-                out.push_back(0xFFFD);
+                *o++ = 0xFFFD;
             }
             continue;
         }
@@ -201,25 +209,26 @@ std::u16string decodeUtf8(ByteSpan b) {
             needed = seen = 0;
             lower = 0x80;
             upper = 0xBF;
-            out.push_back(0xFFFD);
+            *o++ = 0xFFFD;
             continue;
         }
-        ++i;
+        ++p;
         lower = 0x80;
         upper = 0xBF;
         cp = (cp << 6) | (c & 0x3F);
         if (++seen == needed) {
             if (cp < 0x10000) {
-                out.push_back(static_cast<char16_t>(cp));
+                *o++ = static_cast<char16_t>(cp);
             } else {
-                out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-                out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+                *o++ = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+                *o++ = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
             }
             cp = 0;
             needed = seen = 0;
         }
     }
-    if (needed) out.push_back(0xFFFD);
+    if (needed) *o++ = 0xFFFD;
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
 }
 
