@@ -59,7 +59,9 @@ constexpr Alias kAliases[] = {
     {"koi8-r", 20866}, {"koi8r", 20866}, {"cskoi8r", 20866}, {"koi8-u", 21866}, {"koi8-ru", 21866},
     {"shift_jis", 932}, {"shift-jis", 932}, {"sjis", 932}, {"x-sjis", 932}, {"ms_kanji", 932}, {"cp932", 932},
     {"windows-31j", 932}, {"csshiftjis", 932}, {"x-ms-cp932", 932}, {"ms932", 932},
-    {"euc-jp", 51932}, {"x-euc-jp", 51932}, {"eucjp", 51932}, {"cseucpkdfmtjapanese", 51932},
+    // EUC-JP as 20932, the number Windows' converter takes (51932 is
+    // MLang's only); iconv reads both as EUC-JP.
+    {"euc-jp", 20932}, {"x-euc-jp", 20932}, {"eucjp", 20932}, {"cseucpkdfmtjapanese", 20932},
     {"iso-2022-jp", 50220}, {"csiso2022jp", 50220}, {"iso-2022-jp-1", 50220}, {"iso-2022-jp-2", 50220},
     {"gb2312", 54936}, {"gbk", 54936}, {"cp936", 54936}, {"x-gbk", 54936}, {"euc-cn", 54936}, {"csgb2312", 54936},
     {"gb_2312-80", 54936}, {"chinese", 54936}, {"x-euc-cn", 54936}, {"ms936", 54936}, {"windows-936", 54936},
