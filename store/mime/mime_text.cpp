@@ -234,8 +234,88 @@ std::u16string decodeUtf8(ByteSpan b) {
     return out;
 }
 
+// UTF-16BE (1201) and UTF-32 (12000, 12001), which Windows' converter
+// does not take: decoded here, the same on every platform.
+std::u16string decodeWide(ByteSpan b, uint32_t cp) {
+    std::u16string out;
+    if (cp == 1201) {
+        out.reserve(b.size() / 2 + 1);
+        for (size_t i = 0; i + 1 < b.size(); i += 2) out.push_back(static_cast<char16_t>((b[i] << 8) | b[i + 1]));
+        if (b.size() % 2) out.push_back(0xFFFD);
+        return out;
+    }
+    const bool big = cp == 12001;
+    out.reserve(b.size() / 4 + 1);
+    for (size_t i = 0; i + 3 < b.size(); i += 4) {
+        const uint32_t v = big ? (uint32_t(b[i]) << 24) | (uint32_t(b[i + 1]) << 16) | (uint32_t(b[i + 2]) << 8) | b[i + 3]
+                               : loadLE32(b.data() + i);
+        if (v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) {
+            out.push_back(0xFFFD);
+        } else if (v >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((v - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((v - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(v));
+        }
+    }
+    if (b.size() % 4) out.push_back(0xFFFD);
+    return out;
+}
+
+// ISO-2022-JP (50220) as Shift_JIS bytes, then read as code page 932:
+// iconv's ISO-2022-JP and Windows' 50220 map a few characters apart (the
+// wave dash, for one), while both platforms' 932 tables are Microsoft's.
+// JIS X 0212 characters, which 932 lacks, become U+FFFD.
+std::u16string decodeIso2022Jp(ByteSpan b) {
+    enum Mode { Ascii, Jis0208, Katakana, Jis0212 } mode = Ascii;
+    Bytes sjis;
+    sjis.reserve(b.size());
+    const uint8_t kMark = 0xFF;  // undefined in 932: U+FFFD on both platforms
+    for (size_t i = 0; i < b.size(); ++i) {
+        const uint8_t c = b[i];
+        if (c == 0x1B && i + 2 < b.size()) {
+            const uint8_t x = b[i + 1], y = b[i + 2];
+            if (x == '$' && (y == 'B' || y == '@')) { mode = Jis0208; i += 2; continue; }
+            if (x == '(' && (y == 'B' || y == 'J')) { mode = Ascii; i += 2; continue; }
+            if (x == '(' && y == 'I') { mode = Katakana; i += 2; continue; }
+            if (x == '$' && y == '(' && i + 3 < b.size()) {
+                mode = b[i + 3] == 'D' ? Jis0212 : Jis0208;
+                i += 3;
+                continue;
+            }
+        }
+        if (c == 0x0E) { mode = Katakana; continue; }
+        if (c == 0x0F) { mode = Ascii; continue; }
+        if (c < 0x21 || c > 0x7E || mode == Ascii) {
+            sjis.push_back(c);
+            continue;
+        }
+        if (mode == Katakana) {
+            sjis.push_back(c <= 0x5F ? static_cast<uint8_t>(c + 0x80) : kMark);
+            continue;
+        }
+        if (i + 1 >= b.size() || b[i + 1] < 0x21 || b[i + 1] > 0x7E) {
+            sjis.push_back(kMark);
+            continue;
+        }
+        const uint8_t j1 = c, j2 = b[++i];
+        if (mode == Jis0212) {
+            sjis.push_back(kMark);
+            continue;
+        }
+        sjis.push_back(static_cast<uint8_t>(((j1 + 1) >> 1) + (j1 <= 0x5E ? 0x70 : 0xB0)));
+        sjis.push_back(static_cast<uint8_t>(j2 + ((j1 & 1) ? (j2 < 0x60 ? 0x1F : 0x20) : 0x7E)));
+    }
+    auto r = decodeCodepage(sjis, 932);
+    return r ? std::move(r).value() : std::u16string();
+}
+
+bool decodedHere(uint32_t cp) { return cp == 1201 || cp == 12000 || cp == 12001 || cp == 50220; }
+
 std::u16string decodeOr(ByteSpan bytes, uint32_t cp) {
     if (cp == kCodepageUtf8) return decodeUtf8(bytes);
+    if (cp == 50220) return decodeIso2022Jp(bytes);
+    if (decodedHere(cp)) return decodeWide(bytes, cp);
     auto r = decodeCodepage(bytes, cp);
     if (r) return std::move(r).value();
     // Only a code page the platform cannot convert fails; windows-1252 and
@@ -271,7 +351,7 @@ std::u16string decodeText(ByteSpan bytes, std::string_view charset, Findings* fi
         }
     }
     if (cp == kCodepageAscii && !isAscii(bytes)) cp = 0;  // 8-bit text labelled ASCII: as unlabelled
-    if (cp != 0 && isSupportedCodepage(cp)) {
+    if (cp != 0 && (decodedHere(cp) || isSupportedCodepage(cp))) {
         if (codepage) *codepage = cp;
         if (cp == kCodepageUtf8 && bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
             bytes = bytes.subspan(3);

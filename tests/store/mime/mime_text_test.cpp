@@ -48,6 +48,11 @@ TEST(MimeText, DecodeTextByCharset) {
         {std::string("\xFF\xFEh\0i\0", 6), "utf-16", "hi", false},  // BOM decides the byte order
         {std::string("\0h\0i", 4), "utf-16", "hi", false},     // no BOM: big-endian
         {"a\xE3\x81z", "utf-8", "a\xEF\xBF\xBDz", false},      // one U+FFFD for a cut sequence
+        // ISO-2022-JP through 932, alike on both platforms: the wave dash
+        // is U+FF5E, half-width katakana and JIS X 0212 (U+FFFD) included.
+        {"a\x1B$B\x24\x22\x21\x41\x1B(Bb\x1B(I\x31\x1B(B\x1B$(D\x30\x21\x1B(B", "iso-2022-jp",
+         "a\xE3\x81\x82\xEF\xBD\x9E" "b\xEF\xBD\xB1\xEF\xBF\xBD", false},
+        {std::string("\0\0\0h\0\x01\xF6\x00", 8), "utf-32be", "h\xF0\x9F\x98\x80", false},
         {"a\xFF\xFEz", "utf-8", "a\xEF\xBF\xBD\xEF\xBF\xBDz", false},
     };
     for (const auto& c : cases) {
