@@ -1,16 +1,18 @@
-// The program's single instances of the wizard windows, each created on
-// first use and kept until the program ends, and the dialogs they share.
-// The conversion reads the wizard's choices from the windows' controls
-// through the JobView that this class provides.
+// The wizard: the program's single instances of its windows, each created
+// on first use and kept until the program ends, over a front end's toolkit
+// and dialogs. The conversion reads the wizard's choices from the windows'
+// controls through the JobView that this class provides.
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <string>
 
 #include "engine/host.h"
-#include "ui/dialogs/dialogs.h"
+#include "engine/wizard/form.h"
 
-namespace tavrin::ui {
+namespace tavrin::wizard {
 
 class frmStart;
 class frmSingle;
@@ -19,11 +21,12 @@ class frmMigateAll;
 
 class Wizard {
 public:
-    explicit Wizard(Dialogs& dialogs);
+    Wizard(Toolkit& toolkit, Dialogs& dialogs);
     ~Wizard();
     Wizard(const Wizard&) = delete;
     Wizard& operator=(const Wizard&) = delete;
 
+    Toolkit& toolkit() { return toolkit_; }
     Dialogs& dialogs() { return dialogs_; }
 
     frmStart& start();
@@ -31,6 +34,7 @@ public:
     frmMultiple& multiple();
     frmMigateAll& status();
     // The windows created so far (null before first use).
+    frmStart* startIfCreated() const { return start_.get(); }
     frmSingle* singleIfCreated() const { return single_.get(); }
     frmMultiple* multipleIfCreated() const { return multiple_.get(); }
     frmMigateAll* statusIfCreated() const { return status_.get(); }
@@ -38,16 +42,24 @@ public:
     // The wizard's choices as the conversion reads them.
     engine::JobView& job();
 
+    // A folder chooser over `owner`: it opens in the folder last chosen in
+    // a chooser of the same prompt (the source folders of both modes share
+    // one) while that folder is there, else in the user's documents folder
+    // or home. The chosen folder, or the empty text.
+    std::string chooseFolder(Form& owner, const std::string& prompt);
+
     // Ends the program at once: every window closes without further events.
     void endProgram();
     bool ending() const { return ending_; }
-    // What ending does after the windows are closed (quits the event loop
-    // by default; tests record it instead).
+    // What ending does after the windows are closed (ends the toolkit's
+    // event loop by default; tests record it instead).
     std::function<void()> onEndProgram;
 
 private:
+    Toolkit& toolkit_;
     Dialogs& dialogs_;
     std::unique_ptr<engine::JobView> job_;
+    std::map<std::string, std::string> lastFolder_;  // by the chooser's prompt
     std::unique_ptr<frmStart> start_;
     std::unique_ptr<frmSingle> single_;
     std::unique_ptr<frmMultiple> multiple_;
@@ -55,4 +67,4 @@ private:
     bool ending_ = false;
 };
 
-}  // namespace tavrin::ui
+}  // namespace tavrin::wizard
