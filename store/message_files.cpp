@@ -8,10 +8,11 @@
 
 #include "fs/file_io.h"
 #include "store/core/sha256.h"
+#include "store/core/source_digest.h"
 #include "store/msg/cfb/cfb_writer.h"
 #include "store/msg/cfb/compound_file.h"
+#include "store/mime/internet_mail.h"
 #include "store/msg/oxmsg/msg_reader.h"
-#include "store/pst/messaging/message_store.h"
 
 namespace tavrin::store {
 
@@ -21,6 +22,17 @@ namespace {
 // that a huge attachment is in memory once (the value read), not twice (its
 // bytes as well).
 constexpr uint64_t kReadWhole = uint64_t(16) << 20;
+
+// [MS-CFB] 2.2 header signature.
+constexpr uint8_t kCompoundFileSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+
+bool isCompoundFile(ByteSpan head) {
+    return head.size() >= 8 && std::equal(head.begin(), head.begin() + 8, kCompoundFileSignature);
+}
+
+// An Internet message: bytes that are no compound file and start with a
+// header field.
+bool isInternetMessage(ByteSpan head) { return !isCompoundFile(head) && mime::looksLikeInternetMessage(head); }
 
 Result<Message> readOnDemand(const fs::InputFile& in) {
     const uint64_t size = in.size();
@@ -102,7 +114,24 @@ Result<MessageFileBytes> readMessageBytes(const std::string& path, const std::fu
 Result<Message> parseMessageBytes(Result<MessageFileBytes> read, MessageFileBytes* spent) {
     if (!read) return std::move(read).error();
     try {
-        Result<Message> m = read->large ? readOnDemand(*read->large) : oxmsg::readMsg(ByteSpan(read->bytes.get(), read->size));
+        Result<Message> m = Error(err::kCallFailed, "not read");
+        if (read->large) {
+            // Read on demand only as a compound file; an Internet message
+            // is read whole.
+            const fs::InputFile& in = *read->large;
+            uint8_t head[1024];
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof head, in.size()));
+            if (auto s = in.readAt(0, std::span<uint8_t>(head, n)); !s) return std::move(s).take();
+            if (!isInternetMessage(ByteSpan(head, n))) {
+                m = readOnDemand(in);
+            } else {
+                auto all = in.readAll();
+                if (!all) return std::move(all).error();
+                m = mime::readInternetMessage(*all);
+            }
+        } else {
+            m = parseMessage(ByteSpan(read->bytes.get(), read->size));
+        }
         if (m) setSourceDigest(*m, read->digest);
         if (spent && !read->large) *spent = std::move(*read);
         return m;
@@ -111,23 +140,13 @@ Result<Message> parseMessageBytes(Result<MessageFileBytes> read, MessageFileByte
     }
 }
 
-void setSourceDigest(Message& message, const std::array<uint8_t, 32>& digest) {
-    const NamedPropName name = pst::messaging::sourceDigestName();
-    uint16_t id = 0x8000;
-    for (const Property& p : message.props.items()) {
-        if (p.name && *p.name == name) {
-            id = p.id();
-            break;
-        }
-        if (isNamedId(p.id()) && p.id() >= id && p.id() < 0xFFFE) id = static_cast<uint16_t>(p.id() + 1);
-    }
-    Property p = Property::binary(makeTag(id, PT_BINARY), ByteSpan(digest.data(), digest.size()));
-    p.name = name;
-    message.props.set(std::move(p));
-}
-
 Result<Message> readMessageFile(const std::string& path, const std::function<bool(uint64_t)>& admit) {
     return parseMessageBytes(readMessageBytes(path, admit));
+}
+
+Result<Message> parseMessage(ByteSpan bytes) {
+    if (isInternetMessage(bytes.first(std::min<size_t>(bytes.size(), 1024)))) return mime::readInternetMessage(bytes);
+    return oxmsg::readMsg(bytes);
 }
 
 Result<Bytes> writeStorageAsCompoundFile(const StorageEntry& storage) {

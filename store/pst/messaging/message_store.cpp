@@ -6,14 +6,6 @@ namespace tavrin::pst::messaging {
 
 namespace t = store::tags;
 
-store::NamedPropName sourceDigestName() {
-    store::NamedPropName n;
-    n.guid = kPsetidTavrin;
-    n.isString = true;
-    n.name = kSourceDigestName;
-    return n;
-}
-
 MessageKeys MessageKeys::of(const store::PropertyBag& props) {
     MessageKeys k;
     const store::NamedPropName digest = sourceDigestName();

@@ -6,7 +6,7 @@
 // Duplicates: a message counts as already present in a folder when
 //   - it was made from a source file with the same content (the digest of
 //     the source bytes that every message we write carries, see
-//     kSourceDigestName), or
+//     store/core/source_digest.h), or
 //   - it has the same Internet message id and the same submit time, or
 //   - when it has not both of those, the same search key.
 // The folder's index is built once, from its contents table (and from the
@@ -28,6 +28,7 @@
 #include "store/core/bytes.h"
 #include "store/core/message.h"
 #include "store/core/props.h"
+#include "store/core/source_digest.h"
 
 namespace tavrin::pst::messaging {
 
@@ -69,12 +70,7 @@ struct FolderInfo {
     std::vector<store::Property> extra;  // further properties of the folder's PC
 };
 
-// Our own property set: the digest of the source file a message was made
-// from, a PT_BINARY of 32 bytes (SHA-256 of the file's bytes).
-inline constexpr store::Guid kPsetidTavrin{{0xD4, 0xE1, 0xB3, 0xA8, 0x27, 0x5C, 0x0E, 0x4F, 0x9B, 0x61, 0x3D, 0x2C, 0x7E,
-                                            0x8F, 0x4A, 0x15}};
-inline constexpr char16_t kSourceDigestName[] = u"SourceDigest";
-store::NamedPropName sourceDigestName();
+using store::sourceDigestName;
 
 inline constexpr uint16_t PidTagInternetMessageId = 0x1035;
 
