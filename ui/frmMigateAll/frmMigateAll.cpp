@@ -181,9 +181,8 @@ bool frmMigateAll::isLoaded() const { return loaded_; }
 
 void frmMigateAll::yield() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
-engine::MsgResult frmMigateAll::messageBox(const std::string& text, const std::string& title,
-                                           engine::MsgButtons buttons, engine::MsgIcon icon) {
-    return wizard_.dialogs().messageBox(isVisible() ? this : parentWidget(), text, title, buttons, icon);
+engine::MsgResult frmMigateAll::messageBox(const engine::MsgBox& box) {
+    return wizard_.dialogs().messageBox(isVisible() ? this : parentWidget(), box.text, box.title, box.buttons, box.icon);
 }
 
 std::optional<std::string> frmMigateAll::saveDialog(const std::string& filter, const std::string& proposedName,

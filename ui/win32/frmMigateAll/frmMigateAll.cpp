@@ -134,10 +134,9 @@ bool frmMigateAll::isLoaded() const { return loaded_; }
 
 void frmMigateAll::yield() { DeliverPendingMessages(); }
 
-engine::MsgResult frmMigateAll::messageBox(const std::string& text, const std::string& title,
-                                           engine::MsgButtons buttons, engine::MsgIcon icon) {
+engine::MsgResult frmMigateAll::messageBox(const engine::MsgBox& box) {
     HWND owner = isVisible() ? hwnd() : ::GetWindow(hwnd(), GW_OWNER);
-    return wizard_.dialogs().messageBox(owner, text, title, buttons, icon);
+    return wizard_.dialogs().messageBox(owner, box.text, box.title, box.buttons, box.icon);
 }
 
 std::optional<std::string> frmMigateAll::saveDialog(const std::string& filter, const std::string& proposedName,
