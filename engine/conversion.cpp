@@ -351,11 +351,11 @@ fs::StringArray ConversionEngine::State::readFolderList(const std::string& root)
     for (const std::string& entry : folderQueue.items()) {
         yield();
         if (fs::FolderExists(entry)) {
-            std::string rel = !root.empty() && entry.rfind(root, 0) == 0 ? entry.substr(root.size()) : entry;
+            std::string rel = relativeStorePath(entry, root);
             if (!rel.empty()) {
-                if (rel.back() == kSep) rel.pop_back();
-                last = relativeStorePath(rel, std::string());
-                if (next < folderList.size()) folderList[next++] = last;
+                if (rel.back() == '\\') rel.pop_back();
+                last = rel;
+                if (next < folderList.size()) folderList[next++] = std::move(rel);
             }
         }
         view.setCurrentDbx("Reading Folder(s)... " + last);
