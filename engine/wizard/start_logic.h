@@ -35,7 +35,8 @@ public:
     // The window is being closed. Returns true to cancel the close.
     bool Form_Unload();
 
-    static constexpr const char* kCaption = "Tavrin MSG to PST Converter v6.4";
+    // The version comes from the build (the CMake project's version).
+    static constexpr const char* kCaption = "Tavrin MSG to PST Converter v" TAVRIN_CAPTION_VERSION;
     static constexpr const char* kAppTitle = "Tavrin MSG to PST Converter";
     static constexpr const char* kExitQuestion = "Are you sure you want to exit now?";
 
