@@ -8,7 +8,6 @@
 
 #include "engine/output_parts.h"
 #include "engine/store_folders.h"
-#include "fs/file_io.h"
 #include "fs/folder_identity.h"
 #include "fs/local_time.h"
 #include "fs/mod_files.h"
