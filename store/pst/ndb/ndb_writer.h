@@ -13,7 +13,8 @@
 // Blocks are encoded, checksummed and written by a thread of their own, so
 // that the thread building the file does not wait for them; the order of
 // the writes is kept. The sink's writeAt is called from that thread (in
-// order, one call at a time); a failed write is reported by the calls after
+// order, one call at a time) until finish(), which waits for it and then
+// writes the header itself; a failed write is reported by the calls after
 // it.
 //
 // Memory: the current AMap section's bitmap, one partial B-tree page per
