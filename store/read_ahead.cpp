@@ -44,8 +44,8 @@ bool ByteBudget::release(uint64_t bytes) {
 }
 
 MessageReadAhead::MessageReadAhead(size_t count, std::function<std::string(size_t)> pathOf, ReadAheadOptions options)
-    : count_(count), pathOf_(std::move(pathOf)), options_(options), budget_(options.budget) {
-    for (unsigned t = 0; t < options_.threads; ++t) workers_.emplace_back([this] { work(); });
+    : count_(count), pathOf_(std::move(pathOf)), budget_(options.budget) {
+    for (unsigned t = 0; t < options.threads; ++t) workers_.emplace_back([this] { work(); });
 }
 
 MessageReadAhead::~MessageReadAhead() {

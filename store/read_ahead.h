@@ -105,7 +105,6 @@ private:
 
     const size_t count_;
     const std::function<std::string(size_t)> pathOf_;
-    const ReadAheadOptions options_;
     mutable std::mutex mutex_;
     std::condition_variable room_;   // readers wait here to be admitted
     std::condition_variable ready_;  // the loop waits here for wanted_
