@@ -109,13 +109,14 @@ struct HNPAGEMAP {
 uint8_t fillLevelFor(uint32_t freeBytes);
 // The fill level Outlook gives a heap block whose page map ends at
 // `mapEnd`: the free space of a whole block of `blockData` bytes, counted
-// without the page map's closing rgibAlloc entry (the end offset of the
-// last allocation). Away from a class boundary this is fillLevelFor() of
-// the bytes left after the page map, as on every heap block of the
-// Outlook samples (testPST.pst node 0x200044 block 0: 366 bytes left,
-// level 9); at a boundary it is one class emptier: an Outlook block with
-// 8,170 bytes in use (6 left) carries level 14 (8 to 16 free), not 15.
-inline constexpr uint32_t kFillLevelUncountedBytes = 2;
+// without the page map's first four bytes (cAlloc and cFree). Away from a
+// class boundary this is fillLevelFor() of the bytes left after the page
+// map, as on all 815 heap blocks of the Outlook samples (testPST.pst node
+// 0x200044 block 0: 366 bytes left, level 9; testPST_variousBodyTypes.pst
+// 0x200084 block 0: 122 left, level 11); near a boundary it is one class
+// emptier: Outlook blocks with 8,170 and 8,172 bytes in use (6 and 4 left)
+// both carry level 14 (8 to 16 free), not 15.
+inline constexpr uint32_t kFillLevelUncountedBytes = 4;
 inline uint8_t heapFillLevel(uint32_t mapEnd, uint32_t blockData) {
     return fillLevelFor((mapEnd >= blockData ? 0 : blockData - mapEnd) + kFillLevelUncountedBytes);
 }

@@ -189,9 +189,10 @@ std::shared_ptr<const Heap> Verifier::checkHeap(const Node& node, std::vector<By
         if (m.cFree != zeroLength) add(bw, "cFree " + dec(m.cFree) + " but " + dec(zeroLength) + " allocations are freed");
         if (inUse > maxData) continue;
         // [MS-PST] 2.3.1.2 fill levels: the class of what is left of a full
-        // block after the page map. At a class boundary Outlook's own level
-        // may be one class emptier (ltp::heapFillLevel: it does not count
-        // the page map's closing entry), which is a note, not a finding.
+        // block after the page map. Near a class boundary Outlook's own level
+        // is one class emptier (ltp::heapFillLevel), which is a note. Its
+        // rounding is known from few blocks at a boundary, so any level one
+        // class off is a note too; two or more classes off is a finding.
         const uint8_t want = ltp::fillLevelFor(maxData - inUse);
         const uint8_t outlooks = ltp::heapFillLevel(inUse, maxData);
         uint8_t have = 0;
@@ -202,11 +203,14 @@ std::shared_ptr<const Heap> Verifier::checkHeap(const Node& node, std::vector<By
             auto hdr = ltp::HNBITMAPHDR::decode(heap.block(bm));
             if (hdr) have = ltp::getFillLevel(hdr->rgbFillLevel, static_cast<uint32_t>(i - bm));
         }
-        if (have != want && have == outlooks)
-            note(bw, "fill level " + dec(have) + " where " + dec(inUse) + " bytes in use give " + dec(want) +
-                         " (Outlook's rounding at a class boundary)");
-        else if (have != want)
-            add(bw, "fill level " + dec(have) + " where " + dec(inUse) + " bytes in use give " + dec(want));
+        const std::string level = "fill level " + dec(have) + " where " + dec(inUse) + " bytes in use give " + dec(want);
+        if (have == want) continue;
+        if (have == outlooks)
+            note(bw, level + " (Outlook's rounding at a class boundary)");
+        else if (have + 1 == want || have == want + 1)
+            note(bw, level + " (one class off)");
+        else
+            add(bw, level);
     }
     // Fill level slots of blocks that do not exist must be 0.
     for (uint32_t i = static_cast<uint32_t>(heap.blockCount()); i < ltp::kFillLevelBlocksInHeader; ++i)

@@ -70,8 +70,8 @@ struct VerifyReport {
     // itself leaves in files it wrote, so that it is no fault of the file:
     //   - a non-zero qwUnused in the header;
     //   - blocks in the block B-tree that no node or block references;
-    //   - a heap fill level one class emptier than the free space gives,
-    //     at a class boundary (Outlook's rounding).
+    //   - a heap fill level one class off what the free space gives (at a
+    //     class boundary Outlook's level is one class emptier).
     // They never make a report unclean; `verify --strict` shows them.
     std::vector<Finding> notes;
     uint64_t totalNotes = 0;

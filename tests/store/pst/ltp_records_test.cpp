@@ -66,6 +66,8 @@ TEST(PstHeapRecords, FillLevelsFollowTheFreeSpaceClasses) {
     // (testPST.pst), 6 bytes left give 14, one class emptier at the boundary.
     EXPECT_EQ(heapFillLevel(8176 - 366, 8176), 0x9);
     EXPECT_EQ(heapFillLevel(8170, 8176), 0xE);
+    EXPECT_EQ(heapFillLevel(8172, 8176), 0xE);  // 4 left: 14 too (free + 4)
+    EXPECT_EQ(heapFillLevel(8176 - 122, 8176), 0xB);
     EXPECT_EQ(heapFillLevel(8176, 8176), 0xF);
     EXPECT_EQ(heapFillLevel(9000, 8176), 0xF);
     std::array<uint8_t, 4> rgb{};

@@ -385,6 +385,9 @@ TEST(PstVerifierSemantic, AHeapFillLevelThatIsWrong) {
         d[8] = static_cast<uint8_t>(d[8] ^ 0x0F);
     });
     EXPECT_TRUE(found(f, "fill level"));
+    // Level 1 where the free space gives 0: one class off, a note only.
+    rewriteBlock(f, dataBid(f, sample().messagesA[0]), [&](Bytes& d) { d[8] = static_cast<uint8_t>(d[8] ^ 0x0E); });
+    EXPECT_FALSE(found(f, "fill level"));
 }
 
 // A mandatory node (the search management queue) renumbered away, keeping
