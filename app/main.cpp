@@ -3,11 +3,12 @@
 #include <QApplication>
 
 #include "engine/help_site.h"
+#include "engine/wizard/windows.h"
+#include "engine/wizard/wizard.h"
 #include "ui/common/help_folder.h"
 #include "ui/common/look.h"
 #include "ui/dialogs/dialogs.h"
-#include "ui/frmStart/frmStart.h"
-#include "ui/wizard/wizard.h"
+#include "ui/form/form.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -20,8 +21,9 @@ int main(int argc, char** argv) {
     const QString help = tavrin::ui::FindHelpFolder(QCoreApplication::applicationDirPath());
     if (!help.isEmpty()) tavrin::engine::SetHelpSite(tavrin::ui::HelpSiteFor(help));
 
-    tavrin::ui::QtDialogs dialogs;
-    tavrin::ui::Wizard wizard(dialogs);
+    const auto toolkit = tavrin::ui::MakeToolkit();
+    const auto dialogs = tavrin::ui::MakeDialogs();
+    tavrin::wizard::Wizard wizard(*toolkit, *dialogs);
     wizard.start().show();
     return app.exec();
 }

@@ -1,8 +1,9 @@
-// msg2pst dump-msg FILE...: one JSON line per readable message file (the
-// normalized record plus the file name and property counts, and for a
-// damaged file that was salvaged the "warnings" that say what was left
-// out); a line "FILE: error N: description" on stderr for each file that
-// cannot be read.
+// msg2pst dump-msg FILE...: one JSON line per readable message file, an
+// Outlook message file (.msg) or an Internet message (.eml), each read as
+// what its bytes are (the normalized record plus the file name and
+// property counts, and for a damaged file that was salvaged the "warnings"
+// that say what was left out); a line "FILE: error N: description" on
+// stderr for each file that cannot be read.
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -11,7 +12,7 @@
 #include "cli/commands.h"
 #include "store/core/record.h"
 #include "store/msg/cfb/cfb_writer.h"
-#include "store/msg/oxmsg/msg_reader.h"
+#include "store/message_files.h"
 
 namespace tavrin::cli {
 namespace {
@@ -32,7 +33,7 @@ int dumpMsg(int argc, char** argv) {
     int status = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string file = argv[i];
-        auto m = store::oxmsg::readMsgFile(file);
+        auto m = store::readMessageFile(file);
         if (!m) {
             std::fprintf(stderr, "%s: error %d: %s\n", file.c_str(), static_cast<int>(m.error().number),
                          m.error().description.c_str());

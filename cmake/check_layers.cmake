@@ -5,6 +5,7 @@
 #   fs/          nothing of ours above it, no Qt
 #   store/core   fs only
 #   store/msg    store/core, fs
+#   store/mime   store/core, fs
 #   store/pst    store/core, fs; ndb <- ltp <- messaging inside it
 #   store/       (session) everything in store/, fs
 #   engine/      store/, fs
@@ -72,7 +73,8 @@ endfunction()
 
 check_dir(fs "[<\"](store|engine|ui|cli|app)/")
 check_dir(store/core "[<\"](store/msg/|store/pst/|store/[a-z_]+\\.h|engine/|ui/|cli/|app/)")
-check_dir(store/msg "[<\"](store/pst/|store/[a-z_]+\\.h|engine/|ui/|cli/|app/)")
+check_dir(store/msg "[<\"](store/pst/|store/mime/|store/[a-z_]+\\.h|engine/|ui/|cli/|app/)")
+check_dir(store/mime "[<\"](store/pst/|store/msg/|store/[a-z_]+\\.h|engine/|ui/|cli/|app/)")
 check_dir(store/pst/ndb "[<\"](store/msg/|store/pst/ltp/|store/pst/messaging/|store/pst/verify/|store/[a-z_]+\\.h|engine/|ui/|cli/|app/)")
 check_dir(store/pst/ltp "[<\"](store/msg/|store/pst/messaging/|store/pst/verify/|store/[a-z_]+\\.h|engine/|ui/|cli/|app/)")
 check_dir(store/pst/messaging "[<\"](store/msg/|store/[a-z_]+\\.h|engine/|ui/|cli/|app/)")

@@ -1,5 +1,6 @@
-# Shared by run-wizard and run-tests: installs the Debian packages that are
-# missing, then configures and builds. Sourced, not run.
+# Shared by the scripts: installs the Debian packages that are missing,
+# configures and builds, and starts wine for the Windows build. Sourced,
+# not run.
 
 # ensure_packages PKG...: installs the missing ones with apt-get, as root or
 # through sudo; otherwise prints the exact command and stops.
@@ -77,6 +78,41 @@ start_xvfb() {
     done
     echo "no free display for Xvfb" >&2
     return 1
+}
+
+# start_wine PREFIX [screen]: wine for the programs of the Windows build, in
+# the prefix PREFIX (created on the first start), quiet and without the
+# offers to install Mono or Gecko; with "screen", on a virtual screen of its
+# own when Xvfb is there (the caller checks DISPLAY when it needs one). One
+# persistent wineserver serves every program (without it each program would
+# start a server and wait for it to linger and go, about 2 s); a server that
+# ran for another screen goes first. Sets WINE and SERVER; wine_run runs a
+# program; stop_wine, which the exit runs, ends the server and the screen
+# (a caller with more to clean at exit sets its own trap and calls it).
+start_wine() {
+    WINE=$(wine_program)
+    export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    SERVER="$(dirname "$WINE")/wineserver"
+    [ -x "$SERVER" ] || SERVER=wineserver
+    XVFB_PID=
+    if [ "${2:-}" = screen ]; then
+        unset DISPLAY
+        start_xvfb
+    fi
+    "$SERVER" -k 2>/dev/null || true
+    mkdir -p "$WINEPREFIX"
+    "$SERVER" -p 2>/dev/null || true
+    trap stop_wine EXIT
+    wine_started=$(date +%s)
+    wine_run cmd /c exit
+    echo "wine ready in $(( $(date +%s) - wine_started )) s (a new prefix is created on the first start)"
+}
+
+wine_run() { "$ROOT/cmake/wine-run" "$WINE" "$WINEPREFIX" "$@"; }
+
+stop_wine() {
+    "$SERVER" -k 2>/dev/null || true
+    [ -z "${XVFB_PID:-}" ] || kill "$XVFB_PID" 2>/dev/null || true
 }
 
 # configure_and_build DIR [CMAKE ARGS...]

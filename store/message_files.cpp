@@ -9,6 +9,7 @@
 #include "fs/file_io.h"
 #include "store/msg/cfb/cfb_writer.h"
 #include "store/msg/cfb/compound_file.h"
+#include "store/mime/internet_mail.h"
 #include "store/msg/oxmsg/msg_reader.h"
 
 namespace tavrin::store {
@@ -19,6 +20,17 @@ namespace {
 // that a huge attachment is in memory once (the value read), not twice (its
 // bytes as well).
 constexpr uint64_t kReadWhole = uint64_t(16) << 20;
+
+// [MS-CFB] 2.2 header signature.
+constexpr uint8_t kCompoundFileSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+
+bool isCompoundFile(ByteSpan head) {
+    return head.size() >= 8 && std::equal(head.begin(), head.begin() + 8, kCompoundFileSignature);
+}
+
+// An Internet message: bytes that are no compound file and start with a
+// header field.
+bool isInternetMessage(ByteSpan head) { return !isCompoundFile(head) && mime::looksLikeInternetMessage(head); }
 
 Result<Message> readOnDemand(const fs::InputFile& in) {
     const uint64_t size = in.size();
@@ -89,8 +101,19 @@ Result<MessageFileBytes> readMessageBytes(const std::string& path, const std::fu
 Result<Message> parseMessageBytes(Result<MessageFileBytes> read, MessageFileBytes* spent) {
     if (!read) return std::move(read).error();
     try {
-        if (read->large) return readOnDemand(*read->large);
-        Result<Message> m = oxmsg::readMsg(ByteSpan(read->bytes.get(), read->size));
+        if (read->large) {
+            // Read on demand only as a compound file; an Internet message
+            // is read whole.
+            const fs::InputFile& in = *read->large;
+            uint8_t head[1024];
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof head, in.size()));
+            if (auto s = in.readAt(0, std::span<uint8_t>(head, n)); !s) return std::move(s).take();
+            if (!isInternetMessage(ByteSpan(head, n))) return readOnDemand(in);
+            auto all = in.readAll();
+            if (!all) return std::move(all).error();
+            return mime::readInternetMessage(*all);
+        }
+        Result<Message> m = parseMessage(ByteSpan(read->bytes.get(), read->size));
         if (spent) *spent = std::move(*read);
         return m;
     } catch (const std::bad_alloc&) {
@@ -100,6 +123,11 @@ Result<Message> parseMessageBytes(Result<MessageFileBytes> read, MessageFileByte
 
 Result<Message> readMessageFile(const std::string& path, const std::function<bool(uint64_t)>& admit) {
     return parseMessageBytes(readMessageBytes(path, admit));
+}
+
+Result<Message> parseMessage(ByteSpan bytes) {
+    if (isInternetMessage(bytes.first(std::min<size_t>(bytes.size(), 1024)))) return mime::readInternetMessage(bytes);
+    return oxmsg::readMsg(bytes);
 }
 
 Result<Bytes> writeStorageAsCompoundFile(const StorageEntry& storage) {

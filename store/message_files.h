@@ -1,6 +1,13 @@
 // What the store operations need of the message file layer: reading a
-// .msg file (opened read-only) into the shared model, and writing an OLE
+// message file (opened read-only) into the shared model, and writing an OLE
 // attachment's storage back out as a compound file.
+//
+// A message file is read as what its bytes are, whatever its name: a
+// compound file as an Outlook message file ([MS-OXMSG], .msg), bytes that
+// start with a header field as an Internet message (RFC 5322/MIME, .eml;
+// see store/mime/internet_mail.h). Anything else fails as a damaged
+// Outlook message file does. An mbox file holds many messages: MboxReader
+// gives them one at a time.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +18,7 @@
 #include "fs/file_io.h"
 #include "fs/result.h"
 #include "store/core/message.h"
+#include "store/mime/internet_mail.h"
 
 namespace tavrin::store {
 
@@ -39,6 +47,13 @@ Result<MessageFileBytes> readMessageBytes(const std::string& path, const std::fu
 Result<Message> parseMessageBytes(Result<MessageFileBytes> read, MessageFileBytes* spent = nullptr);
 // Both steps at once.
 Result<Message> readMessageFile(const std::string& path, const std::function<bool(uint64_t)>& admit = {});
+// A message file's bytes already in memory, read as what they are.
+Result<Message> parseMessage(ByteSpan bytes);
+
+// The messages of an mbox file (see store/mime/internet_mail.h):
+//   auto r = MboxReader::open(path);
+//   while (auto m = r->nextMessage(); m && *m)  // (ordinal, message or failure)
+using MboxReader = mime::MboxReader;
 Result<Bytes> writeStorageAsCompoundFile(const StorageEntry& storage);
 
 }  // namespace tavrin::store

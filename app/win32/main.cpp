@@ -8,11 +8,12 @@
 #include <ole2.h>
 
 #include "engine/help_site.h"
+#include "engine/wizard/windows.h"
+#include "engine/wizard/wizard.h"
 #include "ui/win32/common/message_loop.h"
+#include "ui/win32/common/window.h"
 #include "ui/win32/dialogs/dialogs.h"
-#include "ui/win32/frmStart/frmStart.h"
 #include "ui/win32/registry/registry.h"
-#include "ui/win32/wizard/wizard.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace tavrin::ui::win32;
@@ -28,8 +29,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
     int code = 0;
     {
-        Win32Dialogs dialogs;
-        Wizard wizard(dialogs);
+        const auto toolkit = MakeToolkit();
+        const auto dialogs = MakeDialogs();
+        tavrin::wizard::Wizard wizard(*toolkit, *dialogs);
         wizard.start().show();
         code = RunMessageLoop();
     }

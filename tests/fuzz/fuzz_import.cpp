@@ -1,5 +1,6 @@
 // libFuzzer target: the whole import path on arbitrary bytes, as the
-// conversion runs it. The bytes are read as a message file; what reads
+// conversion runs it. The bytes are read as a message file (an Outlook
+// message file or an Internet message, as their bytes say); what reads
 // (whole or salvaged) is imported into a new store, flagged as the engine
 // flags it, saved, and the store completed. The file written must then pass
 // the strict verifier and read back with the message's record unchanged.
@@ -32,7 +33,6 @@
 #include "store/core/tags.h"
 #include "store/message_files.h"
 #include "store/msg/cfb/compound_file.h"
-#include "store/msg/oxmsg/msg_reader.h"
 #include "store/pst/messaging/pst_reader.h"
 #include "store/pst/verify/verifier.h"
 #include "store/session.h"
@@ -208,10 +208,10 @@ std::string record(const store::Message& m) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    auto read = store::oxmsg::readMsg(store::ByteSpan(data, size));
+    auto read = store::parseMessage(store::ByteSpan(data, size));
     if (!read) return 0;  // not a message: refused, nothing to write
     store::Message source = std::move(read).value();
-    auto imported = store::oxmsg::readMsg(store::ByteSpan(data, size));  // a second copy, for the item to take
+    auto imported = store::parseMessage(store::ByteSpan(data, size));  // a second copy, for the item to take
     require(imported, "reading the same bytes again");
 
     const ScratchFolder& dir = scratch();

@@ -3,19 +3,15 @@
 // read back with every message in its mirrored folder.
 #include <gtest/gtest.h>
 
-#include <QRadioButton>
 #include <QTreeWidget>
 
 #include <map>
 
+#include "engine/wizard/windows.h"
+#include "engine/wizard/wizard.h"
 #include "store/pst/messaging/pst_reader.h"
 #include "store/pst/verify/verifier.h"
 #include "tests/ui/ui_fixture.h"
-#include "ui/frmMigateAll/frmMigateAll.h"
-#include "ui/frmMultiple/frmMultiple.h"
-#include "ui/frmSingle/frmSingle.h"
-#include "ui/frmStart/frmStart.h"
-#include "ui/wizard/wizard.h"
 
 namespace tavrin::ui {
 namespace {
@@ -45,9 +41,11 @@ std::map<std::string, int> ReadBack(const std::string& file) {
 class EndToEnd : public ::testing::Test {
 protected:
     EndToEnd() : dir_("e2e") { wizard_.onEndProgram = [] {}; }
+    QWidget& start() { return W(wizard_.start().form()); }
+    std::unique_ptr<wizard::Toolkit> toolkit_ = MakeToolkit();
     FakeDialogs dialogs_;
     TempDir dir_;
-    Wizard wizard_{dialogs_};
+    wizard::Wizard wizard_{*toolkit_, dialogs_};
 };
 
 TEST_F(EndToEnd, SingleFolderModeConvertsTheFolderTreeIntoTheChosenFile) {
@@ -61,22 +59,25 @@ TEST_F(EndToEnd, SingleFolderModeConvertsTheFolderTreeIntoTheChosenFile) {
     dialogs_.folders = {mail.string()};
     dialogs_.savePath = out.string();
 
-    frmStart& start = wizard_.start();
-    start.show();
+    wizard_.start().show();
     bool ran = false;
-    WhenModal<frmSingle>([&](frmSingle& single) {
-        Click(single, "CmdAddFolder");
-        WhenModal<frmMigateAll>([&](frmMigateAll& status) {
-            Click(status, "CmdStartConversion");
-            ran = true;
-            status.close();
-        });
-        Click(single, "CmdNext");
-        single.close();
-    });
-    Click(start, "CmdNext");
+    WhenModal<QWidget>(
+        [&](QWidget& single) {
+            Click(single, "CmdAddFolder");
+            WhenModal<QWidget>(
+                [&](QWidget& status) {
+                    Click(status, "CmdStartConversion");
+                    ran = true;
+                    status.close();
+                },
+                "frmMigateAll");
+            Click(single, "CmdNext");
+            single.close();
+        },
+        "frmSingle");
+    Click(start(), "CmdNext");
     ASSERT_TRUE(ran);
-    EXPECT_TRUE(start.isVisible());
+    EXPECT_TRUE(start().isVisible());
 
     ASSERT_FALSE(dialogs_.boxes.empty());
     EXPECT_EQ(dialogs_.boxes.back().title, "Completed");
@@ -99,27 +100,28 @@ TEST_F(EndToEnd, MultipleFolderModeConvertsEachTickedFolderIntoItsOwnFile) {
     fsys::create_directories(out);
     dialogs_.folders = {root.string(), out.string()};
 
-    frmStart& start = wizard_.start();
-    start.show();
-    start.findChild<QRadioButton*>(QStringLiteral("OptMultiple"))->click();
-    Click(start, "CmdNext");
-    frmMultiple* list = wizard_.multipleIfCreated();
-    ASSERT_NE(list, nullptr);
-    ASSERT_TRUE(list->isVisible());
-    Click(*list, "CmdAddFolder");
-    ASSERT_EQ(list->rowCount(), 3);
-    Click(*list, "chkSelectAll");
-    list->setRowChecked(1, false);  // Bob stays out
-    Click(*list, "cmdChange");
+    wizard_.start().show();
+    Click(start(), "OptMultiple");
+    Click(start(), "CmdNext");
+    ASSERT_NE(wizard_.multipleIfCreated(), nullptr);
+    QWidget& list = W(wizard_.multiple().form());
+    ASSERT_TRUE(list.isVisible());
+    Click(list, "CmdAddFolder");
+    ASSERT_EQ(wizard_.multiple().rowCount(), 3);
+    Click(list, "chkSelectAll");
+    wizard_.multiple().setRowChecked(1, false);  // Bob stays out
+    Click(list, "cmdChange");
     bool ran = false;
     std::string title;
-    WhenModal<frmMigateAll>([&](frmMigateAll& status) {
-        Click(status, "CmdStartConversion");
-        ran = true;
-        title = status.windowTitle().toStdString();
-        status.close();
-    });
-    Click(*list, "CmdNext");
+    WhenModal<QWidget>(
+        [&](QWidget& status) {
+            Click(status, "CmdStartConversion");
+            ran = true;
+            title = status.windowTitle().toStdString();
+            status.close();
+        },
+        "frmMigateAll");
+    Click(list, "CmdNext");
     ASSERT_TRUE(ran);
     EXPECT_EQ(title, "Converting 3 of 3 Folders");
 
@@ -133,7 +135,7 @@ TEST_F(EndToEnd, MultipleFolderModeConvertsEachTickedFolderIntoItsOwnFile) {
     EXPECT_EQ(ReadBack((out / "Carol.pst").string()).at(""), 1);
     EXPECT_FALSE(fsys::exists(out / "Bob.pst"));
     // The rows taken up are green and bold; the unticked row is untouched.
-    auto* lv = list->findChild<QTreeWidget*>(QStringLiteral("lv"));
+    auto* lv = Child<QTreeWidget>(list, "lv");
     EXPECT_EQ(lv->topLevelItem(0)->foreground(0).color(), QColor(0, 128, 0));
     EXPECT_TRUE(lv->topLevelItem(0)->font(0).bold());
     EXPECT_TRUE(lv->topLevelItem(2)->font(1).bold());

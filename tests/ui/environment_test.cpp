@@ -35,11 +35,12 @@ private:
 
 TEST(WizardFonts, TahomaFromFontsWineWhenInstalledAndSizesInPixelsAt96Dpi) {
     const bool wine = QFile::exists(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"));
-    const QFont f = tavrin::ui::Tahoma(9);
+    using tavrin::ui::Font;
+    const QFont f = Font(tavrin::wizard::Tahoma(900));
     EXPECT_EQ(f.pixelSize(), 12);
-    EXPECT_EQ(tavrin::ui::Tahoma(14.25, true).pixelSize(), 19);
-    EXPECT_EQ(tavrin::ui::Verdana(9.75).pixelSize(), 13);
-    EXPECT_EQ(tavrin::ui::Tahoma(8.25).pixelSize(), 11);
+    EXPECT_EQ(Font(tavrin::wizard::Tahoma(1425, true)).pixelSize(), 19);
+    EXPECT_EQ(Font(tavrin::wizard::Verdana(975)).pixelSize(), 13);
+    EXPECT_EQ(Font(tavrin::wizard::Tahoma(825)).pixelSize(), 11);
     if (!wine) GTEST_SKIP() << "fonts-wine is not installed";
     EXPECT_EQ(QFontInfo(f).family(), QStringLiteral("Tahoma"));
 }

@@ -18,7 +18,7 @@ namespace {
 using namespace tavrin::ui::testing;
 
 TEST(QtDialogsTest, MessageBoxShowsTheTitleTextAndIconAndReportsTheButton) {
-    QtDialogs d;
+    const auto d = MakeDialogs();
     QString text, title;
     QMessageBox::Icon icon{};
     WhenModal<QMessageBox>([&](QMessageBox& b) {
@@ -27,26 +27,26 @@ TEST(QtDialogsTest, MessageBoxShowsTheTitleTextAndIconAndReportsTheButton) {
         icon = b.icon();
         b.button(QMessageBox::No)->click();
     });
-    EXPECT_EQ(d.messageBox(nullptr, "Line one\r\nLine two", "Confirm Stop", MsgButtons::YesNo, MsgIcon::Question),
+    EXPECT_EQ(d->messageBox(nullptr, "Line one\r\nLine two", "Confirm Stop", MsgButtons::YesNo, MsgIcon::Question),
               MsgResult::No);
     EXPECT_EQ(text, QStringLiteral("Line one\nLine two"));
     EXPECT_EQ(title, QStringLiteral("Confirm Stop"));
     EXPECT_EQ(icon, QMessageBox::Question);
     WhenModal<QMessageBox>([&](QMessageBox& b) { b.button(QMessageBox::Yes)->click(); });
-    EXPECT_EQ(d.messageBox(nullptr, "q", "t", MsgButtons::YesNo, MsgIcon::None), MsgResult::Yes);
+    EXPECT_EQ(d->messageBox(nullptr, "q", "t", MsgButtons::YesNo, MsgIcon::None), MsgResult::Yes);
     bool onlyOk = false;
     WhenModal<QMessageBox>([&](QMessageBox& b) {
         onlyOk = b.buttons().size() == 1 && b.button(QMessageBox::Ok) != nullptr;
         b.button(QMessageBox::Ok)->click();
     });
-    EXPECT_EQ(d.messageBox(nullptr, "done", "Completed", MsgButtons::Ok, MsgIcon::Information), MsgResult::Ok);
+    EXPECT_EQ(d->messageBox(nullptr, "done", "Completed", MsgButtons::Ok, MsgIcon::Information), MsgResult::Ok);
     EXPECT_TRUE(onlyOk);
 }
 
-TEST(QtDialogsTest, FolderBrowserHasThePromptAsTitleStartsAtTheTopAndTakesOnlyFolders) {
+TEST(QtDialogsTest, FolderBrowserHasThePromptAsTitleOpensAtItsStartAndTakesOnlyFolders) {
     TempDir dir("qtbrowse");
     fsys::create_directories(dir.path() / "Mail");
-    QtDialogs d;
+    const auto d = MakeDialogs();
     QString title, start;
     bool dirsOnly = false;
     WhenModal<QFileDialog>([&](QFileDialog& f) {
@@ -57,13 +57,18 @@ TEST(QtDialogsTest, FolderBrowserHasThePromptAsTitleStartsAtTheTopAndTakesOnlyFo
         f.selectFile(QStringLiteral("Mail"));
         static_cast<QDialog&>(f).accept();  // as the dialog's own button does
     });
-    const std::string chosen = d.browseForFolder(nullptr, "Choose Source Folder...");
+    const std::string chosen = d->browseForFolder(nullptr, "Choose Source Folder...", dir.path().string());
     EXPECT_EQ(title, QStringLiteral("Choose Source Folder..."));
-    EXPECT_EQ(start, QDir::rootPath());
+    EXPECT_EQ(start.toStdString(), dir.path().string());
     EXPECT_TRUE(dirsOnly);
     EXPECT_EQ(chosen, (dir.path() / "Mail").string());
-    WhenModal<QFileDialog>([&](QFileDialog& f) { f.reject(); });
-    EXPECT_EQ(d.browseForFolder(nullptr, "Choose Output Folder..."), "");
+    // Without a start folder (or with one that has gone): the top of the tree.
+    WhenModal<QFileDialog>([&](QFileDialog& f) {
+        start = f.directory().absolutePath();
+        f.reject();
+    });
+    EXPECT_EQ(d->browseForFolder(nullptr, "Choose Output Folder...", (dir.path() / "gone").string()), "");
+    EXPECT_EQ(start, QDir::rootPath());
 }
 
 TEST(QtDialogsTest, SaveDialogOffersThePstFilterAndTheProposedNameInTheDocumentsFolder) {
@@ -75,7 +80,7 @@ TEST(QtDialogsTest, SaveDialogOffersThePstFilterAndTheProposedNameInTheDocuments
     const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
     qputenv("HOME", QByteArray::fromStdString((dir.path() / "home").string()));
     qunsetenv("XDG_CONFIG_HOME");
-    QtDialogs d;
+    const auto d = MakeDialogs();
     QStringList filters;
     QString proposed, start;
     WhenModal<QFileDialog>([&](QFileDialog& f) {
@@ -87,7 +92,7 @@ TEST(QtDialogsTest, SaveDialogOffersThePstFilterAndTheProposedNameInTheDocuments
         static_cast<QDialog&>(f).accept();  // as the dialog's own button does
     });
     bool replace = true;
-    const auto chosen = d.saveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "Inbox6.12.26 1.49.28.pst", replace);
+    const auto chosen = d->saveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "Inbox6.12.26 1.49.28.pst", replace);
     qputenv("HOME", oldHome);
     if (!oldConfig.isEmpty()) qputenv("XDG_CONFIG_HOME", oldConfig);
     EXPECT_EQ(filters, QStringList{QStringLiteral("Outlook Data File(s) (*.pst)")});
@@ -97,7 +102,7 @@ TEST(QtDialogsTest, SaveDialogOffersThePstFilterAndTheProposedNameInTheDocuments
     EXPECT_EQ(*chosen, (dir.path() / "Inbox6.12.26 1.49.28.pst").string());
     EXPECT_FALSE(replace);  // no such file yet
     WhenModal<QFileDialog>([&](QFileDialog& f) { f.reject(); });
-    EXPECT_FALSE(d.saveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "x.pst", replace).has_value());
+    EXPECT_FALSE(d->saveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "x.pst", replace).has_value());
 }
 
 }  // namespace

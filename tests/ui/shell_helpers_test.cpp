@@ -10,6 +10,7 @@
 #include "tests/ui/ui_fixture.h"
 #include "ui/XPStyle/XPStyle.h"
 #include "ui/common/look.h"
+#include "ui/dialogs/dialogs.h"
 #include "ui/registry/registry.h"
 
 namespace tavrin::ui {
@@ -86,7 +87,7 @@ TEST(Twips, FifteenToThePixelRounded) {
     EXPECT_EQ(Px(3915), 261);
     EXPECT_EQ(Px(-240), -16);
     EXPECT_EQ(Px(255), 17);
-    EXPECT_EQ(Tw(240, 120, 6255, 375), QRect(16, 8, 417, 25));
+    EXPECT_EQ(Tw({240, 120, 6255, 375}), QRect(16, 8, 417, 25));
 }
 
 }  // namespace

@@ -9,14 +9,6 @@
 
 #include <cmath>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#include <commctrl.h>
-#endif
-
 // The pictures compiled into the static ui library need registering.
 static void InitWizardResources() { Q_INIT_RESOURCE(wizard); }
 
@@ -26,14 +18,6 @@ namespace {
 // Where Debian's fonts-wine puts its Tahoma.
 constexpr const char* kWineFonts = "/usr/share/wine/fonts/";
 
-QFont sized(const char* family, double points, bool bold) {
-    QFont f(QString::fromLatin1(family));
-    f.setPixelSize(static_cast<int>(std::lround(points * 96.0 / 72.0)));
-    f.setBold(bold);
-    f.setStyleHint(QFont::SansSerif);
-    f.setKerning(false);
-    return f;
-}
 }  // namespace
 
 bool LoadWizardFonts() {
@@ -58,11 +42,16 @@ bool LoadWizardFonts() {
     return tahoma;
 }
 
-QFont Tahoma(double points, bool bold) { return sized("Tahoma", points, bold); }
-QFont Verdana(double points, bool bold) { return sized("Verdana", points, bold); }
+QFont Font(const wizard::FontSpec& font) {
+    QFont f(font.face == wizard::Face::Verdana ? QStringLiteral("Verdana") : QStringLiteral("Tahoma"));
+    f.setPixelSize(static_cast<int>(std::lround(font.centiPoints * 96.0 / 7200.0)));
+    f.setBold(font.bold);
+    f.setStyleHint(QFont::SansSerif);
+    f.setKerning(false);
+    return f;
+}
 
-Band::Band(QWidget* parent, const QRect& geometry, const QColor& fill, const QColor& border)
-    : QWidget(parent), fill_(fill), border_(border) {
+Band::Band(QWidget* parent, const QRect& geometry, const QColor& fill) : QWidget(parent), fill_(fill) {
     setGeometry(geometry);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     lower();
@@ -71,51 +60,19 @@ Band::Band(QWidget* parent, const QRect& geometry, const QColor& fill, const QCo
 void Band::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), fill_);
-    p.setPen(border_);
+    p.setPen(Colour(wizard::kBandBorder));
     p.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
-QLabel* MakeLabel(QWidget* parent, const QString& text, const QRect& geometry, const QFont& font,
-                  const QColor& colour, bool wrap) {
-    auto* l = new QLabel(parent);
-    l->setGeometry(geometry);
-    l->setFont(font);
-    QPalette pal = l->palette();
-    pal.setColor(QPalette::WindowText, colour);
-    l->setPalette(pal);
-    l->setWordWrap(wrap);
-    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    if (wrap) {
-        // Tahoma's own line spacing is tight; wrapped descriptions get a
-        // little more, as the platform's label draws them.
-        l->setTextFormat(Qt::RichText);
-        l->setText(QStringLiteral("<div style=\"line-height:112%\">") + text.toHtmlEscaped() + QStringLiteral("</div>"));
-    } else {
-        l->setTextFormat(Qt::PlainText);
-        l->setText(text);
-    }
-    return l;
-}
-
-HelpLink::HelpLink(QWidget* parent, const QRect& geometry, const QFont& font)
-    : QLabel(QString::fromLatin1(kText), parent) {
-    setGeometry(geometry);
-    setFont(font);
-    QPalette pal = palette();
-    pal.setColor(QPalette::WindowText, kLinkBlue);
-    setPalette(pal);
-    setCursor(Qt::PointingHandCursor);
-    setToolTip(QString::fromLatin1(kTip));
-    setTextFormat(Qt::PlainText);
-    setAlignment(Qt::AlignLeft | Qt::AlignTop);
-}
+HelpLink::HelpLink(QWidget* parent) : QLabel(parent) { setCursor(Qt::PointingHandCursor); }
 
 void HelpLink::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint())) emit clicked();
     QLabel::mouseReleaseEvent(e);
 }
 
-QPixmap PicturePixmap(Picture pic) {
+QPixmap PicturePixmap(wizard::Picture pic) {
+    using wizard::Picture;
     QPixmap px(16, 16);
     px.fill(Qt::transparent);
     QPainter p(&px);
@@ -149,6 +106,7 @@ QPixmap PicturePixmap(Picture pic) {
         p.drawRect(QRectF(1.5, 6.5, 13, 7));
         break;
     }
+    case Picture::None: break;
     case Picture::Person: {
         // A person's head and shoulders.
         p.setPen(QPen(QColor(40, 70, 130), 1));
@@ -177,12 +135,6 @@ QIcon AppIcon() {
         if (QFile::exists(path)) icon.addFile(path, QSize(size, size));
     }
     return icon;
-}
-
-void InitCommonControlsLibrary() {
-#ifdef _WIN32
-    ::InitCommonControls();
-#endif
 }
 
 void BringToFront(QWidget* window) {

@@ -14,30 +14,24 @@
 
 #include <string>
 
+#include "engine/wizard/layout.h"
+
 namespace tavrin::ui {
 
 // 15 twips make one pixel at 96 dots per inch. Qt scales the pixels for
 // high-DPI screens, so every window is laid out in these fixed pixels.
 constexpr int Px(int twips) { return twips >= 0 ? (twips + 7) / 15 : -((-twips + 7) / 15); }
-inline QRect Tw(int left, int top, int width, int height) {
-    return QRect(Px(left), Px(top), Px(width), Px(height));
-}
+inline QRect Tw(const wizard::Twips& t) { return QRect(Px(t.left), Px(t.top), Px(t.width), Px(t.height)); }
 
 // Registers the Tahoma that Debian's fonts-wine package carries, when it is
 // there, and names close stand-ins for Tahoma and Verdana otherwise. Returns
 // true when a real Tahoma is available.
 bool LoadWizardFonts();
-// A font of the wizard at a size in points at 96 dots per inch (the size
+// A font of the wizard at its size in points at 96 dots per inch (the size
 // is set in pixels, so that text and the pixel layout scale together).
-QFont Tahoma(double points, bool bold = false);
-QFont Verdana(double points, bool bold = false);
-
-inline const QColor kBandBorder(192, 192, 192);
-inline const QColor kHintYellow(255, 255, 192);
-inline const QColor kLinkBlue(0, 0, 255);
-inline const QColor kTitleGreen(0, 128, 0);
-inline const QColor kTitleGrey(128, 128, 128);
-inline const QColor kDescriptionGrey(64, 64, 64);
+QFont Font(const wizard::FontSpec& font);
+// A colour of the layout (0xRRGGBB).
+inline QColor Colour(unsigned rgb) { return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
 inline QString Q(const std::string& s) { return QString::fromStdString(s); }
 inline std::string S(const QString& s) { return s.toStdString(); }
@@ -46,28 +40,22 @@ inline std::string S(const QString& s) { return s.toStdString(); }
 // and the hint box. It is placed behind the controls drawn on it.
 class Band : public QWidget {
 public:
-    Band(QWidget* parent, const QRect& geometry, const QColor& fill, const QColor& border = kBandBorder);
+    Band(QWidget* parent, const QRect& geometry, const QColor& fill);
     QColor fill() const { return fill_; }
 
 protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
-    QColor fill_, border_;
+    QColor fill_;
 };
 
-// A label placed at a twips rectangle, with a font and a colour.
-QLabel* MakeLabel(QWidget* parent, const QString& text, const QRect& geometry, const QFont& font,
-                  const QColor& colour = Qt::black, bool wrap = false);
-
-// " [ ? ]" in blue with a pointing-hand pointer and the tooltip "Click to
-// Know More..."; clicking it emits clicked().
+// A help link: a label with a pointing-hand pointer; clicking it emits
+// clicked().
 class HelpLink : public QLabel {
     Q_OBJECT
 public:
-    HelpLink(QWidget* parent, const QRect& geometry, const QFont& font);
-    static constexpr const char* kText = " [ ? ]";
-    static constexpr const char* kTip = "Click to Know More...";
+    explicit HelpLink(QWidget* parent);
 signals:
     void clicked();
 
@@ -76,15 +64,9 @@ protected:
 };
 
 // The pictures of the windows and the list.
-enum class Picture { Information, Folder, Person };
-QPixmap PicturePixmap(Picture p);
+QPixmap PicturePixmap(wizard::Picture p);
 // The application icon (16 x 16 and 32 x 32).
 QIcon AppIcon();
-
-// The Windows common controls initialisation (InitCommonControls) that the
-// single-folder and status windows make when they are created; nothing
-// elsewhere.
-void InitCommonControlsLibrary();
 
 // Raises a top-level window and gives it the focus (the offscreen
 // platform has no window stack, so nothing is asked of it there).

@@ -7,36 +7,14 @@
 #include <QStringList>
 
 #include "engine/wizard/save_location.h"
+#include "ui/form/form.h"
 #include "ui/registry/registry.h"
 
 namespace tavrin::ui {
 
-using engine::MsgButtons;
-using engine::MsgIcon;
-using engine::MsgResult;
-
-engine::MsgResult QtDialogs::messageBox(QWidget* owner, const std::string& text, const std::string& title,
-                                        MsgButtons buttons, MsgIcon icon) {
-    QMessageBox::Icon qicon = QMessageBox::NoIcon;
-    switch (icon) {
-    case MsgIcon::Information: qicon = QMessageBox::Information; break;
-    case MsgIcon::Question: qicon = QMessageBox::Question; break;
-    case MsgIcon::Warning: qicon = QMessageBox::Warning; break;
-    case MsgIcon::None: break;
-    }
-    QString body = QString::fromStdString(text);
-    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QMessageBox box(qicon, QString::fromStdString(title), body,
-                    buttons == MsgButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok, owner);
-    box.setTextFormat(Qt::PlainText);
-    const int r = box.exec();
-    if (buttons == MsgButtons::YesNo) return r == QMessageBox::Yes ? MsgResult::Yes : MsgResult::No;
-    return MsgResult::Ok;
-}
-
-std::string QtDialogs::browseForFolder(QWidget* owner, const std::string& prompt) {
-    return BrowseForFolder(owner, prompt);
-}
+using wizard::MsgButtons;
+using wizard::MsgIcon;
+using wizard::MsgResult;
 
 QString QtNameFilters(const std::string& filter) {
     const QStringList parts = QString::fromStdString(filter).split(QLatin1Char('|'));
@@ -46,25 +24,59 @@ QString QtNameFilters(const std::string& filter) {
     return names.join(QStringLiteral(";;"));
 }
 
-std::optional<std::string> QtDialogs::saveFile(QWidget* owner, const std::string& filter,
-                                               const std::string& proposedName, bool& replaceConfirmed) {
-    replaceConfirmed = false;
-    QFileDialog dialog(owner);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QtNameFilters(filter));
-    dialog.setDefaultSuffix(QStringLiteral("pst"));
-    // The documents folder (else home), never the file-system root.
-    if (const std::string folder = wizard::SaveDialogFolder(); !folder.empty())
-        dialog.setDirectory(QString::fromStdString(folder));
-    dialog.selectFile(QString::fromStdString(proposedName));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    const QString chosen = dialog.selectedFiles().first();
-    // The dialog asked before accepting an existing name.
-    replaceConfirmed = QFileInfo::exists(chosen);
-    return QDir::toNativeSeparators(chosen).toStdString();
-}
+namespace {
 
-void QtDialogs::openUrl(const std::string& address) { OpenUrl(address); }
+class QtDialogs : public wizard::Dialogs {
+public:
+    MsgResult messageBox(wizard::Form* owner, const std::string& text, const std::string& title, MsgButtons buttons,
+                         MsgIcon icon) override {
+        QMessageBox::Icon qicon = QMessageBox::NoIcon;
+        switch (icon) {
+        case MsgIcon::Information: qicon = QMessageBox::Information; break;
+        case MsgIcon::Question: qicon = QMessageBox::Question; break;
+        case MsgIcon::Warning: qicon = QMessageBox::Warning; break;
+        case MsgIcon::None: break;
+        }
+        QString body = QString::fromStdString(text);
+        body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        QMessageBox box(qicon, QString::fromStdString(title), body,
+                        buttons == MsgButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
+                        WidgetOf(owner));
+        box.setTextFormat(Qt::PlainText);
+        const int r = box.exec();
+        if (buttons == MsgButtons::YesNo) return r == QMessageBox::Yes ? MsgResult::Yes : MsgResult::No;
+        return MsgResult::Ok;
+    }
+
+    std::string browseForFolder(wizard::Form* owner, const std::string& prompt,
+                                const std::string& startFolder) override {
+        return BrowseForFolder(WidgetOf(owner), prompt, startFolder);
+    }
+
+    std::optional<std::string> saveFile(wizard::Form* owner, const std::string& filter,
+                                        const std::string& proposedName, bool& replaceConfirmed) override {
+        replaceConfirmed = false;
+        QFileDialog dialog(WidgetOf(owner));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setNameFilter(QtNameFilters(filter));
+        dialog.setDefaultSuffix(QStringLiteral("pst"));
+        // The documents folder (else home), never the file-system root.
+        if (const std::string folder = wizard::SaveDialogFolder(); !folder.empty())
+            dialog.setDirectory(QString::fromStdString(folder));
+        dialog.selectFile(QString::fromStdString(proposedName));
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+        const QString chosen = dialog.selectedFiles().first();
+        // The dialog asked before accepting an existing name.
+        replaceConfirmed = QFileInfo::exists(chosen);
+        return QDir::toNativeSeparators(chosen).toStdString();
+    }
+
+    void openUrl(const std::string& address) override { OpenUrl(address); }
+};
+
+}  // namespace
+
+std::unique_ptr<wizard::Dialogs> MakeDialogs() { return std::make_unique<QtDialogs>(); }
 
 }  // namespace tavrin::ui

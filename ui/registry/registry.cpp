@@ -26,17 +26,22 @@ std::string FolderResult(const QString& chosen) {
     return QDir::toNativeSeparators(clean).toStdString();
 }
 
-std::string BrowseForFolder(QWidget* ownerWindow, const std::string& prompt) {
+std::string BrowseForFolder(QWidget* ownerWindow, const std::string& prompt, const std::string& startFolder) {
     QFileDialog dialog(ownerWindow, QString::fromStdString(prompt));
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    const QString start = QString::fromStdString(startFolder);
+    if (!start.isEmpty() && QFileInfo(start).isDir()) {
+        dialog.setDirectory(start);
+    } else {
 #ifdef _WIN32
-    // "This PC", the top of the folder tree that holds the drives.
-    dialog.setDirectoryUrl(QUrl(QStringLiteral("clsid:0AC0837C-BBF8-452A-850D-79D08E667CA7")));
+        // "This PC", the top of the folder tree that holds the drives.
+        dialog.setDirectoryUrl(QUrl(QStringLiteral("clsid:0AC0837C-BBF8-452A-850D-79D08E667CA7")));
 #else
-    dialog.setDirectory(QDir::rootPath());
+        dialog.setDirectory(QDir::rootPath());
 #endif
+    }
     if (dialog.exec() != QDialog::Accepted) return {};
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty()) return {};

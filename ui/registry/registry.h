@@ -14,11 +14,11 @@ namespace tavrin::ui {
 void OpenUrl(const std::string& address);
 
 // The folder browser, modal over `ownerWindow`, with `prompt` as its title.
-// It starts at the top of the folder tree, lets the user confirm only
-// folders, and returns the chosen folder's full path (a drive root keeps its
-// separator, other folders have none at the end), or the empty text when
-// nothing was chosen.
-std::string BrowseForFolder(QWidget* ownerWindow, const std::string& prompt);
+// It opens at `startFolder` (empty or gone: the top of the folder tree),
+// lets the user confirm only folders, and returns the chosen folder's full
+// path (a drive root keeps its separator, other folders have none at the
+// end), or the empty text when nothing was chosen.
+std::string BrowseForFolder(QWidget* ownerWindow, const std::string& prompt, const std::string& startFolder);
 
 // The folder dialog's answer as BrowseForFolder returns it: native
 // separators, no trailing separator except on a drive root or "/", and the

@@ -4,18 +4,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QProgressBar>
-#include <QRadioButton>
 #include <QTimer>
 
 #include <cstdio>
 
+#include "engine/wizard/windows.h"
+#include "engine/wizard/wizard.h"
 #include "tests/ui/ui_fixture.h"
 #include "ui/common/look.h"
-#include "ui/frmMigateAll/frmMigateAll.h"
-#include "ui/frmMultiple/frmMultiple.h"
-#include "ui/frmSingle/frmSingle.h"
-#include "ui/frmStart/frmStart.h"
-#include "ui/wizard/wizard.h"
 
 using namespace tavrin::ui;
 using namespace tavrin::ui::testing;
@@ -68,38 +64,43 @@ int main(int argc, char** argv) {
     const fsys::path out = base / "Converted";
     fsys::create_directories(out);
 
+    const auto toolkit = MakeToolkit();
     FakeDialogs dialogs;
-    Wizard wizard(dialogs);
+    tavrin::wizard::Wizard wizard(*toolkit, dialogs);
     wizard.onEndProgram = [] {};
-    frmStart& start = wizard.start();
-    start.show();
+    wizard.start().show();
+    QWidget& start = W(wizard.start().form());
     save(start, "start");
 
     // Single-folder mode up to the status window's start state.
     dialogs.folders = {(root / "Alice Smith").string()};
-    WhenModal<frmSingle>([&](frmSingle& single) {
-        Click(single, "CmdAddFolder");
-        save(single, "single");
-        WhenModal<frmMigateAll>([&](frmMigateAll& status) {
-            save(status, "status-start");
-            status.close();
-        });
-        Click(single, "CmdNext");
-        single.close();
-    });
+    WhenModal<QWidget>(
+        [&](QWidget& single) {
+            Click(single, "CmdAddFolder");
+            save(single, "single");
+            WhenModal<QWidget>(
+                [&](QWidget& status) {
+                    save(status, "status-start");
+                    status.close();
+                },
+                "frmMigateAll");
+            Click(single, "CmdNext");
+            single.close();
+        },
+        "frmSingle");
     Click(start, "CmdNext");
 
     // Multiple-folder mode through a run.
-    start.findChild<QRadioButton*>(QStringLiteral("OptMultiple"))->click();
+    Click(start, "OptMultiple");
     Click(start, "CmdNext");
-    frmMultiple& list = *wizard.multipleIfCreated();
+    QWidget& list = W(wizard.multiple().form());
     dialogs.folders = {root.string(), out.string()};
     Click(list, "CmdAddFolder");
     Click(list, "cmdChange");
-    for (int r : {0, 2, 3}) list.setRowChecked(r, true);
+    for (int r : {0, 2, 3}) wizard.multiple().setRowChecked(r, true);
     save(list, "multiple");
-    WhenModal<frmMigateAll>([&](frmMigateAll& status) {
-        status.engine().setYieldInterval(std::chrono::microseconds(0));
+    WhenModal<QWidget>([&](QWidget& status) {
+        wizard.status().engine().setYieldInterval(std::chrono::microseconds(0));
         bool taken = false;
         QTimer sampler;
         sampler.setInterval(0);
@@ -123,7 +124,7 @@ int main(int argc, char** argv) {
         }
         save(status, "status-done");
         status.close();
-    });
+    }, "frmMigateAll");
     Click(list, "CmdNext");
     return g_failures == 0 ? 0 : 1;
 }

@@ -6,15 +6,12 @@
 
 #include <map>
 
+#include "engine/wizard/windows.h"
+#include "engine/wizard/wizard.h"
 #include "fs/text.h"
 #include "store/pst/messaging/pst_reader.h"
 #include "store/pst/verify/verifier.h"
 #include "tests/ui/win32/win32_fixture.h"
-#include "ui/win32/frmMigateAll/frmMigateAll.h"
-#include "ui/win32/frmMultiple/frmMultiple.h"
-#include "ui/win32/frmSingle/frmSingle.h"
-#include "ui/win32/frmStart/frmStart.h"
-#include "ui/win32/wizard/wizard.h"
 
 namespace tavrin::ui::win32 {
 namespace {
@@ -62,16 +59,18 @@ protected:
     void SetUp() override {
         TAVRIN_NEED_DISPLAY();
         dir_ = std::make_unique<TempDir>("e2e");
-        wizard_ = std::make_unique<Wizard>(dialogs_);
+        wizard_ = std::make_unique<wizard::Wizard>(*toolkit_, dialogs_);
         wizard_->onEndProgram = [] {};
     }
     void TearDown() override {
         wizard_.reset();
         dir_.reset();
     }
+    Window& start() { return Win(wizard_->start().form()); }
+    std::unique_ptr<wizard::Toolkit> toolkit_ = MakeToolkit();
     FakeDialogs dialogs_;
     std::unique_ptr<TempDir> dir_;
-    std::unique_ptr<Wizard> wizard_;
+    std::unique_ptr<wizard::Wizard> wizard_;
 };
 
 TEST_F(EndToEnd, SingleFolderModeConvertsTheFolderTreeIntoTheChosenFile) {
@@ -85,12 +84,11 @@ TEST_F(EndToEnd, SingleFolderModeConvertsTheFolderTreeIntoTheChosenFile) {
     dialogs_.folders = {mail.string()};
     dialogs_.savePath = out.string();
 
-    frmStart& start = wizard_->start();
-    start.show();
+    wizard_->start().show();
     bool ran = false;
-    WhenModal<frmSingle>([&](frmSingle& single) {
+    WhenModal("frmSingle", [&](Window& single) {
         Click(single, "CmdAddFolder");
-        WhenModal<frmMigateAll>([&](frmMigateAll& status) {
+        WhenModal("frmMigateAll", [&](Window& status) {
             Click(status, "CmdStartConversion");
             ran = true;
             ::SendMessageW(status.hwnd(), WM_CLOSE, 0, 0);
@@ -98,10 +96,10 @@ TEST_F(EndToEnd, SingleFolderModeConvertsTheFolderTreeIntoTheChosenFile) {
         Click(single, "CmdNext");
         ::SendMessageW(single.hwnd(), WM_CLOSE, 0, 0);
     });
-    Click(start, "CmdNext");
+    Click(start(), "CmdNext");
     ASSERT_TRUE(ran);
-    EXPECT_TRUE(start.isVisible());
-    EXPECT_TRUE(::IsWindowEnabled(start.hwnd()));
+    EXPECT_TRUE(start().isShown());
+    EXPECT_TRUE(::IsWindowEnabled(start().hwnd()));
 
     ASSERT_FALSE(dialogs_.boxes.empty());
     EXPECT_EQ(dialogs_.boxes.back().title, "Completed");
@@ -130,28 +128,27 @@ TEST_F(EndToEnd, MultipleFolderModeConvertsEachTickedFolderIntoItsOwnFile) {
     fsys::create_directories(out);
     dialogs_.folders = {root.string(), out.string()};
 
-    frmStart& start = wizard_->start();
-    start.show();
-    Click(start, "OptMultiple");
-    Click(start, "CmdNext");
-    frmMultiple* list = wizard_->multipleIfCreated();
-    ASSERT_NE(list, nullptr);
-    ASSERT_TRUE(list->isVisible());
-    Click(*list, "CmdAddFolder");
-    ASSERT_EQ(list->rowCount(), 3);
-    EXPECT_EQ(list->rowText(0), alice);
-    Click(*list, "chkSelectAll");
-    list->setRowChecked(1, false);  // Bob stays out
-    Click(*list, "cmdChange");
+    wizard_->start().show();
+    Click(start(), "OptMultiple");
+    Click(start(), "CmdNext");
+    ASSERT_NE(wizard_->multipleIfCreated(), nullptr);
+    Window& list = Win(wizard_->multiple().form());
+    ASSERT_TRUE(list.isShown());
+    Click(list, "CmdAddFolder");
+    ASSERT_EQ(list.rowCount("lv"), 3);
+    EXPECT_EQ(list.cell("lv", 0, 0), alice);
+    Click(list, "chkSelectAll");
+    list.setRowChecked("lv", 1, false);  // Bob stays out
+    Click(list, "cmdChange");
     bool ran = false;
     std::wstring title;
-    WhenModal<frmMigateAll>([&](frmMigateAll& status) {
+    WhenModal("frmMigateAll", [&](Window& status) {
         Click(status, "CmdStartConversion");
         ran = true;
         title = TextOf(status.hwnd());
         ::SendMessageW(status.hwnd(), WM_CLOSE, 0, 0);
     });
-    Click(*list, "CmdNext");
+    Click(list, "CmdNext");
     ASSERT_TRUE(ran);
     EXPECT_EQ(title, L"Converting 3 of 3 Folders");
 
@@ -167,14 +164,14 @@ TEST_F(EndToEnd, MultipleFolderModeConvertsEachTickedFolderIntoItsOwnFile) {
     EXPECT_EQ(c.subjects, (std::vector<std::string>{"c4"}));
     EXPECT_FALSE(fsys::exists(out / "Bob.pst"));
     // The rows taken up are green and bold; the unticked row is untouched.
-    EXPECT_EQ(list->rowLook(0).text, RGB(0, 128, 0));
-    EXPECT_TRUE(list->rowLook(0).bold);
-    EXPECT_TRUE(list->rowLook(2).bold);
-    EXPECT_FALSE(list->rowLook(1).bold);
-    EXPECT_NE(list->rowLook(1).text, RGB(0, 128, 0));
+    EXPECT_EQ(list.rowLook("lv", 0).text, RGB(0, 128, 0));
+    EXPECT_TRUE(list.rowLook("lv", 0).bold);
+    EXPECT_TRUE(list.rowLook("lv", 2).bold);
+    EXPECT_FALSE(list.rowLook("lv", 1).bold);
+    EXPECT_NE(list.rowLook("lv", 1).text, RGB(0, 128, 0));
     // The list takes input again, with the start window still hidden.
-    EXPECT_TRUE(::IsWindowEnabled(list->hwnd()));
-    EXPECT_FALSE(start.isVisible());
+    EXPECT_TRUE(::IsWindowEnabled(list.hwnd()));
+    EXPECT_FALSE(start().isShown());
 }
 
 }  // namespace

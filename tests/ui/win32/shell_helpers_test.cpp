@@ -1,6 +1,7 @@
-// The native wizard's shell helpers without their dialogs: the path that
-// the folder browser's answer becomes, the save dialog's filter, the help
-// folder beside the program and its address, and the message box styles.
+// The native wizard's shell helpers: the path that the folder browser's
+// answer becomes and the folder it opens at, the save dialog's filter, the
+// help folder beside the program and its address, and the message box
+// styles.
 #include <gtest/gtest.h>
 
 #include "engine/help_site.h"
@@ -8,6 +9,8 @@
 #include "tests/ui/win32/win32_fixture.h"
 #include "ui/win32/dialogs/dialogs.h"
 #include "ui/win32/registry/registry.h"
+
+#include <ole2.h>
 
 namespace tavrin::ui::win32 {
 namespace {
@@ -40,6 +43,64 @@ TEST(FolderBrowser, ItemsThatAreNoFileSystemFolderGiveTheEmptyText) {
     TempDir dir("browse-file");
     std::ofstream(dir.path() / "a.msg") << "x";
     EXPECT_EQ(PathOfItem(W((dir.path() / "a.msg").string())), "");
+}
+
+// The text of the item selected in the tree of this thread's open folder
+// browser (empty while there is none).
+std::wstring SelectedInBrowser(HWND& dialog) {
+    dialog = nullptr;
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND w, LPARAM p) -> BOOL {
+            wchar_t cls[16] = {};
+            ::GetClassNameW(w, cls, 16);
+            if (std::wstring_view(cls) != L"#32770" || !::IsWindowVisible(w)) return TRUE;
+            *reinterpret_cast<HWND*>(p) = w;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&dialog));
+    HWND tree = nullptr;
+    if (dialog) {
+        ::EnumChildWindows(
+            dialog,
+            [](HWND w, LPARAM p) -> BOOL {
+                wchar_t cls[32] = {};
+                ::GetClassNameW(w, cls, 32);
+                if (std::wstring_view(cls) != WC_TREEVIEWW) return TRUE;
+                *reinterpret_cast<HWND*>(p) = w;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&tree));
+    }
+    HTREEITEM item = tree ? TreeView_GetSelection(tree) : nullptr;
+    if (!item) return {};
+    wchar_t text[MAX_PATH] = {};
+    TVITEMW tv{};
+    tv.mask = TVIF_TEXT;
+    tv.hItem = item;
+    tv.pszText = text;
+    tv.cchTextMax = MAX_PATH;
+    TreeView_GetItem(tree, &tv);
+    return text;
+}
+
+TEST(FolderBrowser, OpensWithItsStartFolderSelected) {
+    TAVRIN_NEED_DISPLAY();
+    (void)::OleInitialize(nullptr);
+    TempDir dir("browse-start");
+    fsys::create_directories(dir.path() / "Mail Archive" / "Alice");
+    std::wstring selected;
+    int ticks = 0;
+    const UINT_PTR t = EveryTick([&] {
+        HWND dialog = nullptr;
+        selected = SelectedInBrowser(dialog);
+        if (!dialog || (selected != L"Mail Archive" && ++ticks < 2000)) return false;
+        ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        return true;
+    });
+    EXPECT_EQ(BrowseForFolder(nullptr, "Choose Source Folder...", (dir.path() / "Mail Archive").string()), "");
+    StopTick(t);
+    EXPECT_EQ(selected, L"Mail Archive");
 }
 
 TEST(SaveDialog, TheFilterPairsAreSeparatedAndEndedByNulCharacters) {

@@ -1,7 +1,7 @@
-// What the native wizard's tests share: dialogs that answer from a script
-// instead of waiting for a user, a way to act on a modal window once it is
-// shown, clicks as a user makes them (sent to the controls as messages), and
-// generated message folders.
+// What the native wizard's tests share besides the made-up dialogs and
+// message folders: a way to act on a modal window once it is shown, clicks
+// as a user makes them (sent to the controls as messages), and what a
+// control shows.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,74 +11,22 @@
 #endif
 #include <windows.h>
 
-#include <deque>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "store/core/tags.h"
-#include "store/msg/msg_builder.h"
+#include "tests/engine/wizard/wizard_fakes.h"
 #include "ui/win32/common/message_loop.h"
 #include "ui/win32/common/window.h"
-#include "ui/win32/dialogs/dialogs.h"
 
 namespace tavrin::ui::win32::testing {
 
-namespace fsys = std::filesystem;
-using engine::MsgButtons;
-using engine::MsgIcon;
-using engine::MsgResult;
-
-struct Box {
-    std::string text, title;
-    MsgButtons buttons;
-    MsgIcon icon;
-    HWND owner;
-};
-
-// Answers every dialog at once from what the test put in.
-struct FakeDialogs : Dialogs {
-    std::deque<std::string> folders;  // browseForFolder answers in turn; none left: cancelled
-    std::vector<std::string> prompts;
-    std::vector<HWND> browseOwners;
-    std::vector<Box> boxes;
-    std::function<MsgResult(const Box&)> answer;  // default: Yes to a question
-    std::optional<std::string> savePath;          // nullopt: the save dialog is cancelled
-    std::vector<std::string> saveFilters, saveProposals;
-    std::vector<HWND> saveOwners;
-    std::function<void()> onSave;
-    std::vector<std::string> urls;
-
-    MsgResult messageBox(HWND owner, const std::string& text, const std::string& title, MsgButtons buttons,
-                         MsgIcon icon) override {
-        boxes.push_back({text, title, buttons, icon, owner});
-        if (answer) return answer(boxes.back());
-        return buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
-    }
-    std::string browseForFolder(HWND owner, const std::string& prompt) override {
-        prompts.push_back(prompt);
-        browseOwners.push_back(owner);
-        if (folders.empty()) return {};
-        std::string f = folders.front();
-        folders.pop_front();
-        return f;
-    }
-    std::optional<std::string> saveFile(HWND owner, const std::string& filter, const std::string& proposedName,
-                                        bool& replaceConfirmed) override {
-        saveOwners.push_back(owner);
-        saveFilters.push_back(filter);
-        saveProposals.push_back(proposedName);
-        replaceConfirmed = false;
-        if (onSave) onSave();
-        return savePath;
-    }
-    void openUrl(const std::string& address) override { urls.push_back(address); }
-};
+using namespace tavrin::wizard::testing;
+using wizard::MsgButtons;
+using wizard::MsgIcon;
+using wizard::MsgResult;
 
 // ---- Timers that act while a modal window's loop runs ----------------------
 
@@ -118,30 +66,30 @@ inline UINT_PTR EveryTick(std::function<bool()> tick) {
     return id;
 }
 
-// Runs `step` with the modal window of type T as soon as it is the
-// innermost modal window. A test that never gets there fails after 20 s and
-// hides the modal windows, so that it cannot hang.
-template <class T>
-void WhenModal(std::function<void(T&)> step) {
+// Runs `step` with the window of that name as soon as it is the innermost
+// modal window. A test that never gets there fails after 20 s and hides the
+// modal windows, so that it cannot hang.
+inline void WhenModal(const std::string& name, std::function<void(Window&)> step) {
     const ULONGLONG deadline = ::GetTickCount64() + 20000;
     auto id = std::make_shared<UINT_PTR>(0);
-    *id = EveryTick([step, deadline, id] {
+    *id = EveryTick([step, deadline, id, name] {
         const auto& modal = Window::ModalWindows();
-        if (!modal.empty()) {
-            if (auto* w = dynamic_cast<T*>(modal.back()); w && w->isVisible()) {
-                StopTick(*id);
-                step(*w);
-                return false;
-            }
+        if (!modal.empty() && modal.back()->name() == name && modal.back()->isShown()) {
+            StopTick(*id);
+            step(*modal.back());
+            return false;
         }
         if (::GetTickCount64() > deadline) {
             StopTick(*id);
-            ADD_FAILURE() << "no modal " << typeid(T).name() << " appeared";
-            for (Window* m : Window::ModalWindows()) m->closeForEnd();
+            ADD_FAILURE() << "no modal " << name << " appeared";
+            for (Window* m : Window::ModalWindows()) m->hide();
         }
         return false;
     });
 }
+
+// The window of a wizard window.
+inline Window& Win(wizard::Form& form) { return *WindowOf(&form); }
 
 // ---- A user's clicks ---------------------------------------------------------
 
@@ -210,35 +158,39 @@ inline SIZE ClientSize(HWND h) {
     return SIZE{r.right - r.left, r.bottom - r.top};
 }
 
-// ---- Message folders -------------------------------------------------------
-
-inline void WriteMsg(const fsys::path& p, const std::string& subject) {
-    fsys::create_directories(p.parent_path());
-    tavrin::testing::MessageBuilder m;
-    m.unicode(store::makeTag(store::tags::PidTagSubject, store::PT_UNICODE), subject);
-    const store::Bytes b = m.file();
-    std::ofstream(p, std::ios::binary)
-        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
-// A temporary folder of the test, removed afterwards.
-class TempDir {
-public:
-    explicit TempDir(const std::string& tag)
-        : path_(fsys::temp_directory_path() /
-                ("tavrin-win32-" + tag + "-" + std::to_string(::GetCurrentProcessId()))) {
-        fsys::remove_all(path_);
-        fsys::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fsys::remove_all(path_, ec);
-    }
-    const fsys::path& path() const { return path_; }
-
-private:
-    fsys::path path_;
+// The room a control's caption needs in a font, and the room it has.
+struct Fit {
+    SIZE need, room;
 };
+
+inline Fit Measure(HWND control, wizard::Kind kind, const wizard::FontSpec& font, int dpi) {
+    using wizard::Kind;
+    RECT r{};
+    ::GetClientRect(control, &r);
+    const std::wstring text = TextOf(control);
+    HDC dc = ::GetDC(control);
+    HGDIOBJ old = ::SelectObject(dc, Font(font, dpi));
+    RECT calc{0, 0, r.right, 0};
+    UINT flags = DT_CALCRECT | DT_NOPREFIX;
+    if (kind == Kind::WrappedLabel || kind == Kind::PathLabel) flags |= DT_WORDBREAK;
+    else flags |= DT_SINGLELINE;
+    if (kind == Kind::Button || kind == Kind::Option || kind == Kind::CheckBox || kind == Kind::Frame)
+        flags &= ~static_cast<UINT>(DT_NOPREFIX);
+    ::DrawTextW(dc, text.c_str(), -1, &calc, flags);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(control, dc);
+    SIZE need{calc.right, calc.bottom};
+    SIZE room{r.right, r.bottom};
+    const int px = Px(15 * 4, dpi);  // 4 pixels at 96 dots per inch
+    switch (kind) {
+    case Kind::Button: room.cx -= 2 * px; break;  // the button's edges and focus frame
+    case Kind::Option:
+    case Kind::CheckBox: room.cx -= Px(15 * 17, dpi); break;  // the box or circle and its gap
+    case Kind::Frame: room.cx -= 4 * px; break;
+    default: break;
+    }
+    return {need, room};
+}
 
 // True when windows can be made (under wine: a display is there). Tests
 // skip without one, unless TAVRIN_REQUIRE_DISPLAY is set (as in CI), where

@@ -29,27 +29,32 @@ struct Cache {
 
 }  // namespace
 
-HFONT Font(const FontSpec& font, int dpi) {
-    static Cache<std::tuple<std::wstring, int, bool, int>, HFONT> cache;
-    const auto key = std::make_tuple(std::wstring(font.face), font.centiPoints, font.bold, dpi);
+HFONT Font(const wizard::FontSpec& font, int dpi) {
+    static Cache<std::tuple<wizard::Face, int, bool, int>, HFONT> cache;
+    const auto key = std::make_tuple(font.face, font.centiPoints, font.bold, dpi);
     auto it = cache.map.find(key);
     if (it != cache.map.end()) return it->second;
     // Character height in pixels: points / 72 inch at `dpi`.
     const int height = -::MulDiv(font.centiPoints, dpi, 7200);
     HFONT f = ::CreateFontW(height, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS,
-                            font.face);
+                            font.face == wizard::Face::Verdana ? L"Verdana" : L"Tahoma");
     cache.map.emplace(key, f);
     return f;
 }
 
-HBRUSH Brush(COLORREF colour) {
-    if (colour == kFace) return ::GetSysColorBrush(COLOR_BTNFACE);
-    static Cache<COLORREF, HBRUSH> cache;
-    auto it = cache.map.find(colour);
+COLORREF Colour(unsigned rgb) {
+    if (rgb == wizard::kSystemColour) return ::GetSysColor(COLOR_BTNFACE);
+    return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+HBRUSH Brush(unsigned rgb) {
+    if (rgb == wizard::kSystemColour) return ::GetSysColorBrush(COLOR_BTNFACE);
+    static Cache<unsigned, HBRUSH> cache;
+    auto it = cache.map.find(rgb);
     if (it != cache.map.end()) return it->second;
-    HBRUSH b = ::CreateSolidBrush(colour);
-    cache.map.emplace(colour, b);
+    HBRUSH b = ::CreateSolidBrush(Colour(rgb));
+    cache.map.emplace(rgb, b);
     return b;
 }
 
@@ -81,6 +86,7 @@ HICON PictureIcon(Picture picture, int size) {
     case Picture::Information: return LoadSized(IDI_TAVRIN_INFORMATION, size);
     case Picture::Folder: return LoadSized(IDI_TAVRIN_FOLDER, size);
     case Picture::Person: return LoadSized(IDI_TAVRIN_PERSON, size);
+    case Picture::None: break;
     }
     return nullptr;
 }

@@ -1,8 +1,9 @@
-// The base of the native wizard's windows: a top-level window with a fixed
-// client area in twips, its controls placed in twips and re-placed when the
-// window moves to a screen of other dots per inch, the white bands painted
-// behind them, label colours, help links with the hand pointer, tooltips,
-// and modal showing.
+// The native wizard's windows: a top-level window built from its layout,
+// with a fixed client area in twips, its controls placed in twips and
+// placed anew when the window moves to a screen of other dots per inch, the
+// bands painted behind them, label colours, help links with the hand
+// pointer after their captions, tooltips, lists with check boxes and
+// alternating rows, and modal showing; and the toolkit that makes them.
 #pragma once
 
 #ifndef NOMINMAX
@@ -11,63 +12,56 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/wizard/form.h"
 #include "ui/win32/common/look.h"
 
 namespace tavrin::ui::win32 {
 
-enum class Kind {
-    Label,         // one line
-    WrappedLabel,  // word-wrapped
-    PathLabel,     // wrapped, and breaks inside a long path
-    HelpLink,      // " [ ? ]": blue, hand pointer, clickable
-    Picture,       // a 16 x 16 picture
-    Button,
-    Option,        // option button
-    CheckBox,
-    Frame,         // group frame
-    Edit,          // text box (filled by the window, not by typing)
-    ListView,
-    Progress,
-};
+using wizard::Kind;
 
 struct ControlInfo {
     HWND hwnd = nullptr;
     std::string name;
-    Kind kind = Kind::Label;
-    Twips twips{};
-    FontSpec font{};
-    COLORREF fore = kBlack;
-    COLORREF back = kFace;
-    Picture picture = Picture::Information;
+    const wizard::Control* control = nullptr;
+    Twips twips{};          // in the window
+    wizard::FontSpec font{};
 };
 
-class Window {
+class Window : public wizard::Form {
 public:
+    explicit Window(const wizard::WindowLayout& layout);
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
-    virtual ~Window();
+    ~Window() override;
 
     HWND hwnd() const { return hwnd_; }
     const std::string& name() const { return name_; }
-    // A control by the name the window gave it ("CmdNext", "lv"); null when
-    // the window has none of that name.
+    // A control by its name in the layout; null when there is none.
     HWND control(std::string_view name) const;
     const ControlInfo* info(HWND control) const;
     const std::vector<ControlInfo>& controls() const { return controls_; }
-    bool isVisible() const;
-    // True while the window is shown modally.
-    bool isModal() const { return modal_; }
     int dpi() const { return dpi_; }
     // The tooltip of a control (empty when it has none).
     std::wstring tooltipOf(HWND control) const;
-    // The client area's size in twips, as the window was created.
-    SIZE clientTwips() const { return clientTwips_; }
-    // Hides the window without any question or event (the program ends).
-    void closeForEnd() { hide(); }
+
+    // How a list's row is drawn: its text colour and weight, and its
+    // background.
+    struct RowLook {
+        COLORREF text;
+        COLORREF background;
+        bool bold;
+    };
+    RowLook rowLook(std::string_view list, int row) const;
+    // The tooltip of a list at a point of its client area: the text of the
+    // cell under it when its column shows its texts as tooltips.
+    std::string cellTooltip(std::string_view list, POINT point) const;
+    HWND listTooltip(std::string_view list) const;
+    HIMAGELIST imageList(std::string_view list) const;
 
     // True for a top-level window of the wizard (not for message boxes,
     // tooltips or the system's dialogs).
@@ -75,79 +69,90 @@ public:
     // The windows shown modally now, the innermost last.
     static const std::vector<Window*>& ModalWindows();
 
-protected:
-    Window() = default;
-
-    // Creates the window, hidden, with a client area of the given twips.
-    // `owner`: the window it stays in front of (none: a window of its own).
-    void createWindow(std::string name, const std::wstring& caption, int clientWidth, int clientHeight,
-                      DWORD style, HWND owner);
-    // Adds a control. Controls that take the focus are visited by Tab in the
-    // order in which they are added. Where controls overlap, the one added
-    // first lies above and the others never paint over it; so group frames,
-    // which lie behind the controls inside them, are added last.
-    HWND add(Kind kind, std::string name, const std::wstring& text, const Twips& where, const FontSpec& font,
-             COLORREF fore = kBlack, COLORREF back = kFace, DWORD extraStyle = 0);
-    HWND addPicture(std::string name, Picture picture, const Twips& where, COLORREF back = kFace);
-    // A filled rectangle with a light-grey border, painted behind the controls.
-    void addBand(const Twips& where, COLORREF fill);
-    void setFont(HWND control, const FontSpec& font);
-    void addTooltip(HWND control, const std::wstring& text);
-    // Centres the window on another one, or on its screen's work area.
-    void centreOn(HWND other);
-
-    // Shows the window modally: every other wizard window of the program
-    // takes no input until this one is hidden or the program ends. `owner`
-    // (when given) is the window it stays in front of.
-    void runModal(HWND owner);
-    // Hides the window; a modal showing ends (the windows it disabled take
-    // input again first, so that the owner becomes the active window).
-    void hide();
-    void present();
-
-    virtual LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    virtual void onCommand(HWND control, WORD code) {
-        (void)control;
-        (void)code;
-    }
-    // Escape (IsDialogMessage's IDCANCEL).
-    virtual void onCancel() {}
-    virtual bool onNotify(NMHDR* header, LRESULT& result) {
-        (void)header;
-        (void)result;
-        return false;
-    }
-    // The close box or the system menu's Close.
-    virtual void onClose() { hide(); }
-    // After the window moved to other dots per inch and its controls were
-    // placed anew.
-    virtual void onLayout() {}
-    LRESULT defaultProc(UINT message, WPARAM wParam, LPARAM lParam);
+    // Form
+    const wizard::WindowLayout& layout() const override { return layout_; }
+    std::string text(std::string_view control) const override;
+    void setText(std::string_view control, const std::string& text) override;
+    bool isEnabled(std::string_view control) const override;
+    void setEnabled(std::string_view control, bool enabled) override;
+    bool isShown(std::string_view control) const override;
+    void setShown(std::string_view control, bool shown) override;
+    bool isChecked(std::string_view control) const override;
+    void setChecked(std::string_view control, bool checked) override;
+    void setBold(std::string_view control, bool bold) override;
+    void setFocus(std::string_view control) override;
+    void setProgress(std::string_view control, int minimum, int maximum, int value) override;
+    void clearRows(std::string_view list) override;
+    void addRow(std::string_view list, const std::vector<std::string>& cells) override;
+    int rowCount(std::string_view list) const override;
+    std::string cell(std::string_view list, int row, int column) const override;
+    bool isRowChecked(std::string_view list, int row) const override;
+    void setRowChecked(std::string_view list, int row, bool checked) override;
+    void setRowLook(std::string_view list, int row, unsigned colour, bool bold) override;
+    void setAlternatingRows(std::string_view list, unsigned first, unsigned second) override;
+    std::string title() const override;
+    void setTitle(const std::string& title) override;
+    bool isShown() const override;
+    void showModeless() override;
+    void showModal(wizard::Form* owner) override;
+    void hide() override;
+    void centreOn(const wizard::Form* other) override;
 
 private:
+    // What a list keeps beside its control: the look of its rows, its
+    // pictures and the tooltip of its cells.
+    struct List {
+        std::vector<std::pair<unsigned, bool>> rows;  // colour, bold
+        bool alternate = false;
+        unsigned first = wizard::kWhite, second = wizard::kWhite;
+        HIMAGELIST images = nullptr;
+        HWND tip = nullptr;
+        std::wstring tipText;
+        POINT lastCell{-1, -1};
+    };
+
     static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                     DWORD_PTR self);
+    LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    bool onNotify(NMHDR* header, LRESULT& result);
+    void close();
+    void add(const wizard::Control& c, DWORD extraStyle, DWORD droppedStyle);
+    void makeList(ControlInfo& c);
     void placeControl(const ControlInfo& c);
-    void setIcons();
+    void placeFollowers();
+    void placeList(HWND lv);
+    void placeColumns(HWND lv);
+    int captionWidth(const ControlInfo& c) const;
     void relayout(int dpi, const RECT* suggested);
     SIZE frameSize() const;
     void enableDisabled();
+    ControlInfo* find(std::string_view name);
+    const ControlInfo* find(std::string_view name) const;
+    List* list(std::string_view name);
+    const List* list(std::string_view name) const;
 
+    const wizard::WindowLayout& layout_;
     HWND hwnd_ = nullptr;
     std::string name_;
     DWORD style_ = 0;
-    SIZE clientTwips_{};
     int dpi_ = 96;
     std::vector<ControlInfo> controls_;
-    struct Band {
-        Twips where;
-        COLORREF fill;
-    };
-    std::vector<Band> bands_;
+    std::map<HWND, List> lists_;
     HWND tooltip_ = nullptr;
     HWND lastFocus_ = nullptr;
     bool modal_ = false;
     std::vector<HWND> disabledByModal_;
-    int nextId_ = 1000;
 };
+
+// The native toolkit: its windows, the yield, and WM_QUIT, which ends every
+// message loop, as the end of the program.
+std::unique_ptr<wizard::Toolkit> MakeToolkit();
+
+// A control's id in its window: 1000 and its place in the layout's table.
+int ControlId(const wizard::WindowLayout& layout, const wizard::Control& c);
+
+// The window of a form that Win32Toolkit made (null for none or another).
+Window* WindowOf(const wizard::Form* form);
 
 }  // namespace tavrin::ui::win32

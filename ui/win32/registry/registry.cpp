@@ -55,8 +55,17 @@ std::string FolderPathFromIdList(PCIDLIST_ABSOLUTE item) {
     return out;
 }
 
-std::string BrowseForFolder(HWND ownerWindow, const std::string& prompt) {
+namespace {
+// Selects (and so opens) the start folder once the browser is shown.
+int CALLBACK SelectStart(HWND dialog, UINT message, LPARAM, LPARAM start) {
+    if (message == BFFM_INITIALIZED && start) ::SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, start);
+    return 0;
+}
+}  // namespace
+
+std::string BrowseForFolder(HWND ownerWindow, const std::string& prompt, const std::string& startFolder) {
     const std::wstring title = W(prompt);
+    const std::wstring start = fs::FolderExists(startFolder) ? W(startFolder) : std::wstring();
     wchar_t displayName[MAX_PATH] = {};
     BROWSEINFOW bi{};
     bi.hwndOwner = ownerWindow;
@@ -66,6 +75,8 @@ std::string BrowseForFolder(HWND ownerWindow, const std::string& prompt) {
     // Only file-system folders can be confirmed; the resizable dialog,
     // which can also make a new folder (for the output folder).
     bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    bi.lpfn = &SelectStart;
+    bi.lParam = start.empty() ? 0 : reinterpret_cast<LPARAM>(start.c_str());
     PIDLIST_ABSOLUTE item = ::SHBrowseForFolderW(&bi);
     if (!item) return {};
     std::string path = FolderPathFromIdList(item);

@@ -19,10 +19,11 @@ namespace tavrin::ui::win32 {
 void OpenUrl(const std::string& address);
 
 // The shell's folder browser, modal over `ownerWindow`, with `prompt` above
-// the tree, which starts at the Desktop; only file-system folders can be
-// confirmed. The chosen folder's full path (a drive root keeps its "\"),
-// or the empty text when nothing was chosen or anything failed.
-std::string BrowseForFolder(HWND ownerWindow, const std::string& prompt);
+// the tree, which starts at the Desktop with `startFolder` (when it is a
+// folder) selected and opened; only file-system folders can be confirmed.
+// The chosen folder's full path (a drive root keeps its "\"), or the empty
+// text when nothing was chosen or anything failed.
+std::string BrowseForFolder(HWND ownerWindow, const std::string& prompt, const std::string& startFolder);
 
 // The full path of a shell item, as BrowseForFolder returns it: no
 // trailing "\" except on a drive root; the empty text for an item that is

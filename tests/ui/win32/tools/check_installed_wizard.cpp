@@ -2,9 +2,12 @@
 // (or Windows) would see it:
 //
 //   check_installed_wizard wizard EXE
-//       starts the wizard, waits for its start window, closes it, answers
-//       Yes to "Are you sure you want to exit now?" and checks that the
-//       program ends with status 0;
+//       starts the wizard, waits for its start window, checks that every
+//       caption of it and of the single-folder and multiple-folder windows
+//       (opened from it, then closed) is shown whole and that each help link
+//       follows its caption, closes the start window, answers Yes to "Are
+//       you sure you want to exit now?" and checks that the program ends
+//       with status 0;
 //   check_installed_wizard messages FOLDER COUNT
 //       writes COUNT message files into FOLDER and sub-folders of it;
 //   check_installed_wizard read-back PST COUNT
@@ -15,6 +18,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "engine/wizard/layout.h"
 #include "store/pst/messaging/pst_reader.h"
 #include "store/pst/verify/verifier.h"
 #include "tests/ui/win32/win32_fixture.h"
@@ -80,7 +84,83 @@ bool HasChildText(HWND parent, const std::wstring& text) {
     return ctx.found;
 }
 
+// Every caption of a window of the wizard (another program) in the font its
+// layout gives it, against the room its control has; and each help link
+// after its caption. The number of faults, each printed.
+int CheckCaptions(HWND window, const tavrin::wizard::WindowLayout& layout) {
+    using tavrin::wizard::Kind;
+    int faults = 0;
+    const int dpi = DpiOf(window);
+    for (const tavrin::wizard::Control& c : layout.controls) {
+        if (!*c.caption || c.kind == Kind::Band) continue;
+        HWND h = ::GetDlgItem(window, ControlId(layout, c));
+        if (!h || !::IsWindowVisible(h)) continue;
+        const Fit f = Measure(h, c.kind, c.font, dpi);
+        if (f.need.cx > f.room.cx || f.need.cy > f.room.cy) {
+            std::fprintf(stderr, "%s.%s needs %ldx%ld pixels and has %ldx%ld\n", layout.name, c.name, f.need.cx,
+                         f.need.cy, f.room.cx, f.room.cy);
+            ++faults;
+        }
+        if (!c.follows) continue;
+        RECT link{}, owner{};
+        ::GetWindowRect(h, &link);
+        ::GetWindowRect(::GetDlgItem(window, ControlId(layout, *layout.find(c.follows))), &owner);
+        if (link.left < owner.right) {
+            std::fprintf(stderr, "%s.%s covers the end of %s\n", layout.name, c.name, c.follows);
+            ++faults;
+        }
+    }
+    std::printf("%s: %s\n", layout.caption, faults ? "captions cut" : "every caption whole");
+    return faults;
+}
+
+// Clicks a control of another program's window as its window hears of it.
+void Press(HWND window, const tavrin::wizard::WindowLayout& layout, const char* name) {
+    const int id = ControlId(layout, *layout.find(name));
+    ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(window, id)));
+}
+
+// Opens a window of the wizard from its start window, checks its captions
+// and closes it again.
+int CheckWindowFrom(HWND start, DWORD process, const tavrin::wizard::WindowLayout& layout) {
+    Press(start, tavrin::wizard::StartLayout(), "CmdNext");
+    HWND w = WaitForWindow(process, W(layout.caption), L"", 30);
+    if (!w) {
+        std::fprintf(stderr, "the window \"%s\" did not appear\n", layout.caption);
+        return 1;
+    }
+    const int faults = CheckCaptions(w, layout);
+    ::PostMessageW(w, WM_CLOSE, 0, 0);
+    for (int i = 0; i < 200 && ::IsWindowVisible(w); ++i) ::Sleep(50);
+    return faults;
+}
+
+// Closes the start window, answers Yes to the exit question and waits for
+// the program to end: its exit status, or 1.
+int EndWizard(HWND start, const PROCESS_INFORMATION& pi) {
+    ::PostMessageW(start, WM_CLOSE, 0, 0);
+    HWND box = WaitForWindow(pi.dwProcessId, L"Tavrin MSG to PST Converter", L"#32770", 20);
+    if (!box || !HasChildText(box, L"Are you sure you want to exit now?")) {
+        std::fprintf(stderr, "closing did not ask \"Are you sure you want to exit now?\"\n");
+        return 1;
+    }
+    std::printf("closing asks \"Are you sure you want to exit now?\"; answering Yes\n");
+    ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+    DWORD code = 1;
+    if (::WaitForSingleObject(pi.hProcess, 30000) != WAIT_OBJECT_0) {
+        std::fprintf(stderr, "the wizard did not end\n");
+        return 1;
+    }
+    if (!::GetExitCodeProcess(pi.hProcess, &code) || code != 0) {
+        std::fprintf(stderr, "the wizard ended with status %lu\n", code);
+        return 1;
+    }
+    std::printf("the wizard ended with status 0\n");
+    return 0;
+}
+
 int CheckWizard(const std::string& exe) {
+    using namespace tavrin::wizard;
     std::wstring command = L"\"" + W(exe) + L"\"";
     STARTUPINFOW si{};
     si.cb = sizeof si;
@@ -90,30 +170,18 @@ int CheckWizard(const std::string& exe) {
         return 1;
     }
     int status = 1;
-    HWND start = WaitForWindow(pi.dwProcessId, L"Tavrin MSG to PST Converter v6.4", L"", 60);
+    HWND start = WaitForWindow(pi.dwProcessId, W(StartLayout().caption), L"", 60);
     if (!start) {
         std::fprintf(stderr, "the start window did not appear\n");
     } else if (!HasChildText(start, L"&Next >") || !HasChildText(start, L"Single MSG Folder")) {
         std::fprintf(stderr, "the start window lacks its controls\n");
     } else {
         std::printf("the start window is shown\n");
-        ::PostMessageW(start, WM_CLOSE, 0, 0);
-        HWND box = WaitForWindow(pi.dwProcessId, L"Tavrin MSG to PST Converter", L"#32770", 20);
-        if (!box || !HasChildText(box, L"Are you sure you want to exit now?")) {
-            std::fprintf(stderr, "closing did not ask \"Are you sure you want to exit now?\"\n");
-        } else {
-            std::printf("closing asks \"Are you sure you want to exit now?\"; answering Yes\n");
-            ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
-            DWORD code = 1;
-            if (::WaitForSingleObject(pi.hProcess, 30000) != WAIT_OBJECT_0) {
-                std::fprintf(stderr, "the wizard did not end\n");
-            } else if (::GetExitCodeProcess(pi.hProcess, &code) && code == 0) {
-                std::printf("the wizard ended with status 0\n");
-                status = 0;
-            } else {
-                std::fprintf(stderr, "the wizard ended with status %lu\n", code);
-            }
-        }
+        int cut = CheckCaptions(start, StartLayout()) + CheckWindowFrom(start, pi.dwProcessId, SingleLayout());
+        ::PostMessageW(::GetDlgItem(start, ControlId(StartLayout(), *StartLayout().find("OptMultiple"))), BM_CLICK, 0,
+                       0);
+        cut += CheckWindowFrom(start, pi.dwProcessId, MultipleLayout());
+        if (cut == 0) status = EndWizard(start, pi);
     }
     if (status != 0) ::TerminateProcess(pi.hProcess, 1);
     ::CloseHandle(pi.hThread);

@@ -6,12 +6,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "engine/wizard/windows.h"
+#include "engine/wizard/wizard.h"
 #include "tests/ui/win32/win32_fixture.h"
-#include "ui/win32/frmMigateAll/frmMigateAll.h"
-#include "ui/win32/frmMultiple/frmMultiple.h"
-#include "ui/win32/frmSingle/frmSingle.h"
-#include "ui/win32/frmStart/frmStart.h"
-#include "ui/win32/wizard/wizard.h"
 
 using namespace tavrin::ui::win32;
 using namespace tavrin::ui::win32::testing;
@@ -100,20 +97,21 @@ int main(int argc, char** argv) {
     const fsys::path out = base / "Converted";
     fsys::create_directories(out);
 
+    const auto toolkit = MakeToolkit();
     FakeDialogs dialogs;
     dialogs.savePath = (out / "Alice Smith.pst").string();
-    Wizard wizard(dialogs);
+    tavrin::wizard::Wizard wizard(*toolkit, dialogs);
     wizard.onEndProgram = [] {};
-    frmStart& start = wizard.start();
-    start.show();
+    wizard.start().show();
+    Window& start = Win(wizard.start().form());
     save(start.hwnd(), "start");
 
     // Single-folder mode up to the status window's start state.
     dialogs.folders = {(root / "Alice Smith").string()};
-    WhenModal<frmSingle>([&](frmSingle& single) {
+    WhenModal("frmSingle", [&](Window& single) {
         Click(single, "CmdAddFolder");
         save(single.hwnd(), "single");
-        WhenModal<frmMigateAll>([&](frmMigateAll& status) {
+        WhenModal("frmMigateAll", [&](Window& status) {
             save(status.hwnd(), "status-start");
             close(status);
         });
@@ -126,18 +124,18 @@ int main(int argc, char** argv) {
     // side by side.
     Click(start, "OptMultiple");
     Click(start, "CmdNext");
-    frmMultiple& list = *wizard.multipleIfCreated();
+    Window& list = Win(wizard.multiple().form());
     ::SetWindowPos(list.hwnd(), nullptr, 20, 20, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     dialogs.folders = {root.string(), out.string()};
     Click(list, "CmdAddFolder");
     Click(list, "cmdChange");
-    for (int r : {0, 2, 3}) list.setRowChecked(r, true);
+    for (int r : {0, 2, 3}) list.setRowChecked("lv", r, true);
     save(list.hwnd(), "multiple");
-    WhenModal<frmMigateAll>([&](frmMigateAll& status) {
+    WhenModal("frmMigateAll", [&](Window& status) {
         RECT lr{};
         ::GetWindowRect(list.hwnd(), &lr);
         ::SetWindowPos(status.hwnd(), nullptr, lr.right + 10, lr.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-        status.engine().setYieldInterval(std::chrono::microseconds(0));
+        wizard.status().engine().setYieldInterval(std::chrono::microseconds(0));
         bool taken = false;
         const UINT_PTR sampler = EveryTick([&] {
             const int value = static_cast<int>(
