@@ -5,15 +5,14 @@
 //
 //   bench_convert [--count N] [--rounds R] [--threads T] [--keep] [DIR]
 //   bench_convert --write-corpus DIR [COUNT]
-//   bench_convert --convert-only DIR OUT.pst [REPEAT] [THREADS] [parse]
+//   bench_convert --convert-only DIR OUT.pst [REPEAT] [THREADS]
 //       one conversion in this process (for profilers), each file imported
 //       REPEAT times (for files beyond 4 GiB)
 //
 // Without DIR a synthetic corpus is written to a temporary folder first:
 // COUNT (10,000) messages of about 20 KB, a third of them with attachments.
 // The files are read ahead on T threads (as many as the machine has cores
-// to spare by default) as the engine reads them, and imported in order;
-// with --parse-ahead those threads parse them as well.
+// to spare by default) as the engine reads them, and imported in order.
 // Each measurement runs in a child process, so that its peak RSS is its own.
 // Targets: conversion / copy <= 2.0, >= 25,000 messages/s, peak RSS <= 100 MB.
 #include <algorithm>
@@ -91,8 +90,6 @@ bool plainCopy(const std::vector<std::string>& inputs, const std::string& out) {
 
 // Converts every input file into a new PST, one folder, through the store
 // operations the engine uses, the files read ahead on `threads` threads.
-bool gParseAhead = false;  // --parse-ahead: the read-ahead threads parse as well
-
 bool convertAll(const std::vector<std::string>& inputs, const std::string& out, int repeat = 1,
                 unsigned threads = store::defaultReadAheadThreads()) {
     RDOSession session;
@@ -110,7 +107,6 @@ bool convertAll(const std::vector<std::string>& inputs, const std::string& out, 
     for (int k = 0; k < repeat; ++k) {
         ReadAheadOptions o;
         o.threads = threads;
-        o.parse = gParseAhead;
         MessageReadAhead files(inputs.size(), [&](size_t i) { return inputs[i]; }, o);
         for (size_t i = 0; i < inputs.size(); ++i) {
             auto item = (*folder)->Items().Add(0);
@@ -181,8 +177,7 @@ int main(int argc, char** argv) {
         writeCorpus(argv[2], argc >= 4 ? std::max(1, std::atoi(argv[3])) : count);
         return 0;
     }
-    if ((argc >= 4 && argc <= 7) && std::strcmp(argv[1], "--convert-only") == 0) {
-        gParseAhead = argc == 7 && std::strcmp(argv[6], "parse") == 0;
+    if ((argc >= 4 && argc <= 6) && std::strcmp(argv[1], "--convert-only") == 0) {
         // One conversion in this process, for profilers.
         std::vector<std::string> inputs;
         for (const auto& e : fsys::recursive_directory_iterator(argv[2]))
@@ -201,7 +196,6 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc)
             threads = static_cast<unsigned>(std::max(0, std::atoi(argv[++i])));
-        else if (std::strcmp(argv[i], "--parse-ahead") == 0) gParseAhead = true;
         else if (std::strcmp(argv[i], "--keep") == 0) keep = true;
         else if (std::strcmp(argv[i], "--help") == 0) {
             std::puts("usage: bench_convert [--count N] [--rounds R] [--threads T] [--keep] [DIR]\n"

@@ -23,20 +23,6 @@
 //
 // On a terminal the progress is a bar redrawn in place; otherwise (a log, a
 // pipe) one plain line per tenth of each folder's files.
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <io.h>
-#include <windows.h>
-#else
-#include <signal.h>
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -50,8 +36,10 @@
 
 #include "cli/commands.h"
 #include "engine/conversion.h"
+#include "fs/console.h"
 #include "fs/file_io.h"
 #include "fs/mod_files.h"
+#include "fs/path_parts.h"
 #include "fs/path_separator.h"
 #include "fs/string_array.h"
 #include "fs/text.h"
@@ -64,26 +52,9 @@ using namespace tavrin::engine;
 
 constexpr char kSep = fs::kPathSeparator;
 
-bool stderrIsTerminal() {
-#ifdef _WIN32
-    return ::_isatty(::_fileno(stderr)) != 0;
-#else
-    return ::isatty(STDERR_FILENO) == 1;
-#endif
-}
-
 bool isFolder(const std::string& path) {
     const int32_t attributes = fs::GetPathAttributes(path);
     return attributes != -1 && (static_cast<uint32_t>(attributes) & fs::kAttrDirectory) != 0;
-}
-
-// True for the root of a drive ("D:\" on Windows, "/" elsewhere): its
-// separator is part of its name.
-bool isRoot(const std::string& path) {
-#ifdef _WIN32
-    if (path.size() == 3 && path[1] == ':' && path[2] == kSep) return true;
-#endif
-    return path.size() == 1 && path[0] == kSep;
 }
 
 // A folder given on the command line as the engine wants it: a full path
@@ -91,13 +62,13 @@ bool isRoot(const std::string& path) {
 // trailing separators except the one of a root.
 std::string folderArgument(const std::string& arg) {
     std::string path = fs::systemFullPath(arg);
-    while (path.size() > 1 && path.back() == kSep && !isRoot(path)) path.pop_back();
+    while (path.size() > 1 && path.back() == kSep && !fs::IsRootPath(path)) path.pop_back();
     return path;
 }
 
 // The folder part of a path as the user wrote it ("nodir" of "nodir/out.pst").
 std::string writtenParent(const std::string& path) {
-    const size_t p = path.find_last_of(kSep == '/' ? "/" : "/\\");
+    const size_t p = fs::LastSeparatorAt(path);
     return p == std::string::npos ? std::string() : path.substr(0, p == 0 ? 1 : p);
 }
 
@@ -135,7 +106,7 @@ struct TerminalView : StatusView {
     std::string c1, prog, frame;
     float value = 0;
     bool loaded = true;
-    bool tty = stderrIsTerminal();
+    bool tty = fs::StderrIsTerminal();
     // The last tenth printed as a plain line; kIdle outside a folder
     // conversion (the window's start state prints nothing).
     static constexpr int kIdle = -2;
@@ -189,16 +160,14 @@ struct TerminalJob : JobView {
     std::string outputFolder() const override { return output; }
 };
 
-// Set by SIGINT and SIGTERM: the run stops as after a confirmed stop.
-std::atomic<bool> gInterrupted{false};
-
-#ifdef _WIN32
-// The first event is taken as an interruption; later ones go on to the
-// system's handler, which ends the process.
-BOOL WINAPI onConsoleEvent(DWORD) { return gInterrupted.exchange(true) ? FALSE : TRUE; }
-#else
-extern "C" void onInterrupt(int) { gInterrupted.store(true); }
-#endif
+// The boxes' line breaks are CR LF; a terminal wants LF alone.
+std::string withoutCr(const std::string& text) {
+    std::string t;
+    t.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) t += text[i];
+    return t;
+}
 
 struct TerminalHost : Host {
     std::string out;
@@ -209,28 +178,25 @@ struct TerminalHost : Host {
     // (the run's summary of every folder is).
     bool quietCompletion = false;
     void yield() override {
-        if (gInterrupted.load() && engine && !stopAsked) {
+        if (fs::Interrupted() && engine && !stopAsked) {
             stopAsked = true;
             engine->CmdStopMigration_Click();
         }
     }
-    MsgResult messageBox(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon) override {
-        if (quietCompletion && title == "Completed") return MsgResult::Ok;
-        // The boxes' line breaks are CR LF; a terminal wants LF alone.
-        std::string t;
-        t.reserve(text.size());
-        for (size_t i = 0; i < text.size(); ++i)
-            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) t += text[i];
+    MsgResult messageBox(const MsgBox& box) override {
+        if (quietCompletion && box.kind == MsgKind::Completed) return MsgResult::Ok;
         std::string shown;
         if (view && view->barShown) {
             shown += '\n';
             view->barShown = false;
         }
-        shown += title + ":\n" + t + "\n";
+        // A folder whose store could not be created: one line, its cause.
+        if (box.kind == MsgKind::Error) shown += "msg2pst convert: " + box.text + "\n";
+        else shown += box.title + ":\n" + withoutCr(box.text) + "\n";
         (view ? view->err : ErrSink(toStderr))(shown);
-        if (buttons != MsgButtons::YesNo) return MsgResult::Ok;
         // Nobody is there to answer: only an interruption confirms a stop.
-        return title == "Confirm Stop" && gInterrupted.load() ? MsgResult::Yes : MsgResult::No;
+        if (box.kind == MsgKind::ConfirmStop) return fs::Interrupted() ? MsgResult::Yes : MsgResult::No;
+        return box.buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Ok;
     }
     std::optional<std::string> saveDialog(const std::string&, const std::string&, bool& replace) override {
         replace = false;
@@ -291,20 +257,15 @@ private:
 RunSummary MergedSummary(std::vector<RunSummary>& parts) {
     RunSummary all;
     for (RunSummary& r : parts) {
-        all.filesFound += r.filesFound;
-        all.messageFiles += r.messageFiles;
-        all.messagesConverted += r.messagesConverted;
-        for (const std::string& f : r.failedFiles)
-            if (all.failedFiles.size() < RunSummary::kListedFailures) all.failedFiles.push_back(f);
-        all.failedCount += r.failed();
         all.skippedFolders.insert(all.skippedFolders.end(), r.skippedFolders.begin(), r.skippedFolders.end());
-        all.folderFailures += r.folderFailures;
         all.outputFailures.insert(all.outputFailures.end(), r.outputFailures.begin(), r.outputFailures.end());
         all.pstFiles.insert(all.pstFiles.end(), r.pstFiles.begin(), r.pstFiles.end());
         all.split = all.split || r.split;
         all.stopped = all.stopped || r.stopped;
         all.cancelled = all.cancelled || r.cancelled;
-        for (const FileRecord& f : r.records) all.records.push_back(f);
+        // A record that cannot be read back makes the report fail, not a blank row.
+        Status read = r.records.forEach([&](const FileRecord& f) { all.records.push_back(f); });
+        if (!read) all.reportFailure = read.error().description;
         r.records.clear();
     }
     return all;
@@ -316,22 +277,6 @@ struct Settings {
     std::optional<int> threads;
     int jobs = 1;
 };
-
-// Ctrl-C or SIGTERM (on Windows Ctrl-C, Ctrl-Break or the console closing)
-// stops the run after the current message; a second one ends the process at
-// once (which leaves nothing behind either).
-void catchInterruptions() {
-#ifdef _WIN32
-    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
-#else
-    struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
-    sa.sa_flags = SA_RESETHAND;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-#endif
-}
 
 int exitStatus(const RunSummary& r) {
     for (const std::string& f : r.pstFiles) std::printf("%s\n", f.c_str());
@@ -352,7 +297,7 @@ int runOne(TerminalJob& job, const std::string& out, const Settings& set) {
     engine.setReport(set.report.empty() ? ConversionEngine::ReportMode::None : ConversionEngine::ReportMode::AtPath,
                      set.report);
     engine.setReadAheadThreads(set.threads.value_or(-1));
-    catchInterruptions();
+    fs::CatchInterruptions();
     engine.Form_Load();
     engine.CmdStartConversion_Click();
     return exitStatus(engine.lastRun());
@@ -370,13 +315,13 @@ int runSideBySide(const TerminalJob& job, const Settings& set) {
     std::vector<RunSummary> summaries(n);
     std::vector<char> started(n, 0);  // one byte each: written from several threads
     std::atomic<size_t> next{0};
-    catchInterruptions();
+    fs::CatchInterruptions();
     auto worker = [&] {
         for (;;) {
             const size_t i = next.fetch_add(1);
             if (i >= n) return;
             // After an interruption no further folder is taken up.
-            if (gInterrupted.load()) {
+            if (fs::Interrupted()) {
                 output.finish(i);
                 continue;
             }
@@ -418,7 +363,7 @@ int runSideBySide(const TerminalJob& job, const Settings& set) {
         else all.reportFailure = written.error().description;
     }
     TerminalHost host;
-    host.messageBox(CompletionText(all, false), "Completed", MsgButtons::Ok, CompletionIcon(all));
+    host.messageBox({MsgKind::Completed, CompletionText(all, false), "Completed", MsgButtons::Ok, CompletionIcon(all)});
     return exitStatus(all);
 }
 
@@ -533,7 +478,7 @@ int runConvert(int argc, char** argv) {
         if (!needFolder(src, "source folder", args[0])) return 2;
         out = fs::systemFullPath(args[1]);
         std::string parent = fs::GetParentPath(out);
-        if (parent.size() > 1 && parent.back() == kSep && !isRoot(parent)) parent.pop_back();
+        if (parent.size() > 1 && parent.back() == kSep && !fs::IsRootPath(parent)) parent.pop_back();
         if (!parent.empty() && !needFolder(parent, "output folder", writtenParent(args[1]))) return 2;
         job.source = src;
     } else {
@@ -554,7 +499,7 @@ int runConvert(int argc, char** argv) {
         const std::string written = set.report;
         set.report = fs::systemFullPath(set.report);
         std::string parent = fs::GetParentPath(set.report);
-        if (parent.size() > 1 && parent.back() == kSep && !isRoot(parent)) parent.pop_back();
+        if (parent.size() > 1 && parent.back() == kSep && !fs::IsRootPath(parent)) parent.pop_back();
         if (!parent.empty() && !needFolder(parent, "report's folder", writtenParent(written))) return 2;
     }
     if (multiple && set.jobs > 1 && job.rows.size() > 1) return runSideBySide(job, set);

@@ -12,6 +12,10 @@
 #   cli/         engine/, store/, fs (a terminal tool: no Qt)
 #   ui/, app/    anything (ui/win32/ the Win32 user interface, the rest of
 #                ui/ Qt)
+# Platform code lives in fs/: above it (store/, engine/, cli/) no file tests
+# _WIN32 or includes <windows.h> or a POSIX system header, except cli/main.cpp,
+# the program's entry point. The front ends (ui/, app/) and their entry
+# points are not checked.
 if(NOT SOURCE_DIR)
   message(FATAL_ERROR "SOURCE_DIR not set")
 endif()
@@ -46,6 +50,27 @@ function(check_dir dir forbidden_regex)
   set(failures "${failures}" PARENT_SCOPE)
 endfunction()
 
+set(platform_test "(^|[^A-Za-z0-9_])_WIN32([^A-Za-z0-9_]|$)")
+set(platform_headers "#[ \t]*include[ \t]*<(windows|winbase|io|unistd|fcntl|dirent|signal|pthread|iconv|dlfcn|termios|pwd|poll|spawn|sched|sys/[a-z_]+|arpa/[a-z_]+|netinet/[a-z_]+)\\.h>")
+set(platform_exempt "${SOURCE_DIR}/cli/main.cpp")  # the entry point
+
+function(check_platform dir)
+  file(GLOB_RECURSE files "${SOURCE_DIR}/${dir}/*.h" "${SOURCE_DIR}/${dir}/*.cpp")
+  foreach(f IN LISTS files)
+    if(f STREQUAL platform_exempt)
+      continue()
+    endif()
+    file(STRINGS "${f}" lines REGEX "^[ \t]*#")
+    foreach(line IN LISTS lines)
+      string(TOLOWER "${line}" lower)
+      if(line MATCHES "${platform_test}" OR lower MATCHES "${platform_headers}")
+        list(APPEND failures "${f}: platform code above fs/: ${line}")
+      endif()
+    endforeach()
+  endforeach()
+  set(failures "${failures}" PARENT_SCOPE)
+endfunction()
+
 check_dir(fs "[<\"](store|engine|ui|cli|app)/")
 check_dir(store/core "[<\"](store/msg/|store/pst/|store/[a-z_]+\\.h|engine/|ui/|cli/|app/)")
 check_dir(store/msg "[<\"](store/pst/|store/mime/|store/[a-z_]+\\.h|engine/|ui/|cli/|app/)")
@@ -56,6 +81,9 @@ check_dir(store/pst/messaging "[<\"](store/msg/|store/[a-z_]+\\.h|engine/|ui/|cl
 check_dir(store "[<\"](engine|ui|cli|app)/")
 check_dir(engine "[<\"](ui|cli|app)/")
 check_dir(cli "[<\"](ui|app)/")
+check_platform(store)
+check_platform(engine)
+check_platform(cli)
 
 if(failures)
   list(JOIN failures "\n" text)

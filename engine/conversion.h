@@ -18,6 +18,11 @@
 
 namespace tavrin::engine {
 
+// Whether a file found below a source folder is a message file, to be
+// imported: its name ends in ".msg" in any letter case. Every other file is
+// counted and reported, never imported. The one place that decides it.
+bool IsMessageFile(const std::string& path);
+
 // The date stamp "d.m.YY H.m.ss" of a local time (6.12.26 1.49.28).
 std::string FormatDateStamp(const std::tm& local);
 

@@ -55,6 +55,22 @@ public:
 enum class MsgButtons { Ok, YesNo };
 enum class MsgIcon { None, Information, Question, Warning };
 enum class MsgResult { Ok, Yes, No };
+// What a message box of the engine is for, so that a front end without a
+// user (the command line) can answer it without reading its words.
+enum class MsgKind {
+    ConfirmSkip,  // "Confirm Skip": skip the rest of the current folder? (Yes, No)
+    ConfirmStop,  // "Confirm Stop": stop the whole conversion? (Yes, No)
+    Completed,    // "Completed": the end of a run (OK)
+    Error,        // "Outlook Error": a folder's store could not be created (OK)
+};
+// A message box as the engine shows it.
+struct MsgBox {
+    MsgKind kind = MsgKind::Error;
+    std::string text;   // lines joined by CR LF
+    std::string title;
+    MsgButtons buttons = MsgButtons::Ok;
+    MsgIcon icon = MsgIcon::None;
+};
 
 // Yields, message boxes and the save dialog.
 class Host {
@@ -62,8 +78,7 @@ public:
     virtual ~Host() = default;
     // Lets the window system deliver pending input and paint events.
     virtual void yield() = 0;
-    virtual MsgResult messageBox(const std::string& text, const std::string& title, MsgButtons buttons,
-                                 MsgIcon icon) = 0;
+    virtual MsgResult messageBox(const MsgBox& box) = 0;
     // The save dialog: filter "Outlook Data File(s) (*.pst)|*.pst" and a
     // proposed file name. Returns the chosen full path, or nullopt when the
     // user cancelled. It asks before replacing an existing file; a confirmed

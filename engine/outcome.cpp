@@ -1,13 +1,13 @@
 // The completion texts and the CSV report of a run.
 #include "engine/outcome.h"
 
-#include <filesystem>
+#include <algorithm>
 #include <memory>
 #include <span>
 #include <utility>
 
 #include "fs/file_io.h"
-#include "fs/path_separator.h"
+#include "fs/path_parts.h"
 #include "fs/text.h"
 
 namespace tavrin::engine {
@@ -16,20 +16,8 @@ namespace {
 
 const std::string kCrLf = "\r\n";
 
-// The position of the extension's "." in the last path component, or npos.
-size_t extensionAt(const std::string& path) {
-    size_t name = path.find_last_of(fs::kPathSeparatorText);
-#ifdef _WIN32
-    const size_t slash = path.rfind('/');
-    if (slash != std::string::npos && (name == std::string::npos || slash > name)) name = slash;
-#endif
-    name = name == std::string::npos ? 0 : name + 1;
-    const size_t dot = path.rfind('.');
-    return dot != std::string::npos && dot > name ? dot : std::string::npos;
-}
-
 std::string counts(const RunSummary& r) {
-    return std::to_string(r.messagesConverted) + " of " + std::to_string(r.messageFiles) +
+    return std::to_string(r.messagesConverted()) + " of " + std::to_string(r.messageFiles()) +
            " message file(s) were converted.";
 }
 
@@ -45,16 +33,20 @@ void listLines(std::string& out, const std::string& head, const std::vector<std:
     listLines(out, head, lines, limit, lines.size());
 }
 
-// The first `limit` records with that result as lines, and how many there
-// are in all.
-std::vector<std::string> recordLines(const RunSummary& r, FileResult which, size_t limit, size_t& total) {
-    std::vector<std::string> out;
+bool contains(const std::vector<std::string>& v, const std::string& s) { return std::find(v.begin(), v.end(), s) != v.end(); }
+
+// The first `limit` records with that result as lines in `out`, and how
+// many there are in all. A failure whose reason is one of the output
+// failures (its folder's file could not be written) is told by that cause
+// alone, not by a line of its own. Fails when the records cannot be read
+// back.
+Status recordLines(const RunSummary& r, FileResult which, size_t limit, std::vector<std::string>& out,
+                   size_t& total) {
     total = 0;
-    for (const FileRecord& f : r.records) {
-        if (f.result != which) continue;
+    return r.records.forEach([&](const FileRecord& f) {
+        if (f.result != which || (which == FileResult::Failed && contains(r.outputFailures, f.reason))) return;
         if (++total <= limit) out.push_back(f.reason.empty() ? f.source : f.source + ": " + f.reason);
-    }
-    return out;
+    });
 }
 
 }  // namespace
@@ -72,83 +64,6 @@ const char* ResultText(FileResult r) {
 }
 
 // ---- the records ----
-
-// Append-only: records are never changed where they are, so copies of a
-// FileRecords that share the store each keep their own view of it.
-class FileRecords::Store {
-public:
-    uint64_t append(const std::string& record) {
-        const uint64_t at = flushed_ + tail_.size();
-        tail_.insert(tail_.end(), record.begin(), record.end());
-        if (tail_.size() >= kKeepInMemory && !inMemory_) spill();
-        return at;
-    }
-    uint64_t end() const { return flushed_ + tail_.size(); }
-    // The record at `at`, its length prefix taken off; `next` is where the
-    // record after it starts.
-    std::string read(uint64_t at, uint64_t& next) const {
-        const uint32_t n = length(at);
-        next = at + 4 + n;
-        auto span = bytes(at + 4, n);
-        return std::string(span.begin(), span.end());
-    }
-    uint64_t next(uint64_t at) const { return at + 4 + length(at); }
-
-private:
-    static constexpr size_t kKeepInMemory = size_t(1) << 20;
-    static constexpr size_t kWindow = size_t(64) << 10;
-
-    uint32_t length(uint64_t at) const {
-        auto span = bytes(at, 4);
-        if (span.size() != 4) return 0;
-        return uint32_t(span[0]) | uint32_t(span[1]) << 8 | uint32_t(span[2]) << 16 | uint32_t(span[3]) << 24;
-    }
-
-    void spill() {
-        if (!file_) {
-            std::error_code ec;
-            const auto dir = std::filesystem::temp_directory_path(ec);
-            auto f = ec ? Result<std::unique_ptr<fs::ScratchFile>>(Error(err::kNotFound, "no temporary folder"))
-                        : fs::ScratchFile::create((dir / "tavrin-report").string());
-            if (!f) {
-                inMemory_ = true;  // no scratch file here: everything stays in memory
-                return;
-            }
-            file_ = std::move(*f);
-        }
-        if (!file_->writeAt(flushed_, tail_).ok()) {
-            inMemory_ = true;  // what was written stays readable; the rest stays here
-            return;
-        }
-        flushed_ += tail_.size();
-        tail_.clear();
-    }
-
-    std::span<const uint8_t> bytes(uint64_t at, size_t n) const {
-        if (at >= flushed_) {
-            const size_t off = static_cast<size_t>(at - flushed_);
-            if (off > tail_.size() || tail_.size() - off < n) return {};
-            return std::span<const uint8_t>(tail_).subspan(off, n);
-        }
-        if (at + n > flushed_) return {};
-        if (at < windowAt_ || at + n > windowAt_ + window_.size()) {
-            window_.resize(static_cast<size_t>(std::min<uint64_t>(std::max(n, kWindow), flushed_ - at)));
-            windowAt_ = at;
-            if (!file_->readAt(at, window_).ok()) {
-                window_.clear();
-                return {};
-            }
-        }
-        return std::span<const uint8_t>(window_).subspan(static_cast<size_t>(at - windowAt_), n);
-    }
-
-    std::vector<uint8_t> tail_;  // the bytes from flushed_ on
-    uint64_t flushed_ = 0;       // bytes in the scratch file
-    bool inMemory_ = false;
-    std::unique_ptr<fs::ScratchFile> file_;
-    mutable std::vector<uint8_t> window_;  // the last bytes read back from the file
-    mutable uint64_t windowAt_ = 0;
-};
 
 namespace {
 
@@ -169,29 +84,31 @@ bool getText(const std::string& in, size_t& pos, std::string& s) {
     return true;
 }
 
-// length, result, then the five texts, each with its length.
+constexpr size_t kResults = 6;
+
+// The result, then the five texts, each with its length.
 std::string encodeRecord(const FileRecord& f) {
     std::string body(1, static_cast<char>(f.result));
     for (const std::string* s : {&f.source, &f.reason, &f.pstFile, &f.storeFolder, &f.subject}) putText(body, *s);
-    std::string out;
-    out.reserve(body.size() + 4);
-    putText(out, body);
-    return out;
+    return body;
 }
 
-FileRecord decodeRecord(const std::string& body) {
+Result<FileRecord> decodeRecord(const std::string& body) {
     FileRecord f;
-    if (body.empty()) return f;
-    f.result = static_cast<FileResult>(static_cast<uint8_t>(body[0]));
+    bool whole = !body.empty() && static_cast<uint8_t>(body[0]) < kResults;
+    if (whole) f.result = static_cast<FileResult>(static_cast<uint8_t>(body[0]));
     size_t pos = 1;
     for (std::string* s : {&f.source, &f.reason, &f.pstFile, &f.storeFolder, &f.subject})
-        if (!getText(body, pos, *s)) break;
+        whole = whole && getText(body, pos, *s);
+    if (!whole) return Error(err::kCorrupt, "A record of the run could not be read back.");
     return f;
 }
 
+bool converted(FileResult r) { return r == FileResult::Converted || r == FileResult::ConvertedWithWarnings; }
+
 }  // namespace
 
-FileRecords::FileRecords() : store_(std::make_shared<Store>()) {}
+FileRecords::FileRecords() : log_(std::make_shared<fs::SpillLog>()) {}
 FileRecords::FileRecords(std::initializer_list<FileRecord> records) : FileRecords() {
     for (const FileRecord& r : records) push_back(r);
 }
@@ -201,8 +118,9 @@ FileRecords& FileRecords::operator=(const FileRecords&) = default;
 FileRecords::FileRecords(FileRecords&& o) noexcept { *this = std::move(o); }
 FileRecords& FileRecords::operator=(FileRecords&& o) noexcept {
     if (this != &o) {
-        store_ = std::exchange(o.store_, std::make_shared<Store>());
+        log_ = std::exchange(o.log_, std::make_shared<fs::SpillLog>());
         size_ = std::exchange(o.size_, 0);
+        counts_ = std::exchange(o.counts_, {});
         chunks_ = std::exchange(o.chunks_, {});
         end_ = std::exchange(o.end_, 0);
         failures_ = std::exchange(o.failures_, {});
@@ -213,87 +131,87 @@ FileRecords& FileRecords::operator=(FileRecords&& o) noexcept {
 }
 
 // Where record `to` starts, from record `i` at `at` in the same chunk.
-uint64_t FileRecords::skip(size_t i, uint64_t at, size_t to) const {
-    for (; i < to; ++i) at = store_->next(at);
+Result<uint64_t> FileRecords::skip(size_t i, uint64_t at, size_t to) const {
+    for (; i < to; ++i) {
+        auto next = log_->next(at);
+        if (!next) return next;
+        at = *next;
+    }
     return at;
 }
 
 void FileRecords::push_back(const FileRecord& record) {
-    const std::string enc = encodeRecord(record);
-    if (size_ % kChunk == 0) {
-        chunks_.push_back(store_->append(enc));
-    } else {
-        if (store_->end() != end_) {
-            // A copy has written after this chunk, or it was cut short: its
-            // records move to the end, so that they stay together.
-            const size_t first = size_ - size_ % kChunk;
-            uint64_t at = chunks_.back();
-            std::string moved;
-            for (size_t k = first; k < size_; ++k) {
-                const uint64_t next = store_->next(at);
-                uint64_t ignored = 0;
-                const std::string body = store_->read(at, ignored);
-                putText(moved, body);
-                at = next;
-            }
-            chunks_.back() = store_->append(moved);
-        }
-        store_->append(enc);
-    }
-    end_ = store_->end();
+    const uint64_t at = log_->append(encodeRecord(record));
+    // A chunk holds up to 64 records that follow one another in the log: a
+    // record that a copy's records came before starts a chunk of its own.
+    if (chunks_.empty() || size_ - chunks_.back().first == kChunk || at != end_) chunks_.push_back({size_, at});
+    end_ = log_->end();
     ++size_;
+    ++counts_[static_cast<size_t>(record.result)];
     cursor_ = SIZE_MAX;
 }
 
-FileRecord FileRecords::operator[](size_t i) const {
-    uint64_t at = 0;
-    if (cursor_ != SIZE_MAX && i == cursor_ + 1 && i % kChunk != 0) at = cursorNext_;
-    else at = skip(i - i % kChunk, chunks_[i / kChunk], i);
-    FileRecord f = decodeRecord(store_->read(at, cursorNext_));
+Result<FileRecord> FileRecords::at(size_t i) const {
+    if (i >= size_) return Error(err::kInvalidParameter, "There is no record " + std::to_string(i) + ".");
+    // The chunk that holds record i: the last one that starts at or before it.
+    const auto c = std::prev(std::upper_bound(chunks_.begin(), chunks_.end(), i,
+                                              [](size_t k, const Chunk& x) { return k < x.first; }));
+    Result<uint64_t> at = cursorNext_;
+    if (cursor_ == SIZE_MAX || i != cursor_ + 1 || i == c->first) at = skip(c->first, c->at, i);
+    if (!at) return std::move(at).error();
+    cursor_ = SIZE_MAX;
+    auto body = log_->read(*at, cursorNext_);
+    if (!body) return std::move(body).error();
+    auto f = decodeRecord(*body);
+    if (!f) return f;
     cursor_ = i;
-    if (f.result == FileResult::Converted || f.result == FileResult::ConvertedWithWarnings)
+    if (converted(f->result))
         for (const Failure& x : failures_)
             if (i >= x.from && i < x.to) {
-                f.result = FileResult::Failed;
-                f.reason = x.reason;
-                f.pstFile.clear();
+                f->result = FileResult::Failed;
+                f->reason = x.reason;
+                f->pstFile.clear();
                 break;
             }
     return f;
 }
 
-void FileRecords::resize(size_t n) {
-    while (size_ < n) push_back(FileRecord{});
-    if (n >= size_) return;
-    size_ = n;
-    chunks_.resize((n + kChunk - 1) / kChunk);
-    end_ = n % kChunk == 0 ? 0 : skip(n - n % kChunk, chunks_.back(), n);
-    cursor_ = SIZE_MAX;
-    for (Failure& x : failures_) x.to = std::min(x.to, n);
+Status FileRecords::forEach(const std::function<void(const FileRecord&)>& visit) const {
+    for (size_t i = 0; i < size_; ++i) {
+        auto f = at(i);
+        if (!f) return std::move(f).error();
+        visit(*f);
+    }
+    return {};
 }
 
 void FileRecords::clear() { *this = FileRecords(); }
 
-void FileRecords::failConverted(size_t from, const std::string& reason) {
-    if (from < size()) failures_.push_back({from, size(), reason});
-}
-
-int32_t RunSummary::withWarnings() const {
-    int32_t n = 0;
-    for (const FileRecord& f : records) n += f.result == FileResult::ConvertedWithWarnings;
-    return n;
+Status FileRecords::failConverted(size_t from, const std::string& reason) {
+    if (from >= size_) return {};
+    Status read;
+    for (size_t i = from; i < size_ && read.ok(); ++i) {
+        auto f = at(i);
+        if (!f) read = std::move(f).error();
+        else if (converted(f->result)) {
+            --counts_[static_cast<size_t>(f->result)];
+            ++counts_[static_cast<size_t>(FileResult::Failed)];
+        }
+    }
+    failures_.push_back({from, size_, reason});
+    return read;
 }
 
 std::string OutcomeLine(const RunSummary& r, bool single) {
     if (r.stopped || r.cancelled) return "Conversion stopped: " + counts(r);
     if (!r.outputFailures.empty()) return "The output could not be written: " + counts(r);
-    if (r.filesFound == 0) return "No files were found to convert.";
+    if (r.filesFound() == 0) return "No files were found to convert.";
     if (r.allConverted()) {
-        if (r.messageFiles == 0) return "No message files were found to convert.";
+        if (r.messageFiles() == 0) return "No message files were found to convert.";
         return single ? "Messages Converted Successfully." : "All Folders Converted Successfully.";
     }
-    if (r.messagesConverted == 0)
-        return "None of the " + std::to_string(r.messageFiles) + " message file(s) was converted.";
+    if (r.messagesConverted() == 0)
+        return "None of the " + std::to_string(r.messageFiles()) + " message file(s) was converted.";
     return counts(r);
 }
 
@@ -305,8 +223,9 @@ MsgIcon CompletionIcon(const RunSummary& r) {
 std::string CompletionText(const RunSummary& r, bool single, size_t listLimit) {
     const std::string open = single ? "Open Converted PST file in Outlook to View Converted Messages."
                                     : "Open Converted PST file(s) in Outlook to View Individual files.";
-    const bool success = r.allConverted() && r.messageFiles > 0 && !r.stopped && !r.cancelled;
+    const bool success = r.allConverted() && r.messageFiles() > 0;
     std::string text = OutcomeLine(r, single);
+    Status read;
     if (success) {
         text += kCrLf + open;
         if (r.split) listLines(text, "Files written:", r.pstFiles, listLimit);
@@ -316,21 +235,18 @@ std::string CompletionText(const RunSummary& r, bool single, size_t listLimit) {
             text += kCrLf + open;
             listLines(text, "Files written:", r.pstFiles, listLimit);
         }
+        std::vector<std::string> failed;
         size_t total = 0;
-        std::vector<std::string> failed = recordLines(r, FileResult::Failed, listLimit, total);
-        // A run that kept no records (none found) still names its failures.
-        if (failed.empty()) {
-            failed = r.failedFiles;
-            total = static_cast<size_t>(r.failed());
-        }
-        listLines(text, std::to_string(r.failed()) + " message file(s) could not be converted:", failed, listLimit,
-                  total);
+        read = recordLines(r, FileResult::Failed, listLimit, failed, total);
+        listLines(text, std::to_string(total) + " message file(s) could not be converted:", failed, listLimit, total);
         for (const std::string& f : r.skippedFolders) text += kCrLf + "Skipped: " + f;
     }
+    std::vector<std::string> warned;
     size_t warnings = 0;
-    const std::vector<std::string> warned = recordLines(r, FileResult::ConvertedWithWarnings, listLimit, warnings);
+    if (read.ok()) read = recordLines(r, FileResult::ConvertedWithWarnings, listLimit, warned, warnings);
     listLines(text, std::to_string(warnings) + " message file(s) were converted with warnings:", warned, listLimit,
               warnings);
+    if (!read.ok()) text += kCrLf + read.error().description;
     if (!r.reportPath.empty()) text += kCrLf + "The report of every file is in " + r.reportPath + ".";
     if (!r.reportFailure.empty()) text += kCrLf + "The report could not be written: " + r.reportFailure;
     return text;
@@ -378,22 +294,24 @@ Status WriteReport(const std::string& path, const FileRecords& records, bool rep
         chunk.clear();
         return s;
     };
-    for (const FileRecord& f : records) {
+    Status written;
+    Status read = records.forEach([&](const FileRecord& f) {
         chunk += CsvRow(f) + kCrLf;
-        if (chunk.size() >= (1u << 20))
-            if (auto s = put(); !s) return s;
-    }
+        if (chunk.size() >= (1u << 20) && written.ok()) written = put();
+    });
+    if (!read) return read;
+    if (!written) return written;
     if (auto s = put(); !s) return s;
     return (*file)->commit(replaceExisting);
 }
 
 std::string ReportPathFor(const std::string& pstPath) {
-    const size_t dot = extensionAt(pstPath);
+    const size_t dot = fs::ExtensionAt(pstPath);
     return (dot == std::string::npos ? pstPath : pstPath.substr(0, dot)) + " report.csv";
 }
 
 std::string PartPath(const std::string& pstPath, int k) {
-    const size_t dot = extensionAt(pstPath);
+    const size_t dot = fs::ExtensionAt(pstPath);
     const std::string suffix = " (" + std::to_string(k) + ")";
     if (dot == std::string::npos) return pstPath + suffix;
     return pstPath.substr(0, dot) + suffix + pstPath.substr(dot);

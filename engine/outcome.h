@@ -3,16 +3,17 @@
 // completion texts themselves, and the report of every file as CSV.
 #pragma once
 
-#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/host.h"
 #include "fs/result.h"
+#include "fs/spill_log.h"
 
 namespace tavrin::engine {
 
@@ -40,13 +41,14 @@ struct FileRecord {
 };
 
 // The records of a run, in the order found, for runs over millions of
-// files: each record is written once into an append-only store (kept in
-// memory up to a megabyte, the rest in a scratch file in the system's
-// temporary folder that has no name and vanishes with the process; in
-// memory when no such file can be made), and only where every 64th record
-// starts stays in memory. Records read back by value, fastest in order.
-// Copies share the store and go their own way after it; a copy is not to
-// be used on another thread while the original is.
+// files: each record is written once into an append-only log (fs/spill_log.h:
+// in memory up to a megabyte, the rest in a scratch file that vanishes with
+// the process), and only where every 64th record starts stays in memory.
+// Records read back by value, fastest in order; a record that cannot be read
+// back is a failure, never a blank record. The counts by result are kept as
+// records are added and as failConverted changes them, so that a run's
+// counts are those of its records. Copies share the log and go their own way
+// after it; a copy is not to be used on another thread while the original is.
 class FileRecords {
 public:
     FileRecords();
@@ -60,40 +62,17 @@ public:
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
     void push_back(const FileRecord& record);
-    FileRecord operator[](size_t i) const;
-    FileRecord back() const { return (*this)[size() - 1]; }
-    // Drops the last records, or adds empty ones.
-    void resize(size_t n);
+    Result<FileRecord> at(size_t i) const;
+    // Calls `visit` with every record in order; stops at the first record
+    // that cannot be read back and returns why.
+    Status forEach(const std::function<void(const FileRecord&)>& visit) const;
     void clear();
     // Every record from `from` on that says converted (with or without
     // warnings) reads back from now on as failed for `reason`, with no PST
     // file: the file they went into could not be completed.
-    void failConverted(size_t from, const std::string& reason);
-
-    class const_iterator {
-    public:
-        using iterator_category = std::input_iterator_tag;
-        using value_type = FileRecord;
-        using difference_type = std::ptrdiff_t;
-        using pointer = void;
-        using reference = FileRecord;
-        const_iterator(const FileRecords* r, size_t i) : r_(r), i_(i) {}
-        FileRecord operator*() const { return (*r_)[i_]; }
-        const_iterator& operator++() {
-            ++i_;
-            return *this;
-        }
-        bool operator==(const const_iterator& o) const { return i_ == o.i_; }
-        bool operator!=(const const_iterator& o) const { return i_ != o.i_; }
-
-    private:
-        const FileRecords* r_;
-        size_t i_;
-    };
-    const_iterator begin() const { return {this, 0}; }
-    const_iterator end() const { return {this, size()}; }
-
-    class Store;
+    Status failConverted(size_t from, const std::string& reason);
+    // How many records say `result`, as they read back now.
+    size_t count(FileResult result) const { return counts_[static_cast<size_t>(result)]; }
 
 private:
     static constexpr size_t kChunk = 64;
@@ -101,12 +80,17 @@ private:
         size_t from, to;
         std::string reason;
     };
-    uint64_t skip(size_t i, uint64_t at, size_t to) const;
-    std::shared_ptr<Store> store_;
+    struct Chunk {
+        size_t first;  // its first record
+        uint64_t at;   // where that record starts in the log
+    };
+    Result<uint64_t> skip(size_t i, uint64_t at, size_t to) const;
+    std::shared_ptr<fs::SpillLog> log_;
     size_t size_ = 0;
-    // Where records 0, 64, 128 ... start; the records of one chunk follow
-    // one another in the store, and end_ is where the last one ends.
-    std::vector<uint64_t> chunks_;
+    std::array<size_t, 6> counts_{};
+    // Runs of up to 64 records that follow one another in the log; end_ is
+    // where the last record ends.
+    std::vector<Chunk> chunks_;
     uint64_t end_ = 0;
     std::vector<Failure> failures_;
     // The last record read, and where the one after it starts.
@@ -115,39 +99,40 @@ private:
 };
 
 // What one run did, for the completion box and for callers that need an
-// exit status.
+// exit status. Every count is that of the records.
 struct RunSummary {
-    int32_t filesFound = 0;          // over all source folders
-    int32_t messageFiles = 0;        // of those, message files
-    int32_t messagesConverted = 0;   // into files that were completed (with or without warnings)
-    // Message files not converted: the first kListedFailures of them by
-    // name, and how many there were in all when that is more.
-    static constexpr size_t kListedFailures = 1000;
-    std::vector<std::string> failedFiles;
-    int32_t failedCount = 0;
-    int32_t failed() const { return std::max(failedCount, static_cast<int32_t>(failedFiles.size())); }
-    void addFailed(const std::string& path) {
-        ++failedCount;
-        if (failedFiles.size() < kListedFailures) failedFiles.push_back(path);
-    }
+    FileRecords records;             // one per file found, in the order found
     std::vector<std::string> skippedFolders;
-    int32_t folderFailures = 0;      // folder conversions whose output could not be written
-    // Why each of those could not be written ("The disk holding PATH is
-    // full.", "The file PATH already exists.", the system's message).
+    // Why each folder conversion whose output could not be written failed
+    // ("The disk holding PATH is full.", "The file PATH could not be
+    // created: ..."); the records of its files give the same reason.
     std::vector<std::string> outputFailures;
     std::vector<std::string> pstFiles;       // every file completed, in order
     bool split = false;              // a folder went on in "NAME (2).pst" and further files
     bool stopped = false;
     bool cancelled = false;          // the save dialog was cancelled
-    FileRecords records;             // one per file found, in the order found
     std::string reportPath;          // the report written, if any
     std::string reportFailure;       // why it could not be written, if it could not
-    int32_t withWarnings() const;
+
+    int32_t filesFound() const { return static_cast<int32_t>(records.size()); }
+    int32_t messageFiles() const { return count(FileResult::NotAMessageFile, true); }
+    // Converted into files that were completed, with or without warnings.
+    int32_t messagesConverted() const {
+        return count(FileResult::Converted) + count(FileResult::ConvertedWithWarnings);
+    }
+    int32_t withWarnings() const { return count(FileResult::ConvertedWithWarnings); }
+    int32_t failed() const { return count(FileResult::Failed); }
     // True when every message file found was converted into a completed
     // file (with or without warnings) and the run was neither stopped nor
     // cut short.
     bool allConverted() const {
-        return failed() == 0 && skippedFolders.empty() && folderFailures == 0 && !stopped && !cancelled;
+        return failed() == 0 && skippedFolders.empty() && outputFailures.empty() && !stopped && !cancelled;
+    }
+
+private:
+    int32_t count(FileResult r, bool allBut = false) const {
+        const size_t n = records.count(r);
+        return static_cast<int32_t>(allBut ? records.size() - n : n);
     }
 };
 

@@ -36,12 +36,21 @@ inline constexpr int32_t kFileInUse = static_cast<int32_t>(0x80070020u);       /
 struct Error {
     int32_t number = 0;
     std::string description;
+    // The one thing the failure is about, where it names one, so that
+    // callers need not take the description apart: the folder that a
+    // lookup by path did not find.
+    std::string name;
 
     Error() = default;
-    Error(int32_t n, std::string d) : number(n), description(std::move(d)) {}
+    Error(int32_t n, std::string d, std::string about = {})
+        : number(n), description(std::move(d)), name(std::move(about)) {}
 
     bool failed() const { return number != 0; }
-    void clear() { number = 0; description.clear(); }
+    void clear() {
+        number = 0;
+        description.clear();
+        name.clear();
+    }
 
     // Adds context in front of the description ("recipient 3: " + "truncated").
     Error& prefixed(const std::string& context) {

@@ -23,9 +23,29 @@ unsigned defaultReadAheadThreads(unsigned jobs) {
     return each - 1;
 }
 
+bool ByteBudget::fits(uint64_t bytes, bool again) const {
+    return held_ == 0 || held_ + bytes <= (again ? limit_ / 2 : limit_);
+}
+
+bool ByteBudget::acquire(uint64_t bytes, bool again) {
+    if (!fits(bytes, again)) {
+        refused_ = bytes;
+        return false;
+    }
+    refused_ = 0;
+    held_ += bytes;
+    peak_ = std::max(peak_, held_);
+    return true;
+}
+
+bool ByteBudget::release(uint64_t bytes) {
+    held_ -= bytes;
+    return bytes != 0 && refused_ != 0 && fits(refused_, true);
+}
+
 MessageReadAhead::MessageReadAhead(size_t count, std::function<std::string(size_t)> pathOf, ReadAheadOptions options)
-    : count_(count), pathOf_(std::move(pathOf)), options_(options) {
-    for (unsigned t = 0; t < options_.threads; ++t) workers_.emplace_back([this] { work(); });
+    : count_(count), pathOf_(std::move(pathOf)), budget_(options.budget) {
+    for (unsigned t = 0; t < options.threads; ++t) workers_.emplace_back([this] { work(); });
 }
 
 MessageReadAhead::~MessageReadAhead() {
@@ -37,7 +57,7 @@ void MessageReadAhead::cancel() {
     std::lock_guard<std::mutex> lock(mutex_);
     cancelled_ = true;
     for (auto& [i, slot] : slots_)
-        if (slot.done && slot.admitted) held_ -= slot.charge;
+        if (slot.done && slot.admitted) budget_.release(slot.charge);
     // Slots still being read give their charge back when their reader ends.
     slots_.clear();
     waiting_.clear();
@@ -46,18 +66,16 @@ void MessageReadAhead::cancel() {
 }
 
 // Called with the lock held; waits until entry i may be read: every entry
-// claimed before it has been admitted, and it fits in the budget or nothing
-// else is held. A reader that had to wait for room goes on only when half
-// the budget is free, so that it does not wake for every file the loop
-// takes. False when it was dropped or everything was cancelled.
+// claimed before it has been admitted, and the budget holds its bytes.
+// False when it was dropped or everything was cancelled.
 bool MessageReadAhead::admit(size_t i, uint64_t size, std::unique_lock<std::mutex>& lock) {
     const uint64_t charge = std::max(size, kMinCharge);
-    bool full = false;
+    bool refused = false;
     room_.wait(lock, [&] {
         if (cancelled_ || slots_.count(i) == 0) return true;
         if (*waiting_.begin() != i) return false;
-        if (held_ == 0 || held_ + charge <= (full ? options_.budget / 2 : options_.budget)) return true;
-        full = true;
+        if (budget_.acquire(charge, refused)) return true;
+        refused = true;
         return false;
     });
     waiting_.erase(i);
@@ -66,8 +84,6 @@ bool MessageReadAhead::admit(size_t i, uint64_t size, std::unique_lock<std::mute
     if (cancelled_ || it == slots_.end()) return false;
     it->second.admitted = true;
     it->second.charge = charge;
-    held_ += charge;
-    peak_ = std::max(peak_, held_);
     return true;
 }
 
@@ -106,25 +122,10 @@ void MessageReadAhead::work() {
         auto it = slots_.find(i);
         if (it == slots_.end()) {
             // Dropped while it was read: give its bytes back.
-            held_ -= charge;
-            if (charge > 0) room_.notify_all();
+            if (budget_.release(charge)) room_.notify_all();
             continue;
         }
-        if (options_.parse) {
-            // Parsed here, outside the lock; the slot may go meanwhile.
-            lock.unlock();
-            Result<Message> parsed = parseMessageBytes(std::move(read));
-            lock.lock();
-            it = slots_.find(i);
-            if (it == slots_.end()) {
-                held_ -= charge;
-                if (charge > 0) room_.notify_all();
-                continue;
-            }
-            it->second.parsed = std::move(parsed);
-        } else {
-            it->second.result = std::move(read);
-        }
+        it->second.result = std::move(read);
         it->second.done = true;
         if (wanted_ == i) ready_.notify_one();
     }
@@ -134,7 +135,7 @@ void MessageReadAhead::work() {
 void MessageReadAhead::dropBefore(size_t i) {
     bool dropped = false;
     for (auto it = slots_.begin(); it != slots_.end() && it->first < i;) {
-        if (it->second.done && it->second.admitted) held_ -= it->second.charge;
+        if (it->second.done && it->second.admitted) budget_.release(it->second.charge);
         waiting_.erase(it->first);
         it = slots_.erase(it);
         dropped = true;
@@ -144,13 +145,9 @@ void MessageReadAhead::dropBefore(size_t i) {
 
 Result<Message> MessageReadAhead::take(size_t i) {
     std::unique_lock<std::mutex> lock(mutex_);
-    // What the loop took last is no longer held; a reader waiting for room
-    // is woken when half the budget is free, and when nothing is held.
-    const uint64_t before = held_;
-    held_ -= loopHolds_;
+    // What the loop took last is no longer held.
+    if (budget_.release(loopHolds_)) room_.notify_all();
     loopHolds_ = 0;
-    const uint64_t half = options_.budget / 2;
-    if ((before > half && held_ <= half) || (before > 0 && held_ == 0)) room_.notify_all();
     if (i < taken_ || cancelled_ || i >= count_) {
         lock.unlock();
         return readMessageFile(i < count_ ? pathOf_(i) : std::string());
@@ -176,8 +173,7 @@ Result<Message> MessageReadAhead::take(size_t i) {
         if (waiting_.erase(i) != 0 && !waiting_.empty()) room_.notify_all();
         if (slots_.erase(i) != 0) {
             loopHolds_ = charge;
-        } else {
-            held_ -= charge;  // cancelled while it was read
+        } else if (budget_.release(charge)) {  // cancelled while it was read
             room_.notify_all();
         }
         return read;
@@ -194,11 +190,6 @@ Result<Message> MessageReadAhead::take(size_t i) {
         return readMessageFile(pathOf_(i));
     }
     loopHolds_ = it->second.admitted ? it->second.charge : 0;
-    if (it->second.parsed) {
-        Result<Message> parsed = std::move(*it->second.parsed);
-        slots_.erase(it);
-        return parsed;
-    }
     Result<MessageFileBytes> read = std::move(it->second.result);
     slots_.erase(it);
     lock.unlock();
@@ -215,7 +206,7 @@ Result<Message> MessageReadAhead::take(size_t i) {
 
 uint64_t MessageReadAhead::peakBytes() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return peak_;
+    return budget_.peak();
 }
 
 size_t MessageReadAhead::filesRead() const {

@@ -1,13 +1,14 @@
-// Message files read (and, optionally, parsed) ahead of the one being
-// imported, on the other cores.
+// Message files read ahead of the one being imported, on the other cores.
 //
 // The import loop goes through a list of files in order and takes each
 // message file from here just when it would import it (RDOMail::Import of
-// what take() gives). Meanwhile worker threads read the next ones, in list
-// order, and parse them into the shared model (or leave that to take(), see
-// ReadAheadOptions::parse). What take() gives is what Import(path) would
-// have read in its place: the same message, the same salvage warnings, the
-// same failure. Only the loop's thread writes the store.
+// what take() gives). Meanwhile worker threads read the next ones' bytes, in
+// list order; take() parses them into the shared model. What take() gives is
+// what Import(path) would have read in its place: the same message, the same
+// salvage warnings, the same failure. Only the loop's thread writes the
+// store. (The workers do not parse: with the C library's allocator, a
+// message built on one thread and freed on another, the writer's, makes both
+// wait on the allocator's locks, which costs more than the parse.)
 //
 // Memory is bounded by bytes, not by files: the files read ahead and not
 // yet taken, and the one the loop took last (until it takes the next), stay
@@ -27,7 +28,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -42,17 +42,30 @@ namespace tavrin::store {
 struct ReadAheadOptions {
     unsigned threads = 0;                   // 0: nothing is read ahead; take() reads the file itself
     uint64_t budget = uint64_t(8) << 20;    // bytes of files held (see above)
-    // Parse on the workers too. Off by default: with the C library's
-    // allocator, a message built on one thread and freed on another (the
-    // writer takes its values) makes both wait on the allocator's locks,
-    // which costs more than the parse (measured by bench_convert), so the
-    // workers read the bytes and take() parses them.
-    bool parse = false;
 };
 
-// The number of read-ahead threads for this machine, when `jobs` folder
-// conversions run side by side: the cores each one has, less the one its
-// import loop runs on.
+// The bytes held against the budget: bytes fit when they stay within it, or
+// when nothing else is held. A reader refused before goes on only when its
+// bytes fit in half the budget, so that it does not wake for every file the
+// loop takes. The read-ahead's lock guards it.
+class ByteBudget {
+public:
+    explicit ByteBudget(uint64_t limit) : limit_(limit) {}
+    // Holds `bytes` when they fit; `again` for a reader refused before.
+    bool acquire(uint64_t bytes, bool again);
+    // Gives `bytes` back: true when the reader refused last would now fit
+    // (or has gone: waking it for nothing does no harm).
+    bool release(uint64_t bytes);
+    uint64_t peak() const { return peak_; }
+
+private:
+    bool fits(uint64_t bytes, bool again) const;
+    const uint64_t limit_;
+    uint64_t held_ = 0;
+    uint64_t peak_ = 0;
+    uint64_t refused_ = 0;  // what the reader refused last asked for
+};
+
 unsigned defaultReadAheadThreads(unsigned jobs = 1);
 
 class MessageReadAhead {
@@ -85,7 +98,6 @@ private:
         bool admitted = false;
         uint64_t charge = 0;
         Result<MessageFileBytes> result = Error(err::kCancelled, "not read");
-        std::optional<Result<Message>> parsed;  // with ReadAheadOptions::parse
     };
     void work();
     bool admit(size_t i, uint64_t size, std::unique_lock<std::mutex>& lock);
@@ -93,7 +105,6 @@ private:
 
     const size_t count_;
     const std::function<std::string(size_t)> pathOf_;
-    const ReadAheadOptions options_;
     mutable std::mutex mutex_;
     std::condition_variable room_;   // readers wait here to be admitted
     std::condition_variable ready_;  // the loop waits here for wanted_
@@ -102,9 +113,8 @@ private:
     size_t taken_ = 0;   // the loop has gone past the entries before this
     std::map<size_t, Slot> slots_;  // claimed, not yet taken or dropped
     std::set<size_t> waiting_;      // claimed and not yet admitted, in list order
-    uint64_t held_ = 0;             // bytes of admitted files not yet dropped, and the loop's last
+    ByteBudget budget_;             // admitted files not yet dropped, and the loop's last
     uint64_t loopHolds_ = 0;        // of those, the file the loop took last
-    uint64_t peak_ = 0;
     std::vector<MessageFileBytes> spares_;  // buffers the loop is done with
     size_t filesRead_ = 0;
     bool cancelled_ = false;

@@ -581,8 +581,7 @@ Result<std::shared_ptr<RDOFolder>> RDOSession::GetFolderFromComponents(const std
     uint32_t nid = *impl_->writer().folderByRole(FolderRole::IpmSubtree);
     for (const std::string& c : components) {
         auto child = impl_->writer().findChild(nid, c);
-        // The form callers parse: Folder "NAME" does not exist
-        if (!child) return Error(err::kNotFound, "Folder \"" + c + "\" does not exist");
+        if (!child) return Error(err::kNotFound, "Folder \"" + c + "\" does not exist", c);
         nid = *child;
     }
     return folderObject(impl_, nid);

@@ -7,8 +7,9 @@
 // own .msg reader, behind the same operations.
 //
 // Every operation can fail. A failure is a tavrin::Error: a non-zero number
-// and a description. The one description whose form callers parse is that of
-// a failed GetFolderFromPath:  Folder "NAME" does not exist
+// and a description. A failed GetFolderFromPath says
+// Folder "NAME" does not exist, and carries NAME, the first component that
+// is missing, as the error's name.
 //
 // Folder paths are "\\" + store display name + "\" + components joined by
 // "\"; a trailing "\" is allowed, and a path without components is the top

@@ -106,9 +106,9 @@ void frmMigateAll::yield() { wizard_.toolkit().yield(); }
 
 // Over this window while it is shown, else over the window it was shown
 // from (a box after the window closed under the run).
-engine::MsgResult frmMigateAll::messageBox(const std::string& text, const std::string& title,
-                                           engine::MsgButtons buttons, engine::MsgIcon icon) {
-    return wizard_.dialogs().messageBox(form_->isShown() ? form_.get() : owner_, text, title, buttons, icon);
+engine::MsgResult frmMigateAll::messageBox(const engine::MsgBox& box) {
+    return wizard_.dialogs().messageBox(form_->isShown() ? form_.get() : owner_, box.text, box.title, box.buttons,
+                                        box.icon);
 }
 
 std::optional<std::string> frmMigateAll::saveDialog(const std::string& filter, const std::string& proposedName,

@@ -176,8 +176,7 @@ public:
 
     // Host
     void yield() override;
-    engine::MsgResult messageBox(const std::string& text, const std::string& title, engine::MsgButtons buttons,
-                                 engine::MsgIcon icon) override;
+    engine::MsgResult messageBox(const engine::MsgBox& box) override;
     std::optional<std::string> saveDialog(const std::string& filter, const std::string& proposedName,
                                           bool& replaceConfirmed) override;
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "fs/codepage_platform.h"
 #include "fs/text.h"
 
 namespace tavrin::store {
@@ -70,7 +71,7 @@ bool isSupportedCodepage(uint32_t codepage) {
         case kCodepageUtf16Le: case kCodepageAscii: case kCodepageLatin1: case kCodepageUtf8:
             return true;
         default:
-            return detail::platformSupports(codepage);
+            return fs::SystemSupportsCodepage(codepage);
     }
 }
 
@@ -122,10 +123,10 @@ Result<std::u16string> decodeCodepage(ByteSpan bytes, uint32_t codepage) {
         default:
             break;
     }
-    if (!detail::platformSupports(codepage))
+    if (!fs::SystemSupportsCodepage(codepage))
         return Error(err::kNoSupport, "code page " + std::to_string(codepage) + " is not supported");
     if (asciiTransparent(codepage) && allAscii(bytes)) return widenAscii(bytes);
-    return detail::platformDecode(bytes, codepage);
+    return fs::SystemDecode(bytes, codepage);
 }
 
 Result<Bytes> encodeCodepage(std::u16string_view text, uint32_t codepage) {
@@ -146,14 +147,14 @@ Result<Bytes> encodeCodepage(std::u16string_view text, uint32_t codepage) {
         default:
             break;
     }
-    if (!detail::platformSupports(codepage))
+    if (!fs::SystemSupportsCodepage(codepage))
         return Error(err::kNoSupport, "code page " + std::to_string(codepage) + " is not supported");
     if (asciiTransparent(codepage)) {
         bool ascii = true;
         for (char16_t c : text) ascii = ascii && c < 0x80;
         if (ascii) return encodeLow(text, 0x80);
     }
-    return detail::platformEncode(text, codepage);
+    return fs::SystemEncode(text, codepage);
 }
 
 }  // namespace tavrin::store

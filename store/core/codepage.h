@@ -3,8 +3,7 @@
 //
 // PT_STRING8 values and HTML bodies stored as bytes are in the code page the
 // message declares (PR_INTERNET_CPID, PR_MESSAGE_CODEPAGE). The conversion
-// itself is the platform's: iconv on POSIX (codepage_posix.cpp),
-// MultiByteToWideChar/WideCharToMultiByte on Windows (codepage_win.cpp).
+// itself is the system's (fs/codepage_platform.h).
 // UTF-8, UTF-16LE, US-ASCII and ISO-8859-1 are converted here directly.
 //
 // Rules, the same on every platform:
@@ -40,14 +39,5 @@ uint32_t ansiCodepageForLcid(uint32_t lcid);
 
 Result<std::u16string> decodeCodepage(ByteSpan bytes, uint32_t codepage);
 Result<Bytes> encodeCodepage(std::u16string_view text, uint32_t codepage);
-
-namespace detail {
-// The platform converters behind the seam; only called for code pages that
-// the portable part does not handle itself and that isSupportedCodepage()
-// accepted.
-bool platformSupports(uint32_t codepage);
-std::u16string platformDecode(ByteSpan bytes, uint32_t codepage);
-Bytes platformEncode(std::u16string_view text, uint32_t codepage);
-}  // namespace detail
 
 }  // namespace tavrin::store

@@ -69,13 +69,18 @@ TEST_F(Convert, ExitsOneWhenSomeFilesWereNotConverted) {
 }
 
 // An existing output file is never replaced from the command line: the
-// conversion is refused with the reason (the output cannot be written,
-// exit 3) and the old file stays as it was.
+// conversion is refused with the reason, on one line (the output cannot be
+// written, exit 3), and the old file stays as it was.
 TEST_F(Convert, RefusesAnExistingOutputFile) {
     writeMsg(dir_ / "src" / "a.msg", "a");
     std::ofstream(dir_ / "out.pst") << "old contents";
     EXPECT_EQ(run("convert src out.pst"), 3);
-    EXPECT_NE(err_.find("The file " + shown("out.pst") + " already exists."), std::string::npos) << err_;
+    EXPECT_NE(err_.find("msg2pst convert: The file " + shown("out.pst") +
+                        " could not be created: a file of that name already exists.\n"),
+              std::string::npos)
+        << err_;
+    EXPECT_EQ(err_.find("Outlook Session Creation Error"), std::string::npos) << err_;
+    EXPECT_EQ(err_.find(shown("src/a.msg")), std::string::npos) << "one line for the folder, none for its files";
     EXPECT_EQ(slurp(dir_ / "out.pst"), "old contents");
 }
 

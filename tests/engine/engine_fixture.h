@@ -92,11 +92,13 @@ struct FakeHost : Host {
     void yield() override {
         if (onYield) onYield();
     }
-    MsgResult messageBox(const std::string& t, const std::string& title, MsgButtons b, MsgIcon i) override {
-        texts.push_back(t);
-        titles.push_back(title);
-        icons.push_back(i);
-        return b == MsgButtons::YesNo ? answer : MsgResult::Ok;
+    std::vector<MsgKind> kinds;
+    MsgResult messageBox(const MsgBox& box) override {
+        texts.push_back(box.text);
+        titles.push_back(box.title);
+        icons.push_back(box.icon);
+        kinds.push_back(box.kind);
+        return box.buttons == MsgButtons::YesNo ? answer : MsgResult::Ok;
     }
     std::optional<std::string> saveDialog(const std::string&, const std::string& name, bool& r) override {
         proposed.push_back(name);
@@ -171,6 +173,13 @@ protected:
     }
     fsys::path dir_;
 };
+
+// Every record, in order (a record that cannot be read back fails the test).
+inline std::vector<FileRecord> recordsOf(const FileRecords& records) {
+    std::vector<FileRecord> out;
+    EXPECT_TRUE(records.forEach([&](const FileRecord& f) { out.push_back(f); }).ok());
+    return out;
+}
 
 inline std::string slurp(const fsys::path& p) {
     std::ifstream in(p, std::ios::binary);

@@ -47,11 +47,13 @@ FileRecord rec(const std::string& source, FileResult r, const std::string& reaso
     return f;
 }
 
-// Every outcome's completion text and icon, exactly.
+// Every outcome's completion text and icon, exactly; the counts are those
+// of the records, and files that failed with their folder's output are told
+// by its cause alone.
 TEST(OutcomeTexts, EachOutcomeSaysWhatHappenedWithCounts) {
     RunSummary ok;
-    ok.filesFound = 3;
-    ok.messageFiles = ok.messagesConverted = 2;
+    ok.records = {rec("/s/a.msg", FileResult::Converted), rec("/s/b.msg", FileResult::Converted),
+                  rec("/s/n.txt", FileResult::NotAMessageFile)};
     ok.pstFiles = {"/o/M.pst"};
     EXPECT_EQ(CompletionText(ok, true), std::string("Messages Converted Successfully.\r\n") + kOpen1);
     EXPECT_EQ(CompletionText(ok, false), std::string("All Folders Converted Successfully.\r\n") + kOpenN);
@@ -62,9 +64,7 @@ TEST(OutcomeTexts, EachOutcomeSaysWhatHappenedWithCounts) {
     EXPECT_EQ(CompletionText(split, true), std::string("Messages Converted Successfully.\r\n") + kOpen1 +
                                                "\r\nFiles written:\r\n/o/M.pst\r\n/o/M (2).pst");
     RunSummary some = ok;
-    some.messageFiles = 3;
-    some.failedFiles = {"/s/bad.msg"};
-    some.records = {rec("/s/bad.msg", FileResult::Failed, "Not a compound file."),
+    some.records = {rec("/s/a.msg", FileResult::Converted), rec("/s/bad.msg", FileResult::Failed, "Not a compound file."),
                     rec("/s/w.msg", FileResult::ConvertedWithWarnings, "mended"), rec("/s/n.txt", FileResult::NotAMessageFile)};
     some.reportPath = "/o/M report.csv";
     EXPECT_EQ(CompletionText(some, true), std::string("2 of 3 message file(s) were converted.\r\n") + kOpen1 +
@@ -77,22 +77,23 @@ TEST(OutcomeTexts, EachOutcomeSaysWhatHappenedWithCounts) {
     stopped.stopped = true;
     EXPECT_EQ(OutcomeLine(stopped, false), "Conversion stopped: 2 of 3 message file(s) were converted.");
     RunSummary full = some;
-    full.messagesConverted = 0;
+    const std::string diskFull = "The disk holding /o/M.pst is full.";
+    full.records = {rec("/s/a.msg", FileResult::Failed, diskFull), rec("/s/bad.msg", FileResult::Failed, "Not a compound file."),
+                    rec("/s/w.msg", FileResult::Failed, diskFull), rec("/s/n.txt", FileResult::NotAMessageFile)};
     full.pstFiles.clear();
-    full.records.resize(1);
-    full.outputFailures = {"The disk holding /o/M.pst is full."};
+    full.outputFailures = {diskFull};
     full.reportPath.clear();
     full.reportFailure = "The file /o/M report.csv could not be created: Read-only file system.";
-    EXPECT_EQ(CompletionText(full, true), "The output could not be written: 0 of 3 message file(s) were converted.\r\n"
-                                          "The disk holding /o/M.pst is full.\r\n"
-                                          "1 message file(s) could not be converted:\r\n/s/bad.msg: Not a compound file.\r\n"
-                                          "The report could not be written: The file /o/M report.csv could not be "
-                                          "created: Read-only file system.");
+    EXPECT_EQ(CompletionText(full, true), "The output could not be written: 0 of 3 message file(s) were converted.\r\n" +
+                                              diskFull + "\r\n"
+                                              "1 message file(s) could not be converted:\r\n/s/bad.msg: Not a compound file.\r\n"
+                                              "The report could not be written: The file /o/M report.csv could not be "
+                                              "created: Read-only file system.");
     full.outputFailures.clear();
     EXPECT_EQ(OutcomeLine(full, true), "None of the 3 message file(s) was converted.");
     RunSummary others;
     EXPECT_EQ(CompletionText(others, true), "No files were found to convert.");
-    others.filesFound = 2;
+    others.records = {rec("/s/n.txt", FileResult::NotAMessageFile), rec("/s/m.txt", FileResult::NotAMessageFile)};
     EXPECT_EQ(CompletionText(others, true), "No message files were found to convert.");
     EXPECT_EQ(CompletionIcon(others), MsgIcon::Information);
     for (int i = 0; i < 11; ++i) some.records.push_back(rec("/s/x.msg", FileResult::Failed));
@@ -113,67 +114,68 @@ TEST(OutcomeTexts, ReportRowsAreQuotedUnicodeAndNeverFormulas) {
     EXPECT_EQ(PartPath("/o.d/M", 3), "/o.d/M (3)");
 }
 
-// The records of a run over many files: kept in a store that spills to a
-// scratch file, they read back as they were written, in any order, through
-// copies that each go on on their own, cut short, and after a failed part.
-TEST(OutcomeTexts, RecordsReadBackWholeFromTheirCompactStore) {
+// The records of a run over many files: they read back as they were
+// written, in any order, through copies that each go on on their own, and
+// after a failed part, whose converted records then count as failed.
+TEST(OutcomeTexts, RecordsReadBackWholeAndCountByResult) {
     auto make = [](size_t i) {
         FileRecord f = rec("/src/folder " + std::to_string(i / 1000) + "/m" + std::to_string(i) + ".msg",
                            static_cast<FileResult>(i % 6), i % 5 ? "" : "reason " + std::to_string(i));
         f.pstFile = i % 6 < 2 ? "/o/M.pst" : "";
         f.storeFolder = "\\Inbox";
-        f.subject = std::string(i % 97, 'x') + std::to_string(i);  // some 8 MB in all
+        f.subject = std::string(i % 97, 'x') + std::to_string(i);  // some 8 MB in all: the log spills
         return f;
     };
-    auto same = [](const FileRecord& a, const FileRecord& b) {
-        return a.source == b.source && a.result == b.result && a.reason == b.reason && a.pstFile == b.pstFile &&
-               a.storeFolder == b.storeFolder && a.subject == b.subject;
+    auto same = [](const Result<FileRecord>& a, const FileRecord& b) {
+        return a.ok() && a->source == b.source && a->result == b.result && a->reason == b.reason &&
+               a->pstFile == b.pstFile && a->storeFolder == b.storeFolder && a->subject == b.subject;
     };
     const size_t n = 100000;
     FileRecords r;
     for (size_t i = 0; i < n; ++i) r.push_back(make(i));
     ASSERT_EQ(r.size(), n);
+    EXPECT_EQ(r.count(FileResult::Converted), n / 6 + 1);
     size_t i = 0;
-    for (const FileRecord& f : r) ASSERT_TRUE(same(f, make(i++))) << i;
-    for (size_t k : {n - 1, size_t(0), size_t(64), size_t(63), size_t(77777), size_t(5)})
-        EXPECT_TRUE(same(r[k], make(k))) << k;
+    ASSERT_TRUE(r.forEach([&](const FileRecord& f) { ASSERT_TRUE(same(f, make(i++))) << i; }).ok());
+    for (size_t k : {n - 1, size_t(0), size_t(64), size_t(63), size_t(77777), size_t(5)}) EXPECT_TRUE(same(r.at(k), make(k))) << k;
+    EXPECT_FALSE(r.at(n).ok());
 
     FileRecords copy = r;
     copy.push_back(make(7));
     r.push_back(make(8));
     r.push_back(make(9));
-    EXPECT_TRUE(same(copy[n], make(7)));
-    EXPECT_TRUE(same(r[n], make(8)) && same(r[n + 1], make(9)));
-    EXPECT_TRUE(same(copy[n - 1], make(n - 1)) && same(r[n - 1], make(n - 1)));
-    EXPECT_EQ(copy.size(), n + 1);
-
-    copy.resize(130);
-    copy.push_back(make(1));
-    ASSERT_EQ(copy.size(), 131u);
-    EXPECT_TRUE(same(copy[129], make(129)) && same(copy[130], make(1)));
-    copy.resize(133);
-    EXPECT_EQ(copy[132].source, "");
+    copy.push_back(make(10));
+    EXPECT_TRUE(same(copy.at(n), make(7)) && same(copy.at(n + 1), make(10)));
+    EXPECT_TRUE(same(r.at(n), make(8)) && same(r.at(n + 1), make(9)));
+    EXPECT_TRUE(same(copy.at(n - 1), make(n - 1)) && same(r.at(n - 1), make(n - 1)));
+    EXPECT_EQ(copy.size(), n + 2);
 
     // The part from record 90 on could not be completed: its converted
     // records fail for that reason; the others stay as they were.
-    r.failConverted(90, "The disk is full.");
+    const size_t converted = r.count(FileResult::Converted) + r.count(FileResult::ConvertedWithWarnings);
+    const size_t failed = r.count(FileResult::Failed);
+    ASSERT_TRUE(r.failConverted(90, "The disk is full.").ok());
+    EXPECT_EQ(r.count(FileResult::Converted) + r.count(FileResult::ConvertedWithWarnings), 30u);
+    EXPECT_EQ(r.count(FileResult::Failed), failed + converted - 30);
     r.push_back(make(0));
     for (size_t k = 88; k < 96; ++k) {
-        const FileRecord want = make(k), got = r[k];
+        const FileRecord want = make(k);
+        const auto got = r.at(k);
+        ASSERT_TRUE(got.ok());
         if (k >= 90 && want.result <= FileResult::ConvertedWithWarnings) {
-            EXPECT_EQ(got.result, FileResult::Failed) << k;
-            EXPECT_EQ(got.reason, "The disk is full.");
-            EXPECT_EQ(got.pstFile, "");
+            EXPECT_EQ(got->result, FileResult::Failed) << k;
+            EXPECT_EQ(got->reason, "The disk is full.");
+            EXPECT_EQ(got->pstFile, "");
         } else {
             EXPECT_TRUE(same(got, want)) << k;
         }
     }
-    EXPECT_EQ(r.back().result, FileResult::Converted) << "added after the failure";
+    EXPECT_EQ(r.at(n + 2)->result, FileResult::Converted) << "added after the failure";
     FileRecords moved = std::move(r);
     EXPECT_EQ(moved.size(), n + 3);
     EXPECT_TRUE(r.empty());
     moved.clear();
-    EXPECT_TRUE(moved.empty());
+    EXPECT_TRUE(moved.empty() && moved.count(FileResult::Failed) == 0);
 }
 
 // A message file with `size` bytes of attachment data that does not compress.
@@ -232,15 +234,15 @@ TEST_F(Engine, AFullDiskEndsItsFolderAtOnceAndTheNextGoesOn) {
     EXPECT_EQ(namesIn(disk.path()), (std::vector<std::string>{"Big report.csv", "Small.pst"}));
     EXPECT_EQ(readBack(small)[""], std::vector<std::string>{"small"});
     EXPECT_EQ(run.host.texts.back().rfind("The output could not be written: 1 of 41 message file(s) were converted.\r\n" +
-                                              cause + "\r\n" + kOpenN + "\r\nFiles written:\r\n" + small +
-                                              "\r\n40 message file(s) could not be converted:\r\n",
+                                              cause + "\r\n" + kOpenN + "\r\nFiles written:\r\n" + small + "\r\n",
                                           0),
               0u)
         << run.host.texts.back();
+    EXPECT_EQ(run.host.texts.back().find("could not be converted"), std::string::npos) << "the cause stands for them";
     EXPECT_EQ(run.host.icons.back(), MsgIcon::Warning);
     EXPECT_EQ(run.view.c1, "The output could not be written: 1 of 41 message file(s) were converted.");
     EXPECT_EQ(run.host.asked("Outlook Error"), 0);
-    for (const FileRecord& f : run.e.lastRun().records) {
+    for (const FileRecord& f : recordsOf(run.e.lastRun().records)) {
         if (f.source.find("/Big/") != std::string::npos) {
             EXPECT_EQ(f.reason, cause) << f.source;
         }
@@ -267,7 +269,7 @@ TEST_F(Engine, AFileSizeLimitEndsTheFolderWithTheSystemsMessage) {
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(run.host.texts.back().rfind("The output could not be written: 0 of 6 message file(s) were converted.\r\n"
-                                          "The file " + *run.host.out + " could not be written: File too large.\r\n",
+                                          "The file " + *run.host.out + " could not be written: File too large.",
                                           0),
               0u)
         << run.host.texts.back();
@@ -295,28 +297,33 @@ TEST_F(Engine, ARemovedOutputFolderEndsTheFolderAtOnce) {
     EXPECT_NE(lastFrame.find("(2 of 6)"), std::string::npos) << "no further attempts: " << lastFrame;
     EXPECT_EQ(run.e.lastRun().outputFailures,
               std::vector<std::string>{"The file " + *run.host.out + " could not be created: " + kNoSuchFolder});
-    EXPECT_EQ(run.e.lastRun().messagesConverted, 0);
+    EXPECT_EQ(run.e.lastRun().messagesConverted(), 0);
     EXPECT_EQ(namesIn(dir_), std::vector<std::string>{"Mail"});
 }
 
 // A read-only output (a read-only file system, which root cannot write
-// either): the session error box, then the truthful completion box.
+// either): the session error box says why, once, then the truthful
+// completion box; every file of the folder fails for that one reason.
 TEST_F(Engine, AReadOnlyOutputIsToldAndCreatesNothing) {
     tavrin::testing::SmallDisk disk(1024 * 1024, true);
     TAVRIN_NEED_SMALL_DISK(disk);
     writeMsg(dir_ / "Mail" / "a.msg", "a");
+    writeMsg(dir_ / "Mail" / "b.msg", "b");
     SingleRun run(dir_);
     run.host.out = (disk.path() / "out.pst").string();
     run.e.Form_Load();
     run.e.CmdStartConversion_Click();
-    const std::string cause = "The file " + *run.host.out + " could not be created: Read-only file system.";
+    const std::string cause =
+        "The file " + *run.host.out + " could not be created: the folder is read-only or access to it is denied.";
     EXPECT_EQ(run.host.titles, (std::vector<std::string>{"Outlook Error", "Completed"}));
-    EXPECT_NE(run.host.texts[0].find(cause), std::string::npos);
-    EXPECT_EQ(run.host.texts[1], "The output could not be written: 0 of 1 message file(s) were converted.\r\n" + cause +
-                                     "\r\n1 message file(s) could not be converted:\r\n" + mail() + "/a.msg: " + cause +
+    EXPECT_EQ(run.host.kinds, (std::vector<MsgKind>{MsgKind::Error, MsgKind::Completed}));
+    EXPECT_EQ(run.host.texts[0], cause);
+    EXPECT_EQ(run.host.icons[0], MsgIcon::Information);
+    EXPECT_EQ(run.host.texts[1], "The output could not be written: 0 of 2 message file(s) were converted.\r\n" + cause +
                                      "\r\nThe report could not be written: The file " +
                                      (disk.path() / "out report.csv").string() +
                                      " could not be created: Read-only file system.");
+    for (const FileRecord& f : recordsOf(run.e.lastRun().records)) EXPECT_EQ(f.reason, cause) << f.source;
     EXPECT_TRUE(namesIn(disk.path()).empty());
 }
 
@@ -404,7 +411,7 @@ TEST_F(Engine, TheReportListsEveryFileWithItsResult) {
     const std::string t = slurp(report);
     ASSERT_EQ(t.rfind("\xEF\xBB\xBF" + CsvHeader() + "\r\n", 0), 0u) << "UTF-8 with a byte-order mark";
     std::map<std::string, std::string> rows;  // file name -> the rest of its row
-    for (const FileRecord& f : run.e.lastRun().records) {
+    for (const FileRecord& f : recordsOf(run.e.lastRun().records)) {
         const std::string row = CsvRow(f);
         EXPECT_NE(t.find("\r\n" + row + "\r\n"), std::string::npos) << row;
         const size_t sourceField = CsvRow(rec(f.source, FileResult::Converted)).size() - 14;  // ",converted,,,,"

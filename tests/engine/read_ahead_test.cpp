@@ -36,20 +36,20 @@ TEST_F(Engine, ReadAheadGivesTheSameStoreAndRecordsAsNone) {
         run.e.setReport(ConversionEngine::ReportMode::None);
         run.e.Form_Load();
         run.e.CmdStartConversion_Click();
-        EXPECT_EQ(run.e.lastRun().messagesConverted, 27) << threads;
+        EXPECT_EQ(run.e.lastRun().messagesConverted(), 27) << threads;
         EXPECT_EQ(run.e.lastRun().withWarnings(), 1) << threads;
         stores.push_back(readBack(*run.host.out));
         std::vector<std::string> lines;
-        for (const FileRecord& f : run.e.lastRun().records)
+        for (const FileRecord& f : recordsOf(run.e.lastRun().records))
             lines.push_back(f.source + "|" + ResultText(f.result) + "|" + f.reason + "|" + f.storeFolder + "|" +
                             f.subject);
         records.push_back(lines);
     }
-    ASSERT_EQ(stores[0].count("Sent/Old"), 1u);
+    ASSERT_EQ(stores[0].count("Sent Items/Old"), 1u);
     EXPECT_EQ(stores[0].at("").size(), 12u);
     EXPECT_EQ(stores[0].at("Inbox").size(), 8u);
-    EXPECT_EQ(stores[0].at("Sent").size(), 1u);
-    EXPECT_EQ(stores[0].at("Sent/Old").size(), 6u);
+    EXPECT_EQ(stores[0].at("Sent Items").size(), 1u);
+    EXPECT_EQ(stores[0].at("Sent Items/Old").size(), 6u);
     EXPECT_EQ(records[0].size(), 29u);
     for (size_t k = 1; k < stores.size(); ++k) {
         EXPECT_EQ(stores[k], stores[0]) << k;
@@ -79,7 +79,7 @@ TEST_F(Engine, ASkipOrAStopThrowsAwayWhatWasReadAhead) {
         EXPECT_EQ(run.host.asked(stop ? "Confirm Stop" : "Confirm Skip"), 1);
         std::vector<std::string> converted;
         size_t rest = 0;
-        for (const FileRecord& f : r.records) {
+        for (const FileRecord& f : recordsOf(r.records)) {
             if (f.result == FileResult::Converted) {
                 EXPECT_EQ(rest, 0u) << "converted after the question: " << f.source;
                 converted.push_back(f.subject);

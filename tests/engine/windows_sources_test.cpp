@@ -81,8 +81,8 @@ struct HostStub : Host {
     std::string out;
     std::vector<std::string> texts;
     void yield() override {}
-    MsgResult messageBox(const std::string& t, const std::string&, MsgButtons, MsgIcon) override {
-        texts.push_back(t);
+    MsgResult messageBox(const MsgBox& box) override {
+        texts.push_back(box.text);
         return MsgResult::No;
     }
     std::optional<std::string> saveDialog(const std::string&, const std::string&, bool& replace) override {
@@ -179,7 +179,7 @@ TEST_F(WindowsSources, APathPastMaxPathWithNamesInSeveralScriptsConvertsWhole) {
     View view;
     const RunSummary run = convert(at("Mail"), host, view);
     EXPECT_TRUE(run.allConverted()) << (host.texts.empty() ? "" : host.texts.back());
-    EXPECT_EQ(run.messagesConverted, 2);
+    EXPECT_EQ(run.messagesConverted(), 2);
     std::string deep;
     for (const auto& n : storePath) deep += (deep.empty() ? "" : "/") + n;
     auto tree = readBack(at("out.pst"));
@@ -246,8 +246,8 @@ TEST_F(WindowsSources, AJunctionBackUpTheTreeConvertsEachFileOnce) {
     const RunSummary run = convert(mail, host, view);
     DeleteFileW(longPath(mail + "\\a.msg").c_str());
     DeleteFileW(longPath(mail + "\\Sub\\b.msg").c_str());
-    EXPECT_EQ(run.filesFound, 2);
-    EXPECT_EQ(run.messagesConverted, 2);
+    EXPECT_EQ(run.filesFound(), 2);
+    EXPECT_EQ(run.messagesConverted(), 2);
     auto tree = readBack(at("out.pst"));
     EXPECT_EQ(tree[""], std::vector<std::string>{"a"});
     EXPECT_EQ(tree["Sub"], std::vector<std::string>{"b"});
@@ -337,7 +337,7 @@ TEST_F(WindowsSources, AFileAnotherProgramHoldsOpenIsReadUnlessItSharesNoReading
         View view;
         const RunSummary run = convert(at("Mail"), host, view);
         EXPECT_TRUE(run.allConverted()) << (host.texts.empty() ? "" : host.texts.back());
-        EXPECT_EQ(run.messagesConverted, 2);
+        EXPECT_EQ(run.messagesConverted(), 2);
         DeleteFileW(longPath(at("out.pst")).c_str());
     }
     {
@@ -347,8 +347,8 @@ TEST_F(WindowsSources, AFileAnotherProgramHoldsOpenIsReadUnlessItSharesNoReading
         HostStub host;
         View view;
         const RunSummary run = convert(at("Mail"), host, view);
-        EXPECT_EQ(run.messagesConverted, 1);
-        EXPECT_EQ(run.failedFiles, std::vector<std::string>{at("Mail\\open.msg")});
+        EXPECT_EQ(run.messagesConverted(), 1);
+        EXPECT_EQ(run.failed(), 1);
         ASSERT_FALSE(host.texts.empty());
         EXPECT_NE(host.texts.back().find(at("Mail\\open.msg")), std::string::npos) << host.texts.back();
         EXPECT_EQ(readBack(at("out.pst"))[""], std::vector<std::string>{"other"});
@@ -399,7 +399,7 @@ TEST_F(WindowsSources, ADriveRootMapsInboxAndSentOntoTheDefaultFolders) {
     }
     if (defined) DefineDosDeviceW(DDD_REMOVE_DEFINITION, drive.c_str(), nullptr);
     EXPECT_TRUE(run.allConverted()) << (host.texts.empty() ? "" : host.texts.back());
-    EXPECT_EQ(run.messagesConverted, 7);
+    EXPECT_EQ(run.messagesConverted(), 7);
     EXPECT_EQ(view.c1, "Migrating 7 items from " + root);
     auto tree = readBack(at("out.pst"));
     using V = std::vector<std::string>;

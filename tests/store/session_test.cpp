@@ -260,6 +260,7 @@ TEST_F(FolderPaths, MissingFolderIsNamedInTheExactText) {
     ASSERT_FALSE(f.ok());
     EXPECT_NE(f.error().number, 0);
     EXPECT_EQ(f.error().description, "Folder \"Nowhere\" does not exist");
+    EXPECT_EQ(f.error().name, "Nowhere");
     auto g = session.GetFolderFromPath("\\\\My Store\\Sent\\");
     ASSERT_FALSE(g.ok());
     EXPECT_EQ(g.error().description, "Folder \"Sent\" does not exist");
@@ -269,6 +270,7 @@ TEST_F(FolderPaths, OtherStoreIsNotAFolderOfThisOne) {
     auto f = session.GetFolderFromPath("\\\\Other Store\\Inbox");
     ASSERT_FALSE(f.ok());
     EXPECT_EQ(f.error().description.find("Folder \""), std::string::npos);
+    EXPECT_EQ(f.error().name, "") << "no folder is missing: the store is";
     // A store name that only begins like ours is another store.
     EXPECT_FALSE(session.GetFolderFromPath("\\\\My Store2\\Inbox").ok());
 }

@@ -87,7 +87,7 @@ TEST_F(EndToEnd, SingleFolderModeConvertsTheFolderTreeIntoTheChosenFile) {
     EXPECT_EQ(tree.at(""), 2);
     EXPECT_EQ(tree.at("Inbox"), 1);
     EXPECT_EQ(tree.at("Projects/2026"), 1);
-    EXPECT_EQ(wizard_.status().engine().lastRun().messagesConverted, 4);
+    EXPECT_EQ(wizard_.status().engine().lastRun().messagesConverted(), 4);
 }
 
 TEST_F(EndToEnd, MultipleFolderModeConvertsEachTickedFolderIntoItsOwnFile) {

@@ -212,14 +212,18 @@ private:
     }
     Status process(Job& job) {
         for (const Deferred& d : job.blocks) {
-            // [MS-PST] 2.2.2.8.1: the data encoded in place, then the CRC of
-            // the stored bytes into the trailer (dwCRC at +4).
-            uint8_t* p = job.data.data() + (d.ib - job.offset);
-            uint32_t crc = 0;
-            if (!encodeBlockCopy(d.internal ? kCryptNone : crypt_, std::span<const uint8_t>(p, d.cb),
-                                 std::span<uint8_t>(p, d.cb), d.bid, crc))
+            // [MS-PST] 2.2.2.8.1 block: the data encoded in place, then the
+            // BLOCKTRAILER (2.2.2.8.2), whose CRC is taken over the data as
+            // stored.
+            const MutableByteSpan block(job.data.data() + (d.ib - job.offset), d.total);
+            BlockTrailer trailer;
+            trailer.cb = static_cast<uint16_t>(d.cb);
+            trailer.wSig = computeSig(d.ib, d.bid);
+            trailer.bid = d.bid;
+            if (!encodeBlockCopy(d.internal ? kCryptNone : crypt_, block.first(d.cb), block.first(d.cb), d.bid,
+                                 trailer.dwCRC))
                 return writerError("unknown encoding");
-            store::storeLE32(p + d.total - kBlockTrailerSize + 4, crc);
+            (void)trailer.encode(block.last(kBlockTrailerSize));
         }
         if (auto s = sink_.writeAt(job.offset, job.data); !s) return s;
         // The system is asked to write out every few megabytes as they come,
@@ -253,9 +257,10 @@ private:
     std::thread thread_;  // last: started once the rest is set up
 };
 
-NdbWriter::NdbWriter(fs::FileSink& sink, NdbOptions options) : sink_(sink), opt_(options) {
-    if (opt_.backgroundWrites)
-        background_ = std::make_unique<Background>(sink_, opt_.cryptMethod, 4 * opt_.writeBuffer);
+NdbWriter::NdbWriter(fs::FileSink& sink, NdbOptions options)
+    : sink_(sink),
+      opt_(options),
+      background_(std::make_unique<Background>(sink_, opt_.cryptMethod, 4 * opt_.writeBuffer)) {
     buf_.reserve(opt_.writeBuffer + kMaxBlockSize);
     bbt_ = std::make_unique<BTreeStream>(*this, ptypeBBT, kBBTEntrySize, kBBTEntryMax);
     openSection(0);
@@ -264,14 +269,13 @@ NdbWriter::NdbWriter(fs::FileSink& sink, NdbOptions options) : sink_(sink), opt_
 NdbWriter::~NdbWriter() = default;
 
 const Error& NdbWriter::error() const {
-    if (!failure_.failed() && background_) failure_ = background_->failure();
+    if (!failure_.failed()) failure_ = background_->failure();
     return failure_;
 }
 
 // Writes bytes outside the buffer: in order with the buffers already given
 // to the background thread.
 Status NdbWriter::write(uint64_t ib, ByteSpan data) {
-    if (!background_) return sink_.writeAt(ib, data);
     Background::Job job;
     job.offset = ib;
     job.data.assign(data.begin(), data.end());
@@ -371,22 +375,15 @@ Status NdbWriter::put(uint64_t ib, ByteSpan data, bool mayFlush) {
 Status NdbWriter::flushBuffer() {
     if (failure_.failed()) return failure_;
     if (buf_.empty()) return {};
-    if (background_) {
-        Background::Job job;
-        job.offset = bufStart_;
-        job.data = std::move(buf_);
-        job.blocks = std::move(deferred_);
-        deferred_.clear();
-        bufStart_ += job.data.size();
-        buf_ = background_->spare();
-        buf_.reserve(opt_.writeBuffer + kMaxBlockSize);
-        if (auto s = background_->submit(std::move(job)); !s) return fail(s.error());
-        return {};
-    }
-    auto s = sink_.writeAt(bufStart_, buf_);
-    bufStart_ += buf_.size();
-    buf_.clear();
-    if (!s) return fail(s.error());
+    Background::Job job;
+    job.offset = bufStart_;
+    job.data = std::move(buf_);
+    job.blocks = std::move(deferred_);
+    deferred_.clear();
+    bufStart_ += job.data.size();
+    buf_ = background_->spare();
+    buf_.reserve(opt_.writeBuffer + kMaxBlockSize);
+    if (auto s = background_->submit(std::move(job)); !s) return fail(s.error());
     return {};
 }
 
@@ -413,32 +410,18 @@ Result<uint64_t> NdbWriter::writeBlock(ByteSpan data, bool internal, uint16_t re
     if (!ib) return fail(std::move(ib).error()).error();
 
     // [MS-PST] 2.2.2.8.1 block: data, padding, BLOCKTRAILER (2.2.2.8.2).
-    // The CRC is taken over the data as stored, after the encoding; with
-    // background writes both are done on that thread.
+    // The data goes into the write buffer as given; the writing thread
+    // encodes it and adds the trailer with the CRC of the stored bytes.
+    if (cryptMethod() > kCryptCyclic) return fail(writerError("unknown encoding")).error();
     uint8_t block[kMaxBlockSize];
-    uint32_t crc = 0;
-    if (background_) {
-        if (cryptMethod() > kCryptCyclic) return fail(writerError("unknown encoding")).error();
-        std::memcpy(block, data.data(), cb);
-    } else if (!encodeBlockCopy(internal ? kCryptNone : opt_.cryptMethod, data.first(cb), std::span<uint8_t>(block, cb),
-                                bid, crc)) {
-        return fail(writerError("unknown encoding")).error();
-    }
+    std::memcpy(block, data.data(), cb);
     std::memset(block + cb, 0, static_cast<size_t>(total - cb));
-    BlockTrailer trailer;
-    trailer.cb = static_cast<uint16_t>(cb);
-    trailer.wSig = computeSig(*ib, bid);
-    trailer.dwCRC = crc;
-    trailer.bid = bid;
-    (void)trailer.encode(MutableByteSpan(block + total - kBlockTrailerSize, kBlockTrailerSize));
-    if (auto s = put(*ib, ByteSpan(block, static_cast<size_t>(total)), !background_); !s) return s.error();
-    if (background_) {
-        // The block lies in the current buffer (put starts a new one for a
-        // block beyond it): encoded when the buffer is written.
-        deferred_.push_back({*ib, cb, static_cast<uint32_t>(total), bid, internal});
-        if (buf_.size() >= opt_.writeBuffer)
-            if (auto s = flushBuffer(); !s) return s.error();
-    }
+    if (auto s = put(*ib, ByteSpan(block, static_cast<size_t>(total)), false); !s) return s.error();
+    // The block lies in the current buffer (put starts a new one for a block
+    // beyond it): encoded when the buffer is written.
+    deferred_.push_back({*ib, cb, static_cast<uint32_t>(total), bid, internal});
+    if (buf_.size() >= opt_.writeBuffer)
+        if (auto s = flushBuffer(); !s) return s.error();
 
     // [MS-PST] 2.2.2.7.7.3 BBTENTRY.
     BBTEntry entry;
@@ -537,8 +520,7 @@ Status NdbWriter::finish(const NodeSource& nodes, const std::array<uint32_t, 32>
     }
     if (auto s = flushBuffer(); !s) return s;
     // Everything before the header is on its way: wait for it.
-    if (background_)
-        if (auto s = background_->drain(); !s) return fail(s.error());
+    if (auto s = background_->drain(); !s) return fail(s.error());
 
     Header h;
     h.bidNextP = nextPage_;

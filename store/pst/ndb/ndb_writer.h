@@ -10,9 +10,12 @@
 // stream of node entries, the last AMap, the FMaps, the DList and, last of
 // all, the header with both CRCs.
 //
-// Blocks are encoded, checksummed and written by a thread of their own
-// (NdbOptions::backgroundWrites), so that the thread building the file
-// does not wait for them; the order of the writes is kept.
+// Blocks are encoded, checksummed and written by a thread of their own, so
+// that the thread building the file does not wait for them; the order of
+// the writes is kept. The sink's writeAt is called from that thread (in
+// order, one call at a time) until finish(), which waits for it and then
+// writes the header itself; a failed write is reported by the calls after
+// it.
 //
 // Memory: the current AMap section's bitmap, one partial B-tree page per
 // level, a few write buffers, and one byte per AMap section (its longest
@@ -49,10 +52,6 @@ struct NdbOptions {
     // system's copy into its cache markedly slower (2 MiB: up to twice the
     // CPU time of the whole conversion on Linux).
     size_t writeBuffer = 1 << 18;
-    // Encode, checksum and write on a thread of its own; the sink's writeAt
-    // is then called from that thread (in order, one call at a time). A
-    // failed write is reported by the calls after it.
-    bool backgroundWrites = true;
 };
 
 class BTreeStream;
@@ -112,8 +111,8 @@ private:
     // Write buffer over [bufStart_, bufStart_ + buf_.size()).
     uint64_t bufStart_ = 0;
     Bytes buf_;
-    // With background writes: the blocks in buf_, still to be encoded and
-    // checksummed.
+    // The blocks in buf_, still to be encoded, checksummed and given their
+    // trailer.
     struct Deferred {
         uint64_t ib;
         uint32_t cb;

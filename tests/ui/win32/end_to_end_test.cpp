@@ -109,7 +109,7 @@ TEST_F(EndToEnd, SingleFolderModeConvertsTheFolderTreeIntoTheChosenFile) {
     EXPECT_EQ(back.messages.at(""), 2);
     EXPECT_EQ(back.messages.at("Inbox"), 1);
     EXPECT_EQ(back.messages.at("Projects/2026"), 1);
-    EXPECT_EQ(wizard_->status().engine().lastRun().messagesConverted, 4);
+    EXPECT_EQ(wizard_->status().engine().lastRun().messagesConverted(), 4);
     // The sources are as they were.
     EXPECT_TRUE(fsys::exists(mail / "a.msg"));
     EXPECT_TRUE(fsys::exists(mail / "notes.txt"));

@@ -29,9 +29,9 @@
 #include <algorithm>
 #include <climits>
 
-#include "store/core/codepage.h"
+#include "fs/codepage_platform.h"
 
-namespace tavrin::store::detail {
+namespace tavrin::fs {
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
@@ -69,7 +69,7 @@ bool undefinedInIconv(uint32_t codepage, char16_t c, uint8_t lead) {
 }
 
 // One character at a time, for text in which something needs a closer look.
-std::u16string decodeEach(ByteSpan bytes, uint32_t codepage, bool doubleByte) {
+std::u16string decodeEach(std::span<const uint8_t> bytes, uint32_t codepage, bool doubleByte) {
     std::u16string out, one;
     out.reserve(bytes.size());
     size_t i = 0;
@@ -134,15 +134,15 @@ std::u16string joinToneMarks(const std::u16string& in) {
 
 }  // namespace
 
-bool platformSupports(uint32_t codepage) { return IsValidCodePage(codepage) != 0; }
+bool SystemSupportsCodepage(uint32_t codepage) { return IsValidCodePage(codepage) != 0; }
 
-std::u16string platformDecode(ByteSpan bytes, uint32_t codepage) {
+std::u16string SystemDecode(std::span<const uint8_t> bytes, uint32_t codepage) {
     if (bytes.size() > static_cast<size_t>(INT_MAX / 4)) {
         // Converted in pieces whose sizes fit an int (a piece may end inside
         // a character; such sizes never occur in a message's strings).
         std::u16string out;
         for (size_t pos = 0; pos < bytes.size(); pos += INT_MAX / 4)
-            out += platformDecode(bytes.subspan(pos, std::min<size_t>(INT_MAX / 4, bytes.size() - pos)), codepage);
+            out += SystemDecode(bytes.subspan(pos, std::min<size_t>(INT_MAX / 4, bytes.size() - pos)), codepage);
         return out;
     }
     CPINFO info{};
@@ -163,12 +163,12 @@ std::u16string platformDecode(ByteSpan bytes, uint32_t codepage) {
     return out;
 }
 
-Bytes platformEncode(std::u16string_view text, uint32_t codepage) {
-    Bytes out;
+std::vector<uint8_t> SystemEncode(std::u16string_view text, uint32_t codepage) {
+    std::vector<uint8_t> out;
     // As iconv: a character the code page lacks is one '?', never a
     // look-alike (no best fit), and a surrogate pair is one character.
     DWORD flags = WC_NO_BEST_FIT_CHARS;
-    auto encode = [&](const char16_t* src, int n, Bytes& to) {
+    auto encode = [&](const char16_t* src, int n, std::vector<uint8_t>& to) {
         const auto* s = reinterpret_cast<const wchar_t*>(src);
         int len = WideCharToMultiByte(codepage, flags, s, n, nullptr, 0, nullptr, nullptr);
         if (len <= 0 && flags != 0 && GetLastError() == ERROR_INVALID_FLAGS) {
@@ -199,15 +199,15 @@ Bytes platformEncode(std::u16string_view text, uint32_t codepage) {
             ++pos;
             continue;
         }
-        Bytes one;
+        std::vector<uint8_t> one;
         encode(text.data() + pos, 2, one);
-        if (one == Bytes{'?', '?'} || one.empty()) one = Bytes{'?'};
+        if (one == std::vector<uint8_t>{'?', '?'} || one.empty()) one = std::vector<uint8_t>{'?'};
         out.insert(out.end(), one.begin(), one.end());
         pos += 2;
     }
     return out;
 }
 
-}  // namespace tavrin::store::detail
+}  // namespace tavrin::fs
 
 #endif  // _WIN32

@@ -1,4 +1,4 @@
-#include "engine/wizard/save_location.h"
+#include "fs/documents_folder.h"
 
 #include <cstdlib>
 #include <sstream>
@@ -6,7 +6,7 @@
 #include "fs/file_io.h"
 #include "fs/mod_files.h"
 
-namespace tavrin::wizard {
+namespace tavrin::fs {
 
 namespace {
 
@@ -34,7 +34,7 @@ std::optional<std::string> documentsFromUserDirs(const std::string& text, const 
 
 }  // namespace
 
-std::string SaveDialogFolder(const SaveFolderSources& s) {
+std::string DocumentsFolder(const DocumentsFolderSources& s) {
     auto folder = [&](const std::optional<std::string>& p) { return p && !p->empty() && s.isFolder(*p); };
 #ifdef _WIN32
     (void)folder;
@@ -56,20 +56,20 @@ std::string SaveDialogFolder(const SaveFolderSources& s) {
 #endif
 }
 
-std::string SaveDialogFolder() {
-    SaveFolderSources s;
+std::string DocumentsFolder() {
+    DocumentsFolderSources s;
     s.env = [](const std::string& name) -> std::optional<std::string> {
         const char* v = std::getenv(name.c_str());
         if (!v) return std::nullopt;
         return std::string(v);
     };
     s.readText = [](const std::string& path) -> std::optional<std::string> {
-        auto bytes = fs::readFile(path, 1 << 20);
+        auto bytes = readFile(path, 1 << 20);
         if (!bytes) return std::nullopt;
         return std::string(bytes->begin(), bytes->end());
     };
-    s.isFolder = [](const std::string& path) { return fs::FolderExists(path); };
-    return SaveDialogFolder(s);
+    s.isFolder = [](const std::string& path) { return FolderExists(path); };
+    return DocumentsFolder(s);
 }
 
-}  // namespace tavrin::wizard
+}  // namespace tavrin::fs

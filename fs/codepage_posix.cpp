@@ -1,4 +1,4 @@
-// iconv behind the code page seam (POSIX builds).
+// iconv behind the code page seam (POSIX builds); see fs/codepage_platform.h.
 #ifndef _WIN32
 
 #include <errno.h>
@@ -8,10 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "store/core/codepage.h"
+#include "fs/codepage_platform.h"
 
-namespace tavrin::store::detail {
+namespace tavrin::fs {
 namespace {
+
+uint16_t loadLE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+void storeLE16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
 
 // The iconv name of a Windows code page, or null.
 const char* iconvName(uint32_t cp, char* buf, size_t len) {
@@ -89,7 +95,7 @@ ConverterCache& cache() {
 // unconvertible input sequence `onBad` appends a substitute and returns how
 // many input bytes to skip.
 template <class OnBad>
-void runIconv(iconv_t cd, ByteSpan in, std::vector<uint8_t>& out, OnBad onBad) {
+void runIconv(iconv_t cd, std::span<const uint8_t> in, std::vector<uint8_t>& out, OnBad onBad) {
     iconv(cd, nullptr, nullptr, nullptr, nullptr);  // initial shift state
     char* src = const_cast<char*>(reinterpret_cast<const char*>(in.data()));
     size_t srcLeft = in.size();
@@ -129,12 +135,12 @@ void runIconv(iconv_t cd, ByteSpan in, std::vector<uint8_t>& out, OnBad onBad) {
 
 }  // namespace
 
-bool platformSupports(uint32_t codepage) {
+bool SystemSupportsCodepage(uint32_t codepage) {
     return cache().get(codepage, true) != reinterpret_cast<iconv_t>(-1) &&
            cache().get(codepage, false) != reinterpret_cast<iconv_t>(-1);
 }
 
-std::u16string platformDecode(ByteSpan bytes, uint32_t codepage) {
+std::u16string SystemDecode(std::span<const uint8_t> bytes, uint32_t codepage) {
     iconv_t cd = cache().get(codepage, true);
     std::vector<uint8_t> out;
     runIconv(cd, bytes, out, [](std::vector<uint8_t>& o, const uint8_t*, size_t, bool) {
@@ -147,11 +153,11 @@ std::u16string platformDecode(ByteSpan bytes, uint32_t codepage) {
     return s;
 }
 
-Bytes platformEncode(std::u16string_view text, uint32_t codepage) {
+std::vector<uint8_t> SystemEncode(std::u16string_view text, uint32_t codepage) {
     iconv_t cd = cache().get(codepage, false);
-    Bytes in(text.size() * 2);
+    std::vector<uint8_t> in(text.size() * 2);
     for (size_t i = 0; i < text.size(); ++i) storeLE16(in.data() + 2 * i, text[i]);
-    Bytes out;
+    std::vector<uint8_t> out;
     runIconv(cd, in, out, [](std::vector<uint8_t>& o, const uint8_t* at, size_t left, bool) {
         o.push_back('?');
         // A whole surrogate pair stands for one character.
@@ -164,6 +170,6 @@ Bytes platformEncode(std::u16string_view text, uint32_t codepage) {
     return out;
 }
 
-}  // namespace tavrin::store::detail
+}  // namespace tavrin::fs
 
 #endif  // !_WIN32

@@ -1,0 +1,118 @@
+#include "engine/output_parts.h"
+
+#include "fs/file_io.h"
+
+namespace tavrin::engine {
+
+OutputParts::OutputParts(RunSummary& summary, uint64_t maxFileSize) : summary_(summary), maxFileSize_(maxFileSize) {}
+
+Status OutputParts::open(const std::string& path, const std::string& displayName, bool replace) {
+    basePath_ = path;
+    baseName_ = displayName_ = displayName;
+    number_ = 1;
+    firstRecord_ = summary_.records.size();
+    messages_ = 0;
+    return logon(path, replace);
+}
+
+// A new session and store at `path`, with the default folders' names.
+Status OutputParts::logon(const std::string& path, bool replace) {
+    path_ = path;
+    auto session = std::make_unique<store::RDOSession>();
+    store::LogonOptions options;
+    options.replaceExisting = replace;
+    auto st = session->LogonPstStore(path, store::olStoreUnicode, displayName_, options);
+    if (!st) return std::move(st).error();
+    const store::EntryId id = (*st)->EntryID();
+    if (Status v = (*st)->ValidateIPMTree(); !v) return v;
+    for (int kind : {store::olFolderInbox, store::olFolderSentMail}) {
+        auto s = session->GetStoreFromID(id);
+        if (!s) return std::move(s).error();
+        auto f = (*s)->GetDefaultFolder(kind);
+        if (!f) return std::move(f).error();
+        (kind == store::olFolderInbox ? defaults_.inbox : defaults_.sent) = (*f)->Name();
+    }
+    session_ = std::move(session);
+    store_ = std::move(*st);
+    return {};
+}
+
+Result<std::shared_ptr<store::RDOFolder>> OutputParts::folder(const std::vector<std::string>& path) {
+    if (!session_) return Error(err::kCallFailed, "No store is open.");
+    auto found = session_->GetFolderFromComponents(displayName_, path);
+    // Anything but a missing folder (a store that failed) is not mended here.
+    if (found || found.error().name.empty()) return found;
+    auto current = session_->GetFolderFromComponents(displayName_, {});
+    std::vector<std::string> prefix;
+    for (const std::string& name : path) {
+        if (!current) return current;
+        prefix.push_back(name);
+        if (auto there = session_->GetFolderFromComponents(displayName_, prefix)) {
+            current = std::move(there);
+            continue;
+        }
+        auto added = (*current)->Folders().Add(name, store::olFolderMail);
+        if (!added) return std::move(added).error();
+        current = std::move(*added);
+    }
+    return current;
+}
+
+bool OutputParts::full(uint64_t itemBytes) const {
+    return maxFileSize_ > 0 && messages_ > 0 && store_ && store_->ProjectedSize() + itemBytes > maxFileSize_;
+}
+
+Status OutputParts::check() {
+    if (!session_) return Error(err::kCallFailed, "No store is open.");
+    return session_->CheckOutput();
+}
+
+bool OutputParts::next() {
+    if (!finish()) return false;
+    summary_.split = true;
+    std::string path;
+    for (int tries = 0; tries < 10000; ++tries) {
+        path = PartPath(basePath_, ++number_);
+        if (!fs::pathExists(path)) break;
+    }
+    displayName_ = baseName_ + " (" + std::to_string(number_) + ")";
+    if (Status s = logon(path, false); !s) {
+        fail(s.error());
+        return false;
+    }
+    return true;
+}
+
+bool OutputParts::finish() {
+    if (!session_) return true;
+    if (Status st = session_->Logoff(); !st) {
+        fail(st.error());
+        return false;
+    }
+    summary_.pstFiles.push_back(path_);
+    firstRecord_ = summary_.records.size();
+    messages_ = 0;
+    store_.reset();
+    session_.reset();
+    return true;
+}
+
+void OutputParts::fail(const Error& e) { fail(cause(e)); }
+
+void OutputParts::fail(const std::string& cause) {
+    // A record that cannot be read back here is told where the records are
+    // read: in the completion text and the report.
+    (void)summary_.records.failConverted(firstRecord_, cause);
+    firstRecord_ = summary_.records.size();
+    messages_ = 0;
+    summary_.outputFailures.push_back(cause);
+    store_.reset();
+    session_.reset();
+}
+
+std::string OutputParts::cause(const Error& e) const {
+    if (e.number == err::kDiskFull) return "The disk holding " + path_ + " is full.";
+    return e.description;
+}
+
+}  // namespace tavrin::engine
