@@ -11,6 +11,7 @@
 
 #include "cli/commands.h"
 #include "store/core/record.h"
+#include "store/core/source_digest.h"
 #include "store/msg/cfb/cfb_writer.h"
 #include "store/message_files.h"
 
@@ -40,6 +41,10 @@ int dumpMsg(int argc, char** argv) {
             status = 1;
             continue;
         }
+        // What the file holds: not the digest of its bytes that reading adds
+        // for the store's duplicate test.
+        const store::NamedPropName digest = store::sourceDigestName();
+        std::erase_if(m->props.items(), [&](const store::Property& p) { return p.name && *p.name == digest; });
         size_t named = 0;
         for (const auto& p : m->props.items()) named += p.name.has_value();
         const uint32_t cp = m->codepage(0);

@@ -15,7 +15,7 @@ using CommandFn = int (*)(int argc, char** argv);
 struct Command {
     std::string name;
     std::string usage;    // "dump-msg FILE..."
-    std::string summary;  // one line for --help
+    std::string summary;  // one line for --help; empty: not listed there
     CommandFn run = nullptr;
 };
 

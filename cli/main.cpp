@@ -45,7 +45,8 @@ void printHelp() {
         "Commands:");
     auto commands = tavrin::cli::commandRegistry();
     std::sort(commands.begin(), commands.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
-    for (const auto& c : commands) std::printf("  %-44s %s\n", c.usage.c_str(), c.summary.c_str());
+    for (const auto& c : commands)
+        if (!c.summary.empty()) std::printf("  %-44s %s\n", c.usage.c_str(), c.summary.c_str());
     std::puts(
         "\n"
         "Options:\n"

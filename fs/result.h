@@ -30,6 +30,7 @@ inline constexpr int32_t kFileNotFound = static_cast<int32_t>(0x80070002u);    /
 inline constexpr int32_t kIo = static_cast<int32_t>(0x8007001Fu);              // HRESULT_FROM_WIN32(ERROR_GEN_FAILURE)
 inline constexpr int32_t kTooBig = static_cast<int32_t>(0x80040305u);          // MAPI_E_TOO_BIG
 inline constexpr int32_t kCancelled = static_cast<int32_t>(0x80040501u);       // MAPI_E_USER_CANCEL
+inline constexpr int32_t kFileInUse = static_cast<int32_t>(0x80070020u);       // HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)
 }  // namespace err
 
 struct Error {

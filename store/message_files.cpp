@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "fs/file_io.h"
+#include "store/core/sha256.h"
+#include "store/core/source_digest.h"
 #include "store/msg/cfb/cfb_writer.h"
 #include "store/msg/cfb/compound_file.h"
 #include "store/mime/internet_mail.h"
@@ -79,6 +81,16 @@ Result<MessageFileBytes> readMessageBytes(const std::string& path, const std::fu
         MessageFileBytes out;
         out.path = path;
         if (f->size() > kReadWhole) {
+            // The digest from the file in pieces; the message is read on
+            // demand later.
+            Sha256 h;
+            std::vector<uint8_t> chunk(size_t(1) << 20);
+            for (uint64_t at = 0; at < f->size(); at += chunk.size()) {
+                const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), f->size() - at));
+                if (auto s = f->readAt(at, std::span<uint8_t>(chunk.data(), n)); !s) return std::move(s).take();
+                h.update(ByteSpan(chunk.data(), n));
+            }
+            out.digest = h.finish();
             out.large = std::make_shared<const fs::InputFile>(std::move(*f));
             return out;
         }
@@ -92,6 +104,7 @@ Result<MessageFileBytes> readMessageBytes(const std::string& path, const std::fu
             out.bytes.reset(new uint8_t[out.capacity]);
         }
         if (auto s = f->readAt(0, std::span<uint8_t>(out.bytes.get(), out.size)); !s) return std::move(s).take();
+        out.digest = sha256(ByteSpan(out.bytes.get(), out.size));
         return out;
     } catch (const std::bad_alloc&) {
         return Error(err::kNoMemory, "There is not enough memory to read the file " + path + ".");
@@ -101,6 +114,7 @@ Result<MessageFileBytes> readMessageBytes(const std::string& path, const std::fu
 Result<Message> parseMessageBytes(Result<MessageFileBytes> read, MessageFileBytes* spent) {
     if (!read) return std::move(read).error();
     try {
+        Result<Message> m = Error(err::kCallFailed, "not read");
         if (read->large) {
             // Read on demand only as a compound file; an Internet message
             // is read whole.
@@ -108,13 +122,18 @@ Result<Message> parseMessageBytes(Result<MessageFileBytes> read, MessageFileByte
             uint8_t head[1024];
             const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof head, in.size()));
             if (auto s = in.readAt(0, std::span<uint8_t>(head, n)); !s) return std::move(s).take();
-            if (!isInternetMessage(ByteSpan(head, n))) return readOnDemand(in);
-            auto all = in.readAll();
-            if (!all) return std::move(all).error();
-            return mime::readInternetMessage(*all);
+            if (!isInternetMessage(ByteSpan(head, n))) {
+                m = readOnDemand(in);
+            } else {
+                auto all = in.readAll();
+                if (!all) return std::move(all).error();
+                m = mime::readInternetMessage(*all);
+            }
+        } else {
+            m = parseMessage(ByteSpan(read->bytes.get(), read->size));
         }
-        Result<Message> m = parseMessage(ByteSpan(read->bytes.get(), read->size));
-        if (spent) *spent = std::move(*read);
+        if (m) setSourceDigest(*m, read->digest);
+        if (spent && !read->large) *spent = std::move(*read);
         return m;
     } catch (const std::bad_alloc&) {
         return Error(err::kNoMemory, "There is not enough memory to read the file " + read->path + ".");

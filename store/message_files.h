@@ -10,6 +10,7 @@
 // gives them one at a time.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,6 +19,7 @@
 #include "fs/file_io.h"
 #include "fs/result.h"
 #include "store/core/message.h"
+#include "store/core/source_digest.h"
 #include "store/mime/internet_mail.h"
 
 namespace tavrin::store {
@@ -31,9 +33,14 @@ struct MessageFileBytes {
     size_t size = 0;      // of the file
     size_t capacity = 0;  // of `bytes`
     std::shared_ptr<const fs::InputFile> large;
+    // SHA-256 of the file's bytes, taken while it is read.
+    std::array<uint8_t, 32> digest{};
 };
 
-// Reads a message file in two steps, which may run on different threads:
+
+// Reads a message file in two steps, which may run on different threads
+// (the message carries the digest of the file's bytes, see
+// store/core/source_digest.h):
 // readMessageBytes, then parseMessageBytes. With `admit`, the file's size
 // is passed to it once the file is open and before its bytes are read: it
 // may wait (a reader that keeps within a memory budget), or refuse, and

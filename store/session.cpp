@@ -1,11 +1,13 @@
 // The store operations over the PST writer.
 //
-// A session owns one new store: the PST is written into a fs::PendingFile
+// A session owns one store. A new one is written into a fs::PendingFile
 // for its final path, with the writer's scratch in a fs::ScratchFile beside
 // it, and Logoff commits it. A failure, an abandoned session, a session
 // destroyed without Logoff or a process that dies leaves neither behind;
 // the final path is only ever touched by the one step that completes the
-// file.
+// file. An existing store that messages are added to is opened in place
+// (fs::UpdateFile, held exclusively) and changed by the store updater,
+// which leaves it as it was unless Logoff completes the change.
 #include "store/session.h"
 
 #include <chrono>
@@ -13,10 +15,15 @@
 
 #include "fs/file_io.h"
 #include "fs/text.h"
+#include "fs/update_file.h"
 #include "store/core/codepage.h"
 #include "store/core/tags.h"
 #include "store/message_files.h"
+#include "store/pst/messaging/records.h"
+#include "store/pst/messaging/store_updater.h"
 #include "store/pst/messaging/store_writer.h"
+#include "store/pst/ndb/format.h"
+#include "store/pst/verify/verifier.h"
 
 namespace tavrin::store {
 
@@ -80,35 +87,47 @@ public:
     Status logoff();
     void abandon();
 
-    bool open() const { return writer_ != nullptr; }
+    bool open() const { return store_ != nullptr; }
     Status check() const {
-        if (!writer_) return closedStore();
-        if (writer_->error().failed()) return writer_->error();
+        if (!store_) return closedStore();
+        if (store_->error().failed()) return store_->error();
         if (outputFailure_.failed()) return outputFailure_;
         return {};
     }
     // check(), and whether the file could still be committed now.
     Status checkOutput() {
         if (auto s = check(); !s) return s;
-        if (auto s = out_->check(); !s) {
-            outputFailure_ = s.error();
-            return s;
-        }
+        if (out_)
+            if (auto s = out_->check(); !s) {
+                outputFailure_ = s.error();
+                return s;
+            }
         return {};
     }
-    m::PstWriter& writer() { return *writer_; }
-    const m::PstWriter& writer() const { return *writer_; }
-    const std::string& displayName() const { return displayName_; }
+    m::MessageStore& writer() { return *store_; }
+    const m::MessageStore& writer() const { return *store_; }
+    const std::string& displayName() const { return store_ ? store_->displayName() : displayName_; }
+    // The name the session was given, which folder paths may use too.
+    const std::string& logonName() const { return displayName_; }
+    bool adding() const { return updater_ != nullptr; }
+    bool skipDuplicates() const { return adding() && !addDuplicates_; }
     std::mt19937_64& rng() { return rng_; }
 
 private:
+    Status logonNew(const std::string& path, const LogonOptions& options);
+    Status logonExisting(const std::string& path);
+    m::StoreOptions storeOptions();
+
     std::mt19937_64 rng_;
     std::string displayName_;
     bool replace_ = false;
+    bool addDuplicates_ = false;
     Error outputFailure_;
     std::unique_ptr<fs::PendingFile> out_;
+    std::unique_ptr<fs::UpdateFile> file_;
     std::unique_ptr<fs::ScratchFile> spill_;
-    std::unique_ptr<m::PstWriter> writer_;
+    std::unique_ptr<m::MessageStore> store_;
+    m::PstUpdater* updater_ = nullptr;  // store_, when adding
 };
 
 class FolderImpl {
@@ -125,6 +144,7 @@ public:
     uint32_t folder;
     Message message;
     bool saved = false;
+    bool alreadyPresent = false;  // Save found it in the folder and wrote nothing
     Error failure;  // a Save that failed
     int attachments = 0;
     std::vector<std::string> warnings;  // of the last Import
@@ -135,11 +155,29 @@ public:
         if (failure.failed()) return failure;
         return {};
     }
+    Result<bool> present() const {
+        if (auto s = session->check(); !s) return std::move(s).take();
+        return session->writer().containsMessage(folder, m::MessageKeys::of(message.props));
+    }
     Status save() {
         if (saved) return {};
         if (failure.failed()) return failure;
         if (auto s = session->check(); !s) return s;
         const int count = static_cast<int>(message.attachments.size());
+        if (session->skipDuplicates()) {
+            auto dup = present();
+            if (!dup) {
+                failure = std::move(dup).error();
+                return failure;
+            }
+            if (*dup) {
+                message = Message{};
+                saved = true;
+                alreadyPresent = true;
+                attachments = count;
+                return {};
+            }
+        }
         auto nid = session->writer().addMessage(folder, std::move(message));
         message = Message{};  // taken by the writer, saved or not
         if (!nid) {
@@ -152,60 +190,152 @@ public:
     }
 };
 
-Status PstSessionImpl::logon(const std::string& path, const std::string& displayName, const LogonOptions& options) {
-    if (writer_) return Error(err::kCallFailed, "A store is already open in this session.");
-    if (path.empty()) return Error(err::kInvalidParameter, "No file name was given for the store.");
-    // An existing file is never overwritten or changed unless asked for;
-    // even then it is replaced only by Logoff's rename.
-    if (fs::pathExists(path) && !options.replaceExisting)
-        return Error(err::kFileExists, "The file " + path + " already exists.");
-    auto out = fs::PendingFile::create(path);
-    if (!out) return std::move(out).error();
-    auto spill = fs::ScratchFile::create(path);
-    if (!spill) return std::move(spill).error();
-    outputFailure_.clear();
-    out_ = std::move(*out);
-    spill_ = std::move(*spill);
-    replace_ = options.replaceExisting;
-    displayName_ = displayName;
+namespace {
 
+std::string fileNameOf(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// What the first bytes of a file say about adding to it ([MS-PST] 2.2.2.6:
+// dwMagic "!BDN", wMagicClient "SM" for a PST, wVer 14/15 ANSI, 23
+// Unicode, 36/37 Unicode with 4 KB pages).
+Status sniffStore(fs::RandomAccessFile& file, const std::string& name) {
+    uint8_t head[16] = {};
+    if (file.size() < pst::ndb::header::kSize || !file.readAt(0, std::span<uint8_t>(head, sizeof head)) ||
+        loadLE32(head) != pst::ndb::header::kMagic || loadLE16(head + 8) != pst::ndb::header::kMagicClient)
+        return Error(refusal::kNotAStore, name + " is not an Outlook data file (.pst); nothing was added to it.");
+    const uint16_t ver = loadLE16(head + 10);
+    if (ver == pst::ndb::header::kVerAnsi14 || ver == pst::ndb::header::kVerAnsi15)
+        return Error(refusal::kAnsiFile, name + " is an Outlook 97-2002 data file. Messages can only be added to an Outlook "
+                                                "data file of Outlook 2003 or later; nothing was added to it.");
+    if (ver == 36 || ver == 37)
+        return Error(refusal::kLargePages, name + " is an Outlook data file with 4 KB pages, which messages cannot be "
+                                                  "added to; nothing was added to it.");
+    if (ver != pst::ndb::header::kVerUnicode)
+        return Error(refusal::kNotAStore, name + " is an Outlook data file of an unknown version (" + std::to_string(ver) +
+                                              "); nothing was added to it.");
+    return {};
+}
+
+}  // namespace
+
+m::StoreOptions PstSessionImpl::storeOptions() {
     m::StoreOptions so;
-    so.displayName = displayName;
+    so.displayName = displayName_;
     so.now = nowFiletime();
     so.random = [this](uint8_t* p, size_t n) {
         for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(rng_() >> 24);
     };
     so.storage = [](const StorageEntry& e) { return writeStorageAsCompoundFile(e); };
     so.ndb.dwUnique = static_cast<uint32_t>(rng_());
-    auto w = m::PstWriter::create(*out_, *spill_, std::move(so));
+    return so;
+}
+
+Status PstSessionImpl::logon(const std::string& path, const std::string& displayName, const LogonOptions& options) {
+    if (store_) return Error(err::kCallFailed, "A store is already open in this session.");
+    if (path.empty()) return Error(err::kInvalidParameter, "No file name was given for the store.");
+    outputFailure_.clear();
+    displayName_ = displayName;
+    addDuplicates_ = options.addDuplicates;
+    if (options.addToExisting && fs::pathExists(path)) return logonExisting(path);
+    // An existing file is never overwritten or changed unless asked for;
+    // even then it is replaced only by Logoff's rename.
+    if (fs::pathExists(path) && !options.replaceExisting)
+        return Error(err::kFileExists, "The file " + path + " already exists.");
+    return logonNew(path, options);
+}
+
+Status PstSessionImpl::logonNew(const std::string& path, const LogonOptions& options) {
+    auto out = fs::PendingFile::create(path);
+    if (!out) return std::move(out).error();
+    auto spill = fs::ScratchFile::create(path);
+    if (!spill) return std::move(spill).error();
+    out_ = std::move(*out);
+    spill_ = std::move(*spill);
+    replace_ = options.replaceExisting;
+    auto w = m::PstWriter::create(*out_, *spill_, storeOptions());
     if (!w) {
         abandon();
         return std::move(w).error();
     }
-    writer_ = std::move(*w);
+    store_ = std::move(*w);
+    return {};
+}
+
+Status PstSessionImpl::logonExisting(const std::string& path) {
+    const std::string name = fileNameOf(path);
+    auto file = fs::UpdateFile::open(path);
+    if (!file) {
+        if (file.error().number == err::kFileInUse)
+            return Error(err::kFileInUse, name + " is open in another program. Close Outlook and try again.");
+        return std::move(file).error();
+    }
+    if (auto s = sniffStore(**file, name); !s) return s;
+    auto spill = fs::ScratchFile::create(path);
+    if (!spill) return std::move(spill).error();
+    const m::StoreOptions so = storeOptions();
+    m::UpdaterOptions uo;
+    uo.now = so.now;
+    uo.random = so.random;
+    uo.storage = so.storage;
+    // The strict verifier's checks of every node the change rewrites.
+    uo.checkNode = [name](const pst::ndb::NodeDatabase& db, uint32_t nid) -> Status {
+        // The structure of each node; the values its table cells name are
+        // read where they are used.
+        pst::verify::VerifyOptions vo;
+        vo.tableCellValues = false;
+        const auto found = pst::verify::verifyNodes(db.source(), std::span<const uint32_t>(&nid, 1), vo);
+        if (found.empty()) return {};
+        return Error(refusal::kDamaged, name + " has errors (" + found.front().text() +
+                                            "); nothing was added to it. Check it with Outlook's Inbox Repair Tool.");
+    };
+    auto u = m::PstUpdater::open(**file, **spill, std::move(uo));
+    if (!u) {
+        Error e = std::move(u).error();
+        if (e.number == refusal::kDamaged || e.number == err::kNoMemory) return e;
+        if (e.number == err::kCorrupt || e.number == err::kNotFound || e.number == err::kNoSupport)
+            return Error(refusal::kDamaged, name + " has errors (" + e.description +
+                                                "); nothing was added to it. Check it with Outlook's Inbox Repair Tool.");
+        return e;
+    }
+    // [MS-PST] 2.4.3.3: a store with a password is not opened without it.
+    if ((*u)->storeProperties().getInt32(pst::messaging::PidTagPstPassword).value_or(0) != 0)
+        return Error(refusal::kPassword, name + " is protected by a password; nothing was added to it.");
+    file_ = std::move(*file);
+    spill_ = std::move(*spill);
+    updater_ = u->get();
+    store_ = std::move(*u);
     return {};
 }
 
 Status PstSessionImpl::logoff() {
-    if (!writer_) return closedStore();
+    if (!store_) return closedStore();
     Status s = check();
-    if (s) s = writer_->finish();
+    if (s) s = store_->finish();
     (void)spill_->close();
-    if (s) s = out_->commit(replace_);
+    if (s && out_) s = out_->commit(replace_);
+    if (s && file_) s = file_->close();
     if (!s) {
         Error e = std::move(s).take();
         abandon();
         return e;
     }
-    writer_.reset();
+    store_.reset();
+    updater_ = nullptr;
     out_.reset();
+    file_.reset();
     spill_.reset();
     return {};
 }
 
 void PstSessionImpl::abandon() {
-    writer_.reset();
+    // An update not completed puts the file back as it was, then lets go.
+    if (updater_) updater_->abandon();
+    store_.reset();
+    updater_ = nullptr;
     out_.reset();  // an uncommitted file goes with its object
+    file_.reset();
     spill_.reset();
 }
 
@@ -344,6 +474,13 @@ uint64_t RDOMail::EstimatedSize() const {
 
 const std::vector<std::string>& RDOMail::Warnings() const { return impl_->warnings; }
 
+Result<bool> RDOMail::IsAlreadyPresent() const {
+    if (impl_->saved) return impl_->alreadyPresent;
+    return impl_->present();
+}
+
+bool RDOMail::WasAlreadyPresent() const { return impl_->alreadyPresent; }
+
 int RDOMail::AttachmentCount() const {
     return impl_->saved ? impl_->attachments : static_cast<int>(impl_->message.attachments.size());
 }
@@ -413,8 +550,14 @@ Result<std::shared_ptr<RDOFolder>> RDOSession::GetFolderFromPath(const std::stri
     if (auto s = impl_->check(); !s) return std::move(s).take();
     if (path.rfind("\\\\", 0) != 0) return Error(err::kInvalidParameter, "The folder path " + path + " is not valid.");
     const std::string rest = path.substr(2);
-    const std::string& store = impl_->displayName();
-    if (rest.compare(0, store.size(), store) != 0 || (rest.size() > store.size() && rest[store.size()] != '\\')) {
+    auto names = [&](const std::string& store) {
+        return !store.empty() && rest.compare(0, store.size(), store) == 0 &&
+               (rest.size() == store.size() || rest[store.size()] == '\\');
+    };
+    // The store's own name, or (for a store added to) the one it was opened with.
+    std::string store = impl_->displayName();
+    if (!names(store) && names(impl_->logonName())) store = impl_->logonName();
+    if (!names(store)) {
         const std::string first = rest.substr(0, rest.find('\\'));
         return Error(err::kNotFound, "The store \"" + first + "\" is not open.");
     }
@@ -433,7 +576,7 @@ Result<std::shared_ptr<RDOFolder>> RDOSession::GetFolderFromPath(const std::stri
 Result<std::shared_ptr<RDOFolder>> RDOSession::GetFolderFromComponents(const std::string& storeDisplayName,
                                                                        const std::vector<std::string>& components) {
     if (auto s = impl_->check(); !s) return std::move(s).take();
-    if (storeDisplayName != impl_->displayName())
+    if (storeDisplayName != impl_->displayName() && storeDisplayName != impl_->logonName())
         return Error(err::kNotFound, "The store \"" + storeDisplayName + "\" is not open.");
     uint32_t nid = *impl_->writer().folderByRole(FolderRole::IpmSubtree);
     for (const std::string& c : components) {

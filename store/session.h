@@ -122,6 +122,16 @@ public:
     // line each ("attachment 2: no property stream"); empty when it read
     // the message whole or failed. Kept after Save.
     const std::vector<std::string>& Warnings() const;
+    // Whether the item's folder already holds this message: one made from
+    // a source file with the same bytes (Import records a digest of them
+    // in every message), or with the same Internet message id and submit
+    // time, or, for a message without both, the same search key. Built
+    // from the folder's messages once, then kept up to date.
+    Result<bool> IsAlreadyPresent() const;
+    // After Save: whether the item was not written because its folder
+    // already held it (adding to an existing file without
+    // LogonOptions::addDuplicates).
+    bool WasAlreadyPresent() const;
     MapiObject MAPIOBJECT() const { return MapiObject{impl_}; }
     // Number of attachments the item holds now.
     int AttachmentCount() const;
@@ -178,7 +188,28 @@ struct LogonOptions {
     // Replace an existing file at the path. The replacement happens only at
     // Logoff, atomically; until then and on any failure the old file stays.
     bool replaceExisting = false;
+    // Add to the file at the path when there is one (a new file is created
+    // when there is none). The file is changed in place and stays a valid
+    // store whatever happens: what was added appears whole at Logoff, and
+    // a failure, an abandoned session or a killed process leaves it as it
+    // was. The store keeps its own display name (DisplayName()), and
+    // folder paths may use it or the name given to LogonPstStore.
+    bool addToExisting = false;
+    // When adding: save messages the folder already holds too (see
+    // RDOMail::IsAlreadyPresent). By default Save skips them.
+    bool addDuplicates = false;
 };
+
+// Why LogonPstStore does not add to an existing file (Error::number); the
+// file is left exactly as it was. A file another program holds open fails
+// with err::kFileInUse.
+namespace refusal {
+inline constexpr int32_t kAnsiFile = static_cast<int32_t>(0x8004F101u);    // an Outlook 97-2002 (ANSI) file
+inline constexpr int32_t kLargePages = static_cast<int32_t>(0x8004F102u);  // a file of 4 KB pages
+inline constexpr int32_t kPassword = static_cast<int32_t>(0x8004F103u);    // a store with a password
+inline constexpr int32_t kDamaged = static_cast<int32_t>(0x8004F104u);     // findings where the change would write
+inline constexpr int32_t kNotAStore = static_cast<int32_t>(0x8004F105u);   // not a personal folder file
+}  // namespace refusal
 
 class RDOSession {
 public:
@@ -190,7 +221,10 @@ public:
     // Creates a new store file at `path` (written under a temporary name
     // beside it until Logoff) named `displayName`. An existing file at the
     // path fails with "The file PATH already exists." unless
-    // options.replaceExisting is set.
+    // options.replaceExisting or options.addToExisting is set. Adding is
+    // refused (the file untouched) for a file another program has open, an
+    // ANSI file, a file of 4 KB pages, a store with a password and a file
+    // with findings in what the change would write; see `refusal`.
     Result<std::shared_ptr<RDOStore>> LogonPstStore(const std::string& path, int format,
                                                     const std::string& displayName,
                                                     LogonOptions options = {});

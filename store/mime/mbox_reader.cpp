@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "store/core/source_digest.h"
 #include "store/mime/internet_mail.h"
 #include "store/mime/mime_text.h"
 
@@ -401,6 +402,7 @@ Result<std::optional<std::pair<uint64_t, Result<Message>>>> MboxReader::nextMess
     if (!m) return std::move(m).error();
     if (!*m) return std::optional<std::pair<uint64_t, Result<Message>>>();
     Result<Message> msg = readInternetMessage((*m)->bytes);
+    if (msg) setSourceDigest(*msg, (*m)->bytes);
     return std::optional<std::pair<uint64_t, Result<Message>>>(std::make_pair((*m)->ordinal, std::move(msg)));
 }
 

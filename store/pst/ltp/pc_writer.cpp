@@ -93,7 +93,7 @@ Result<BuiltPc> buildPropertyContext(std::span<const LtpValue> values, const Sub
     return pc;
 }
 
-Result<uint64_t> writeHeapBlocks(ndb::NdbWriter& ndb, const std::vector<Bytes>& blocks, uint64_t* external,
+Result<uint64_t> writeHeapBlocks(ndb::BlockSink& ndb, const std::vector<Bytes>& blocks, uint64_t* external,
                                  uint16_t references) {
     if (blocks.size() == 1) {
         if (external) *external += blocks[0].size();

@@ -52,7 +52,7 @@ Result<BuiltPc> buildPropertyContext(std::span<const LtpValue> values, const Sub
 
 // Writes heap pages as a node's data: one block, or a data tree over them.
 // Adds their bytes to `*external`. `references` applies to a single block.
-Result<uint64_t> writeHeapBlocks(ndb::NdbWriter& ndb, const std::vector<Bytes>& blocks, uint64_t* external,
+Result<uint64_t> writeHeapBlocks(ndb::BlockSink& ndb, const std::vector<Bytes>& blocks, uint64_t* external,
                                  uint16_t references = 1);
 
 }  // namespace tavrin::pst::ltp

@@ -102,8 +102,5 @@ private:
     uint32_t rowCount_ = 0;
 };
 
-// The LTP bookkeeping columns of every table ([MS-PST] 2.3.4.4).
-inline constexpr uint32_t PidTagLtpRowId = 0x67F20003;
-inline constexpr uint32_t PidTagLtpRowVer = 0x67F30003;
 
 }  // namespace tavrin::pst::ltp

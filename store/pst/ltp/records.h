@@ -186,6 +186,10 @@ Bytes encodeMultiVariable(const std::vector<Bytes>& values);
 
 // ---- Table context ([MS-PST] 2.3.4) ----
 
+// The LTP bookkeeping columns of every table ([MS-PST] 2.3.4.4).
+inline constexpr uint32_t PidTagLtpRowId = 0x67F20003;
+inline constexpr uint32_t PidTagLtpRowVer = 0x67F30003;
+
 // rgib indices of TCINFO.
 inline constexpr uint32_t TCI_4b = 0, TCI_2b = 1, TCI_1b = 2, TCI_bm = 3;
 

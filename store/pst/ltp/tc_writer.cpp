@@ -69,7 +69,7 @@ int TcSchema::indexOf(uint32_t tag) const {
     return -1;
 }
 
-TableWriter::TableWriter(ndb::NdbWriter& ndb, const TcSchema& schema, uint32_t rowCount,
+TableWriter::TableWriter(ndb::BlockSink& ndb, const TcSchema& schema, uint32_t rowCount,
                          std::function<uint32_t()> newLtpNid)
     : ndb_(ndb),
       schema_(schema),

@@ -22,8 +22,6 @@
 
 namespace tavrin::pst::ltp {
 
-inline constexpr uint32_t PidTagLtpRowId = 0x67F20003;
-inline constexpr uint32_t PidTagLtpRowVer = 0x67F30003;
 // The NID Outlook gives a row matrix kept in a subnode.
 inline constexpr uint32_t kRowMatrixNid = 0x3F;
 
@@ -73,7 +71,7 @@ class TableWriter {
 public:
     // `rowCount` rows will be added. `newLtpNid` gives NIDs for cell values
     // too large for the heap.
-    TableWriter(ndb::NdbWriter& ndb, const TcSchema& schema, uint32_t rowCount,
+    TableWriter(ndb::BlockSink& ndb, const TcSchema& schema, uint32_t rowCount,
                 std::function<uint32_t()> newLtpNid);
 
     // `cells` has one entry per column; cells[0] is the row id and cells[1]
@@ -88,7 +86,7 @@ private:
     Status writeMatrixBlock(bool last);
     Status addIndexRecord(uint32_t rowId, uint32_t position);
 
-    ndb::NdbWriter& ndb_;
+    ndb::BlockSink& ndb_;
     const TcSchema& schema_;
     uint32_t rowCount_;
     uint32_t rows_ = 0;

@@ -41,7 +41,7 @@ struct Counters {
 using StorageWriter = std::function<Result<store::Bytes>(const store::StorageEntry&)>;
 
 struct MessageContext {
-    ndb::NdbWriter& ndb;
+    ndb::BlockSink& ndb;
     NameMapWriter& names;
     Counters& counters;
     uint64_t now = 0;                                   // FILETIME for absent times

@@ -42,6 +42,24 @@ NameMapWriter::NameMapWriter() {
 }
 
 
+NameMapWriter NameMapWriter::extending(const NameMap& existing) {
+    NameMapWriter w{Uninit{}};
+    if (existing.bucketCount() != 0) w.bucketCount_ = existing.bucketCount();
+    const Bytes& gs = existing.guidStream();
+    for (size_t at = 0; at + 16 <= gs.size(); at += 16) w.guids_.push_back(*store::Guid::fromSpan(ByteSpan(gs).subspan(at, 16)));
+    w.baseEntries_ = existing.entryStream();
+    w.baseEntries_.resize(w.baseEntries_.size() / NameId::kSize * NameId::kSize);
+    w.baseStrings_ = existing.stringStream();
+    while (w.baseStrings_.size() % 4) w.baseStrings_.push_back(0);
+    w.baseBuckets_ = existing.buckets();
+    for (size_t at = 0; at < w.baseEntries_.size(); at += NameId::kSize) {
+        const NameId id = *NameId::decode(ByteSpan(w.baseEntries_).subspan(at, NameId::kSize));
+        w.base_ = std::max<uint32_t>(w.base_, uint32_t(id.wPropIdx) + 1);
+    }
+    for (const NameMapEntry& e : existing.entries()) w.ids_.emplace(e.name, e.propId);
+    return w;
+}
+
 uint16_t NameMapWriter::guidIndex(const store::Guid& g) {
     if (g == store::PS_MAPI) return kGuidIndexMapi;
     if (g == store::PS_PUBLIC_STRINGS) return kGuidIndexPublicStrings;
@@ -54,13 +72,13 @@ uint16_t NameMapWriter::guidIndex(const store::Guid& g) {
 std::optional<uint16_t> NameMapWriter::idFor(const store::NamedPropName& name) {
     if (name.guid == store::PS_MAPI && !name.isString && name.lid < 0x8000) return static_cast<uint16_t>(name.lid);
     if (auto it = ids_.find(name); it != ids_.end()) return it->second;
-    if (entries_.size() >= kMaxNames) return std::nullopt;
+    if (base_ + entries_.size() >= kMaxNames) return std::nullopt;
     // wGuid is 15 bits: the GUID stream holds at most 0x7FFC GUIDs.
     const bool wellKnown = name.guid == store::PS_MAPI || name.guid == store::PS_PUBLIC_STRINGS;
     if (!wellKnown && guids_.size() >= 0x7FFC &&
         std::find(guids_.begin(), guids_.end(), name.guid) == guids_.end())
         return std::nullopt;
-    const uint16_t id = static_cast<uint16_t>(0x8000 + entries_.size());
+    const uint16_t id = static_cast<uint16_t>(0x8000 + base_ + entries_.size());
     wGuids_.push_back(guidIndex(name.guid));
     entries_.push_back(name);
     ids_.emplace(name, id);
@@ -68,13 +86,15 @@ std::optional<uint16_t> NameMapWriter::idFor(const store::NamedPropName& name) {
 }
 
 std::vector<store::Property> NameMapWriter::properties() const {
-    Bytes guidStream, entryStream, stringStream;
+    Bytes guidStream, entryStream = baseEntries_, stringStream = baseStrings_;
     for (const store::Guid& g : guids_) guidStream.insert(guidStream.end(), g.b.begin(), g.b.end());
-    std::vector<Bytes> buckets(kDefaultBucketCount);
+    std::vector<Bytes> buckets(bucketCount_);
+    for (const auto& [id, bytes] : baseBuckets_)
+        if (id >= PidTagNameidBucketBase && uint32_t(id - PidTagNameidBucketBase) < bucketCount_) buckets[id - PidTagNameidBucketBase] = bytes;
     for (size_t i = 0; i < entries_.size(); ++i) {
         const store::NamedPropName& n = entries_[i];
         const uint16_t wGuid = wGuids_[i];
-        const uint16_t index = static_cast<uint16_t>(i);
+        const uint16_t index = static_cast<uint16_t>(base_ + i);
         uint32_t key;
         if (n.isString) {
             // [MS-PST] 2.4.7.4 string stream: length, UTF-16LE name, each
@@ -92,15 +112,15 @@ std::vector<store::Property> NameMapWriter::properties() const {
             key = n.lid;
         }
         // [MS-PST] 2.4.7.5 hash bucket; its NAMEID carries the key.
-        const uint32_t bucket = nameBucketIndex(key, wGuid, n.isString, kDefaultBucketCount);
+        const uint32_t bucket = nameBucketIndex(key, wGuid, n.isString, bucketCount_);
         putNameId(buckets[bucket], key, n.isString, wGuid, index);
     }
     std::vector<store::Property> out;
-    out.push_back(store::Property::int32(store::makeTag(PidTagNameidBucketCount, store::PT_LONG), kDefaultBucketCount));
+    out.push_back(store::Property::int32(store::makeTag(PidTagNameidBucketCount, store::PT_LONG), static_cast<int32_t>(bucketCount_)));
     out.push_back(store::Property::binary(store::makeTag(PidTagNameidStreamGuid, store::PT_BINARY), guidStream));
     out.push_back(store::Property::binary(store::makeTag(PidTagNameidStreamEntry, store::PT_BINARY), entryStream));
     out.push_back(store::Property::binary(store::makeTag(PidTagNameidStreamString, store::PT_BINARY), stringStream));
-    for (uint32_t b = 0; b < kDefaultBucketCount; ++b)
+    for (uint32_t b = 0; b < bucketCount_; ++b)
         if (!buckets[b].empty())
             out.push_back(store::Property::binary(store::makeTag(static_cast<uint16_t>(PidTagNameidBucketBase + b), store::PT_BINARY),
                                                   buckets[b]));

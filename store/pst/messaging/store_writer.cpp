@@ -7,6 +7,7 @@
 #include "store/pst/ltp/pc_writer.h"
 #include "store/pst/ltp/tc_writer.h"
 #include "store/pst/messaging/records.h"
+#include "store/pst/messaging/store_layout.h"
 #include "store/pst/messaging/templates.h"
 
 namespace tavrin::pst::messaging {
@@ -18,57 +19,6 @@ using store::storeLE32;
 namespace t = store::tags;
 
 namespace {
-
-// Store and folder properties ([MS-PST] 2.4.3, [MS-OXPROPS]).
-constexpr uint16_t PidTagReplVersionHistory = 0x0E34;
-constexpr uint16_t PidTagReplFlags = 0x0E38;
-constexpr uint16_t PidTagIpmOutboxEntryId = 0x35E2;
-constexpr uint16_t PidTagIpmSentMailEntryId = 0x35E4;
-constexpr uint16_t PidTagViewsEntryId = 0x35E5;
-constexpr uint16_t PidTagCommonViewsEntryId = 0x35E6;
-constexpr uint16_t PidTagIpmAppointmentEntryId = 0x36D0;
-constexpr uint16_t PidTagIpmContactEntryId = 0x36D1;
-constexpr uint16_t PidTagIpmJournalEntryId = 0x36D2;
-constexpr uint16_t PidTagIpmNoteEntryId = 0x36D3;
-constexpr uint16_t PidTagIpmTaskEntryId = 0x36D4;
-constexpr uint16_t PidTagIpmDraftsEntryId = 0x36D7;
-constexpr uint16_t PidTagAdditionalRenEntryIds = 0x36D8;
-constexpr uint16_t PidTagAdditionalRenEntryIdsEx = 0x36D9;
-constexpr uint16_t PidTagPstLrNoRestrictions = 0x6633;
-constexpr uint16_t PidTagPstIpmsubTreeDescendant = 0x66FA;  // Outlook writes 0x000E0011 in a new file
-constexpr uint16_t PidTagSearchFolderState = 0x660B;
-
-// PidTagValidFolderMask bits ([MS-PST] 2.4.3.1 / [MS-OXPROPS]).
-constexpr int32_t FOLDER_IPM_SUBTREE_VALID = 0x01, FOLDER_IPM_INBOX_VALID = 0x02, FOLDER_IPM_OUTBOX_VALID = 0x04,
-                  FOLDER_IPM_WASTEBASKET_VALID = 0x08, FOLDER_IPM_SENTMAIL_VALID = 0x10, FOLDER_VIEWS_VALID = 0x20,
-                  FOLDER_COMMON_VIEWS_VALID = 0x40, FOLDER_FINDER_VALID = 0x80;
-
-constexpr uint32_t NID_SPAM_SEARCH_FOLDER = 0x2223;
-
-struct StandardFolder {
-    FolderRole role;
-    bool underRoot;
-    const char* name;
-    const char* containerClass;
-    const char* comment;
-};
-
-// What Outlook's set-up of a new store creates, with its names, classes and
-// comments; Inbox, Outbox and Sent Items also get the mail class.
-constexpr StandardFolder kStandardFolders[] = {
-    {FolderRole::Inbox, false, "Inbox", "IPF.Note", "Inbox folder"},
-    {FolderRole::Outbox, false, "Outbox", "IPF.Note", "Outbox folder"},
-    {FolderRole::SentItems, false, "Sent Items", "IPF.Note", "Sent Items folder"},
-    {FolderRole::Views, true, "IPM_VIEWS", "", ""},
-    {FolderRole::Calendar, false, "Calendar", "IPF.Appointment", "Calendar Comment"},
-    {FolderRole::Contacts, false, "Contacts", "IPF.Contact", "Contacts Comment"},
-    {FolderRole::Journal, false, "Journal", "IPF.Journal", "Journal Comment"},
-    {FolderRole::Notes, false, "Notes", "IPF.StickyNote", "Notes Comment"},
-    {FolderRole::Tasks, false, "Tasks", "IPF.Task", "Tasks Comment"},
-    {FolderRole::Drafts, false, "Drafts", "IPF.Note", "Drafts folder"},
-    {FolderRole::RssFeeds, false, "RSS Feeds", "IPF.Note.OutlookHomepage", "RSS Feed Comment"},
-    {FolderRole::JunkEmail, false, "Junk E-mail", "IPF.Note", "Junk Email Comment"},
-};
 
 constexpr uint32_t tagOf(uint16_t id, uint16_t type) { return store::makeTag(id, type); }
 
@@ -136,6 +86,10 @@ Result<std::unique_ptr<PstWriter>> PstWriter::create(fs::FileSink& out, fs::File
     w->nodeStream_ = w->spill_.newStream();
     w->opt_.random(w->recordKey_.b.data(), 16);
     w->opt_.random(w->replicaGuid_.b.data(), 16);
+    w->contentsColumns_.assign(columns::kContents.begin(), columns::kContents.end());
+    w->contentsColumns_.push_back(store::makeTag(PidTagInternetMessageId, store::PT_UNICODE));
+    w->contentsColumns_.push_back(store::makeTag(t::PidTagSearchKey, store::PT_BINARY));
+    if (auto id = w->names_.idFor(sourceDigestName())) w->contentsColumns_.push_back(store::makeTag(*id, store::PT_BINARY));
 
     FolderInfo root;
     root.nid = ndb::NID_ROOT_FOLDER;
@@ -284,8 +238,9 @@ Result<uint32_t> PstWriter::addMessage(uint32_t folderNid, store::Message&& mess
     if (counters_.rgnid[ndb::NID_TYPE_NORMAL_MESSAGE] >= 0x7FFF000)
         return Error(err::kTooBig, "The store cannot hold more messages.");
     const uint32_t nid = counters_.newNid(ndb::NID_TYPE_NORMAL_MESSAGE);
+    const MessageKeys keys = MessageKeys::of(message.props);
     MessageContext ctx{*ndb_, names_, counters_, opt_.now, opt_.random, opt_.storage};
-    auto w = writeMessage(ctx, std::move(message), columns::kContents);
+    auto w = writeMessage(ctx, std::move(message), contentsColumns_);
     if (!w) {
         if (ndb_->error().failed()) return fail(ndb_->error()).error();
         return std::move(w).error();
@@ -302,7 +257,15 @@ Result<uint32_t> PstWriter::addMessage(uint32_t folderNid, store::Message&& mess
     ++it->second.contentCount;
     if (!(w->flags & t::MSGFLAG_READ)) ++it->second.unreadCount;
     ++messages_;
+    present_[folderNid].add(keys);
     return nid;
+}
+
+Result<bool> PstWriter::containsMessage(uint32_t folderNid, const MessageKeys& keys) {
+    if (auto s = check(); !s) return std::move(s).take();
+    if (!folder(folderNid)) return Error(err::kNotFound, "The folder does not exist.");
+    auto it = present_.find(folderNid);
+    return it != present_.end() && it->second.contains(keys);
 }
 
 std::vector<Property> PstWriter::folderProperties(const FolderInfo& f) const {
@@ -378,7 +341,7 @@ Result<uint64_t> PstWriter::writePc(const std::vector<Property>& props, uint64_t
 }
 
 Status PstWriter::writeContentsTable(const FolderInfo& f, uint64_t& bid, uint64_t& sub) {
-    static const Result<ltp::TcSchema> schema = ltp::TcSchema::make(columns::kContents);
+    const Result<ltp::TcSchema> schema = ltp::TcSchema::make(contentsColumns_);
     if (!schema) return schema.error();
     ltp::TableWriter tw(*ndb_, *schema, f.contentCount, [this] { return counters_.newNid(ndb::NID_TYPE_LTP); });
     auto reader = spill_.read(f.rowStream);

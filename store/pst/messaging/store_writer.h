@@ -23,50 +23,13 @@
 #include "fs/file_io.h"
 #include "fs/result.h"
 #include "store/core/message.h"
+#include "store/pst/messaging/message_store.h"
 #include "store/pst/messaging/message_writer.h"
 #include "store/pst/messaging/name_map_writer.h"
 #include "store/pst/messaging/spill.h"
 #include "store/pst/ndb/ndb_writer.h"
 
 namespace tavrin::pst::messaging {
-
-// The special folders of a store.
-enum class FolderRole {
-    None,
-    Root,
-    IpmSubtree,
-    SearchRoot,
-    DeletedItems,
-    CommonViews,
-    Views,
-    Inbox,
-    Outbox,
-    SentItems,
-    Calendar,
-    Contacts,
-    Journal,
-    Notes,
-    Tasks,
-    Drafts,
-    JunkEmail,
-    RssFeeds,
-    SpamSearch,
-};
-
-struct FolderInfo {
-    uint32_t nid = 0;
-    uint32_t parent = 0;
-    FolderRole role = FolderRole::None;
-    std::string name;            // display name, UTF-8
-    std::string containerClass;  // empty: none
-    std::optional<std::string> comment;
-    bool hiddenCounts = false;   // PidTagPstHiddenCount/Unread, as on folders added by hand
-    std::vector<uint32_t> children;  // in creation order
-    uint32_t contentCount = 0;
-    uint32_t unreadCount = 0;
-    uint32_t rowStream = 0;
-    std::vector<store::Property> extra;  // further properties of the folder's PC
-};
 
 struct StoreOptions {
     std::string displayName;                        // UTF-8
@@ -76,47 +39,41 @@ struct StoreOptions {
     ndb::NdbOptions ndb;
 };
 
-class PstWriter {
+class PstWriter final : public MessageStore {
 public:
     // `out` receives the PST, `scratch` the spill; both must stay alive.
     static Result<std::unique_ptr<PstWriter>> create(fs::FileSink& out, fs::FileSink& scratch, StoreOptions options);
-    ~PstWriter();
+    ~PstWriter() override;
 
-    const std::string& displayName() const { return opt_.displayName; }
-    store::Bytes storeEntryId() const;
-    // [MS-PST] 2.4.3.2 EntryID of a folder or message of this store.
-    store::Bytes entryId(uint32_t nid) const;
-    std::optional<uint32_t> nidFromEntryId(const store::Bytes& id) const;
+    const std::string& displayName() const override { return opt_.displayName; }
+    store::Bytes storeEntryId() const override;
+    store::Bytes entryId(uint32_t nid) const override;
+    std::optional<uint32_t> nidFromEntryId(const store::Bytes& id) const override;
 
-    const FolderInfo* folder(uint32_t nid) const;
-    std::optional<uint32_t> folderByRole(FolderRole role) const;
-    // The child of `parent` named `name`: an exact match first, then one
-    // that differs only in letter case (Outlook's folder names ignore case).
-    std::optional<uint32_t> findChild(uint32_t parent, const std::string& name) const;
-    // A new folder. A name an existing child already has (ignoring case, as
-    // Outlook does) fails with err::kCollision and changes nothing.
-    Result<uint32_t> addFolder(uint32_t parent, const std::string& name, const std::string& containerClass);
+    const FolderInfo* folder(uint32_t nid) const override;
+    std::optional<uint32_t> folderByRole(FolderRole role) const override;
+    std::optional<uint32_t> findChild(uint32_t parent, const std::string& name) const override;
+    Result<uint32_t> addFolder(uint32_t parent, const std::string& name, const std::string& containerClass) override;
     // Creates the standard folders Outlook's new-store set-up creates and
     // records them as the store's default folders. Safe to call again.
-    Status validateIpmTree();
+    Status validateIpmTree() override;
 
-    // Writes a message into a folder, taking its values; returns its NID.
-    Result<uint32_t> addMessage(uint32_t folder, store::Message&& message);
+    Result<uint32_t> addMessage(uint32_t folder, store::Message&& message) override;
     // The same from a message the caller keeps (written from a copy).
     Result<uint32_t> addMessage(uint32_t folder, const store::Message& message);
+    // In a new file: the messages added to the folder so far.
+    Result<bool> containsMessage(uint32_t folder, const MessageKeys& keys) override;
 
-    // Completes the file. Nothing may be added afterwards.
-    Status finish();
+    Status finish() override;
 
-    // The first failure; once set, every operation fails with it.
-    const Error& error() const { return failure_; }
+    const Error& error() const override { return failure_; }
     uint64_t messageCount() const { return messages_; }
     // An upper estimate of the file's size were it completed now: what is
     // allocated so far, and what finish() would add (the folders' tables
     // with the rows waiting in the scratch file, the node and block B-trees,
     // the store and name map). A caller that keeps a file under a size cap
     // compares it, plus what the next message needs, with the cap.
-    uint64_t projectedSize() const;
+    uint64_t projectedSize() const override;
 
 private:
     PstWriter(fs::FileSink& out, fs::FileSink& scratch, StoreOptions options);
@@ -140,13 +97,13 @@ private:
     store::Guid recordKey_;
     store::Guid replicaGuid_;
     std::map<uint32_t, FolderInfo> folders_;
+    std::map<uint32_t, DuplicateIndex> present_;
+    // A folder's contents table: the template's columns, then those that
+    // let a folder's duplicate index be read from its rows.
+    std::vector<uint32_t> contentsColumns_;
     uint64_t messages_ = 0;
     bool finished_ = false;
     Error failure_;
 };
-
-// Case folding for folder names: the simple one-to-one mappings of Latin,
-// Greek and Cyrillic letters.
-std::u16string foldFolderName(std::u16string s);
 
 }  // namespace tavrin::pst::messaging

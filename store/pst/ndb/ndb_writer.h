@@ -32,6 +32,7 @@
 #include "fs/file_io.h"
 #include "fs/result.h"
 #include "store/core/bytes.h"
+#include "store/pst/ndb/block_sink.h"
 #include "store/pst/ndb/format.h"
 #include "store/pst/ndb/records.h"
 
@@ -40,27 +41,9 @@ namespace tavrin::pst::ndb {
 using store::ByteSpan;
 using store::Bytes;
 
-// [MS-PST] 2.2.2.7.7.4 NBTENTRY, as the writer is given it.
-struct NodeEntry {
-    uint32_t nid = 0;
-    uint64_t bidData = 0;
-    uint64_t bidSub = 0;
-    uint32_t nidParent = 0;
-};
-
-// [MS-PST] 2.2.2.8.3.3.1.1 SLENTRY.
-struct SubnodeEntry {
-    uint32_t nid = 0;
-    uint64_t bidData = 0;
-    uint64_t bidSub = 0;
-};
-
 // Yields the node entries in ascending NID order: true with an entry, false
 // at the end, or an error.
 using NodeSource = std::function<Result<bool>(NodeEntry&)>;
-
-// Largest stream a data tree can describe: lcbTotal is 32 bits.
-inline constexpr uint64_t kMaxStreamSize = 0xFFFFFFFFu;
 
 struct NdbOptions {
     uint8_t cryptMethod = 0x01;   // NDB_CRYPT_PERMUTE, what Outlook writes
@@ -73,39 +56,23 @@ struct NdbOptions {
 
 class BTreeStream;
 
-class NdbWriter {
+class NdbWriter final : public BlockSink {
 public:
     NdbWriter(fs::FileSink& sink, NdbOptions options = {});
     ~NdbWriter();
     NdbWriter(const NdbWriter&) = delete;
     NdbWriter& operator=(const NdbWriter&) = delete;
 
-    // Writes one block of at most 8176 bytes. External blocks are encoded
-    // with the file's method; internal ones (XBLOCK, XXBLOCK, SLBLOCK,
-    // SIBLOCK) never are. `references` is the number of NBT entries,
-    // SLENTRYs and XBLOCK slots that will point at it; the BBT records
-    // cRef = 1 + references, as Outlook does. Returns the block's BID.
-    Result<uint64_t> writeBlock(ByteSpan data, bool internal, uint16_t references = 1);
-
-    // Writes a stream of any length up to kMaxStreamSize as one block or a
-    // data tree of 8176-byte blocks (2.2.2.8.3.2). Adds the data bytes to
-    // `*external` (the cb of every external block). An empty stream has no
-    // block: BID 0.
-    Result<uint64_t> writeStream(ByteSpan data, uint64_t* external = nullptr, uint16_t references = 1);
-
-    // Writes a subnode B-tree (2.2.2.8.3.3) over entries sorted by NID:
-    // SLBLOCKs, and one SIBLOCK above them when they do not fit one. No
-    // entries: BID 0.
-    Result<uint64_t> writeSubnodes(std::span<const SubnodeEntry> entries);
+    // BlockSink: blocks of the new file (writeStream and writeSubnodes
+    // come with the interface).
+    Result<uint64_t> writeBlock(ByteSpan data, bool internal, uint16_t references = 1) override;
 
     // Completes the file: the NBT from `nodes`, the rest of the BBT, the
     // last AMap, FMaps, DList and the header. `rgnid` are the header's NID
     // counters. After finish() the writer accepts nothing more.
     Status finish(const NodeSource& nodes, const std::array<uint32_t, 32>& rgnid);
 
-    // The first failure, if any: once a write failed every later call fails
-    // with the same error, so a caller may check only at the end.
-    const Error& error() const;
+    const Error& error() const override;
 
     uint64_t blocksWritten() const { return blocks_; }
     uint64_t fileEnd() const;  // bytes the file will have when finished now
@@ -166,7 +133,7 @@ private:
 // first page) can stand first in the tree.
 class DataTreeBuilder {
 public:
-    explicit DataTreeBuilder(NdbWriter& writer) : w_(writer) {}
+    explicit DataTreeBuilder(BlockSink& writer) : w_(writer) {}
     void add(uint64_t bid, uint32_t cb) {
         bids_.push_back(bid);
         sizes_.push_back(cb);
@@ -188,7 +155,7 @@ public:
     Result<uint64_t> finish();
 
 private:
-    NdbWriter& w_;
+    BlockSink& w_;
     std::vector<uint64_t> bids_;
     std::vector<uint32_t> sizes_;
     uint64_t total_ = 0;

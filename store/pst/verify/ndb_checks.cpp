@@ -49,10 +49,22 @@ bool Verifier::checkHeader() {
     if (f_ == Flavour::Unicode && h_.qwUnused != 0) note(where, "qwUnused is " + hex(h_.qwUnused) + ", not 0");
     if (f_ == Flavour::Unicode && h_.dwAlign != 0) add(where, "dwAlign is not 0");
     const Root& r = h_.root;
-    if (r.ibFileEof != fileSize_)
-        add(where, "ibFileEof " + hex(r.ibFileEof) + " differs from the file size " + hex(fileSize_));
-    if (r.fAMapValid != root::kValidAMap1 && r.fAMapValid != root::kValidAMap2)
-        add(where, "fAMapValid is " + hex(r.fAMapValid) + ": the allocation maps are marked invalid");
+    // [MS-PST] 2.6.1.3.7: INVALID_AMAP is what a writer that stopped in the
+    // middle of a change leaves (Outlook after a crash, or a killed add):
+    // the B-trees hold as before, but the allocation maps, the density
+    // list and the space past ibFileEof are not to be trusted, and the next
+    // writer rebuilds the maps from the B-trees. A note, and those are not
+    // checked.
+    mapsUntrusted_ = r.fAMapValid != root::kValidAMap1 && r.fAMapValid != root::kValidAMap2;
+    if (mapsUntrusted_)
+        note(where, "fAMapValid is " + hex(r.fAMapValid) + ": the allocation maps are marked invalid; the next change "
+                                                            "rebuilds them from the B-trees");
+    if (r.ibFileEof != fileSize_) {
+        if (mapsUntrusted_ && fileSize_ > r.ibFileEof)
+            note(where, "the file goes on past ibFileEof " + hex(r.ibFileEof) + " to " + hex(fileSize_));
+        else
+            add(where, "ibFileEof " + hex(r.ibFileEof) + " differs from the file size " + hex(fileSize_));
+    }
     return true;
 }
 
@@ -452,6 +464,8 @@ void Verifier::checkMaps() {
         const uint64_t k = (a.ib - kFirstAMapOffset) / kAMapCoverage;
         if ((a.ib + a.size - 1 - kFirstAMapOffset) / kAMapCoverage != k) add(a.where(), "straddles the AMap section boundary");
     }
+
+    if (mapsUntrusted_) return;  // see checkHeader
 
     // Expected AMap bits, section by section, against the stored ones.
     uint64_t zeroBits = 0;

@@ -79,6 +79,41 @@ VerifyReport verify(std::unique_ptr<ndb::ByteSource> source, const VerifyOptions
     return report;
 }
 
+namespace {
+// A source the verifier borrows.
+class BorrowedSource final : public ndb::ByteSource {
+public:
+    explicit BorrowedSource(const ndb::ByteSource& s) : s_(s) {}
+    uint64_t size() const override { return s_.size(); }
+    Status readAt(uint64_t offset, store::MutableByteSpan out) const override { return s_.readAt(offset, out); }
+    std::string name() const override { return s_.name(); }
+
+private:
+    const ndb::ByteSource& s_;
+};
+}  // namespace
+
+std::vector<Finding> verifyNodes(const ndb::ByteSource& source, std::span<const uint32_t> nids,
+                                 const VerifyOptions& options) {
+    VerifyReport report;
+    Verifier v(nullptr, options, report);
+    auto db = ndb::NodeDatabase::open(std::make_unique<BorrowedSource>(source));
+    if (!db) return {Finding{"offset 0x0 (header)", db.error().description}};
+    v.db_ = std::move(db).value();
+    v.h_ = v.db_->header();
+    v.f_ = v.h_.flavour;
+    for (uint32_t nid : nids) {
+        auto info = v.db_->findNode(nid);
+        const std::string where = Verifier::nodeWhere(nid);
+        if (!info) {
+            v.add(where, info.error().description);
+            continue;
+        }
+        v.checkNodeContent(ndb::Node(v.db_.get(), nid, info->bidData, info->bidSub), where, 0);
+    }
+    return std::move(report.findings);
+}
+
 Result<VerifyReport> verifyFile(const std::string& path, const VerifyOptions& options) {
     auto src = ndb::FileSource::open(path);
     if (!src) return std::move(src).error();

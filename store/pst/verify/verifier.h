@@ -31,6 +31,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,10 @@ struct VerifyOptions {
     //     name-to-id map does not know;
     //   - a DList whose BID is below the header's bidNextP.
     bool strict = false;
+    // Check the values a table's cells name (heap allocations and
+    // subnodes, and which allocations no cell uses). Off, a table is
+    // checked as a structure only: heap, row index, row matrix, columns.
+    bool tableCellValues = true;
 };
 
 struct VerifyReport {
@@ -71,7 +76,11 @@ struct VerifyReport {
     //   - a non-zero qwUnused in the header;
     //   - blocks in the block B-tree that no node or block references;
     //   - a heap fill level one class off what the free space gives (at a
-    //     class boundary Outlook's level is one class emptier).
+    //     class boundary Outlook's level is one class emptier);
+    //   - allocation maps marked invalid (fAMapValid INVALID_AMAP), as a
+    //     writer that stopped in the middle of a change leaves them: the
+    //     maps, the density list and bytes past ibFileEof are then not
+    //     checked, since the next writer rebuilds them from the B-trees.
     // They never make a report unclean; `verify --strict` shows them.
     std::vector<Finding> notes;
     uint64_t totalNotes = 0;
@@ -89,5 +98,13 @@ struct VerifyReport {
 // a file that is not a PST is a report with a finding.
 Result<VerifyReport> verifyFile(const std::string& path, const VerifyOptions& options = {});
 VerifyReport verify(std::unique_ptr<ndb::ByteSource> source, const VerifyOptions& options = {});
+
+// The checks of the heap pass over a few nodes of a file: each node's data
+// tree layout, its heap, property or table context, and its subnodes, the
+// same way, with block CRCs and trailers as the node database reads them.
+// For a change that must not rewrite a node with findings. `source` is
+// borrowed for the call.
+std::vector<Finding> verifyNodes(const ndb::ByteSource& source, std::span<const uint32_t> nids,
+                                 const VerifyOptions& options = {});
 
 }  // namespace tavrin::pst::verify

@@ -111,6 +111,7 @@ public:
     ndb::Header h_;
     Flavour f_ = Flavour::Unicode;
     uint64_t fileSize_ = 0;
+    bool mapsUntrusted_ = false;  // fAMapValid says INVALID_AMAP
     std::unique_ptr<ndb::NodeDatabase> db_;
 
     struct BlockRec {
