@@ -8,6 +8,7 @@
 
 #include "engine/output_parts.h"
 #include "engine/store_folders.h"
+#include "fs/file_io.h"
 #include "fs/folder_identity.h"
 #include "fs/local_time.h"
 #include "fs/mod_files.h"
@@ -46,8 +47,16 @@ std::string relativeStorePath(const std::string& folder, const std::string& root
     return rel;
 }
 
-// The words for a store that could not be created at `path`.
-std::string storeNotCreatedText(const std::string& path, const Error& e) {
+// The words for a store that could not be created at `path`, or for an
+// existing file that could not be added to (the store's refusals name the
+// file and say why, as they stand).
+std::string storeNotCreatedText(const std::string& path, const Error& e, bool adding) {
+    if (adding) {
+        const bool refused = e.number == err::kFileInUse || e.number == store::refusal::kAnsiFile ||
+                             e.number == store::refusal::kLargePages || e.number == store::refusal::kPassword ||
+                             e.number == store::refusal::kDamaged || e.number == store::refusal::kNotAStore;
+        return refused ? e.description : "Nothing could be added to " + path + ": " + e.description;
+    }
     const std::string head = "The file " + path + " could not be created: ";
     switch (e.number) {
         case err::kFileExists: return head + "a file of that name already exists.";
@@ -146,6 +155,8 @@ struct ConversionEngine::State {
 
     // Settings.
     uint64_t maxFileSize = ConversionEngine::kDefaultMaxFileSize;
+    ConversionEngine::ExistingFile existingFile = ConversionEngine::ExistingFile::Ask;
+    bool addDuplicates = false;
     ConversionEngine::ReportMode reportMode = ConversionEngine::ReportMode::WhenIncomplete;
     std::string reportPathOption;
     std::chrono::microseconds yieldInterval{10000};
@@ -184,9 +195,10 @@ struct ConversionEngine::State {
     // The folder conversion.
     void startMigration(const std::string& sFolderName, const std::string& sFolderPath);
     std::optional<std::string> choosePstPath(const std::string& sFolderName, const std::string& dateStamp,
-                                             bool& replace);
+                                             store::LogonOptions& options);
     void showConversionStarted();
-    void storeNotCreated(OutputParts& parts, const std::string& path, const Error& e);
+    void showOutput(const OutputParts& parts);
+    void storeNotCreated(OutputParts& parts, const std::string& path, const Error& e, bool adding);
     fs::StringArray readFolderList(const std::string& root);
     void mirrorFolders(OutputParts& parts, const std::string& root);
     enum class LoopEnd { Done, Skipped, Stopped, OutputFailed };
@@ -196,6 +208,7 @@ struct ConversionEngine::State {
     Prepared prepare(OutputParts& parts, FolderOfFiles& folders, store::MessageReadAhead& files, size_t i,
                      const std::string& where);
     void save(OutputParts& parts, Prepared& p, FileRecord& rec);
+    bool heldAlready(const OutputParts& parts, const Prepared& p) const;
     void showProgress(int32_t processedCount);
     std::optional<LoopEnd> answerRequests(size_t i, const std::string& root);
 };
@@ -269,13 +282,16 @@ void ConversionEngine::State::recordRest(size_t from, FileResult result, const s
 
 void ConversionEngine::State::startMigration(const std::string& sFolderName, const std::string& sFolderPath) {
     const std::string dateStamp = FormatDateStamp(clock());
-    bool replace = false;
-    const std::optional<std::string> pstPath = choosePstPath(sFolderName, dateStamp, replace);
+    store::LogonOptions options;
+    const std::optional<std::string> pstPath = choosePstPath(sFolderName, dateStamp, options);
     if (!pstPath) return;
     showConversionStarted();
     OutputParts parts(summary, maxFileSize);
-    if (Status s = parts.open(trim(*pstPath), sFolderName + " : Created - " + dateStamp, replace); !s)
-        return storeNotCreated(parts, trim(*pstPath), s.error());
+    const std::string path = trim(*pstPath);
+    const bool adding = options.addToExisting && fs::pathExists(path);
+    if (Status s = parts.open(path, sFolderName + " : Created - " + dateStamp, options); !s)
+        return storeNotCreated(parts, path, s.error(), adding);
+    showOutput(parts);
     mirrorFolders(parts, sFolderPath);
     if (importMessages(parts, sFolderPath) == LoopEnd::Stopped) {
         // The file keeps every message saved before the stop.
@@ -290,19 +306,32 @@ void ConversionEngine::State::startMigration(const std::string& sFolderName, con
 }
 
 // The file to write: chosen in the save dialog (single-folder mode) or the
-// sub-folder's name in the output folder. nullopt when there is none (the
-// dialog was cancelled, or no name was given): every file of the folder is
-// then recorded.
+// sub-folder's name in the output folder, and whether an existing file there
+// is added to or replaced (`options`). nullopt when there is none (the
+// dialog or the question about an existing file was cancelled, or no name
+// was given): every file of the folder is then recorded.
 std::optional<std::string> ConversionEngine::State::choosePstPath(const std::string& sFolderName,
-                                                                  const std::string& dateStamp, bool& replace) {
+                                                                  const std::string& dateStamp,
+                                                                  store::LogonOptions& options) {
+    using Existing = ConversionEngine::ExistingFile;
+    options.addDuplicates = addDuplicates;
+    options.addToExisting = existingFile != Existing::Refuse;
     std::string pstPath;
     if (job.optSingle()) {
-        auto chosen = host.saveDialog("Outlook Data File(s) (*.pst)|*.pst", sFolderName + dateStamp + ".pst", replace);
-        if (!chosen) {
+        auto chosen = host.saveDialog("Outlook Data File(s) (*.pst)|*.pst", sFolderName + dateStamp + ".pst");
+        MsgResult answer = MsgResult::Add;
+        if (chosen && existingFile == Existing::Ask && fs::pathExists(trim(*chosen)))
+            answer = host.messageBox({MsgKind::FileExists, fs::GetLastPathPart(trim(*chosen)) + " already exists.",
+                                      "Confirm Save As", MsgButtons::AddReplaceCancel, MsgIcon::Warning});
+        if (!chosen || (answer != MsgResult::Add && answer != MsgResult::Replace)) {
             summary.cancelled = true;
             recordRest(0, FileResult::NotReached, "The save dialog was cancelled.");
             view.unload();
             return std::nullopt;
+        }
+        if (answer == MsgResult::Replace) {
+            options.addToExisting = false;
+            options.replaceExisting = true;
         }
         pstPath = *chosen;
     } else {
@@ -329,10 +358,18 @@ void ConversionEngine::State::showConversionStarted() {
     view.setButtonEnabled(Button::StartConversion, false);
 }
 
+// The file being written, where it is added to: "Adding to NAME.pst"
+// instead of the words for a new file.
+void ConversionEngine::State::showOutput(const OutputParts& parts) {
+    if (parts.adding()) view.setCurrentDbx("Adding to " + fs::GetLastPathPart(parts.path()));
+    else if (parts.number() > 1) view.setCurrentDbx("Outlook Session Created... " + parts.path());
+}
+
 // The store could not be created: the session error box, once for the
 // folder, says why; every file of the folder fails for that reason.
-void ConversionEngine::State::storeNotCreated(OutputParts& parts, const std::string& path, const Error& e) {
-    const std::string cause = storeNotCreatedText(path, e);
+void ConversionEngine::State::storeNotCreated(OutputParts& parts, const std::string& path, const Error& e,
+                                              bool adding) {
+    const std::string cause = storeNotCreatedText(path, e, adding);
     host.messageBox({MsgKind::Error, cause, "Outlook Error", MsgButtons::Ok, MsgIcon::Information});
     parts.fail(cause);
     recordRest(0, FileResult::Failed, cause);
@@ -427,14 +464,17 @@ bool ConversionEngine::State::importMessage(OutputParts& parts, store::MessageRe
     rec.source = entry;
     rec.storeFolder = StoreFolderText(folders.of(entry, parts).path);
     Prepared p = prepare(parts, folders, files, i, rec.storeFolder);
-    // A message that would take the file past the cap starts the next file.
-    if (p.item && parts.full(p.item->EstimatedSize())) {
+    // A message that would take the file past the cap starts the next file
+    // (or, when adding, goes on in the next one that has room). One that
+    // the file already holds stays where it is: it is not added again.
+    for (int tries = 0; tries < 10000 && p.item && !heldAlready(parts, p) && parts.full(p.item->EstimatedSize());
+         ++tries) {
         p.item.reset();
         if (!parts.next()) {
             recordRest(i, FileResult::Failed, summary.outputFailures.back());
             return false;
         }
-        view.setCurrentDbx("Outlook Session Created... " + parts.path());
+        showOutput(parts);
         rec.storeFolder = StoreFolderText(folders.of(entry, parts).path);
         p = prepare(parts, folders, files, i, rec.storeFolder);
     }
@@ -476,6 +516,14 @@ Prepared ConversionEngine::State::prepare(OutputParts& parts, FolderOfFiles& fol
     return p;
 }
 
+// Whether Save will skip the item because the file added to already holds
+// it in that folder (a failure to tell is left to Save).
+bool ConversionEngine::State::heldAlready(const OutputParts& parts, const Prepared& p) const {
+    if (!parts.adding() || addDuplicates || !p.item) return false;
+    auto present = p.item->IsAlreadyPresent();
+    return present && *present;
+}
+
 // Flags and saves the item; the record says what became of the file.
 void ConversionEngine::State::save(OutputParts& parts, Prepared& p, FileRecord& rec) {
     rec.subject = p.subject;
@@ -498,11 +546,15 @@ void ConversionEngine::State::save(OutputParts& parts, Prepared& p, FileRecord& 
         rec.reason = why.description;
         return;
     }
+    rec.pstFile = parts.path();
+    if (p.item->WasAlreadyPresent()) {
+        rec.result = FileResult::AlreadyPresent;
+        return;
+    }
     // What the reader had to leave out of a salvaged file.
     const std::vector<std::string>& warnings = p.item->Warnings();
     rec.result = warnings.empty() ? FileResult::Converted : FileResult::ConvertedWithWarnings;
     for (const std::string& w : warnings) rec.reason += (rec.reason.empty() ? "" : "; ") + w;
-    rec.pstFile = parts.path();
     parts.saved();
 }
 
@@ -724,6 +776,8 @@ bool ConversionEngine::skipRequested() const { return state_->skipRequested; }
 bool ConversionEngine::stopRequested() const { return state_->stopRequested; }
 const RunSummary& ConversionEngine::lastRun() const { return state_->summary; }
 void ConversionEngine::setMaxFileSize(uint64_t bytes) { state_->maxFileSize = bytes; }
+void ConversionEngine::setExistingFile(ExistingFile how) { state_->existingFile = how; }
+void ConversionEngine::setAddDuplicates(bool add) { state_->addDuplicates = add; }
 void ConversionEngine::setReport(ReportMode mode, const std::string& path) {
     state_->reportMode = mode;
     state_->reportPathOption = path;

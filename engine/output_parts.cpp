@@ -6,21 +6,29 @@ namespace tavrin::engine {
 
 OutputParts::OutputParts(RunSummary& summary, uint64_t maxFileSize) : summary_(summary), maxFileSize_(maxFileSize) {}
 
-Status OutputParts::open(const std::string& path, const std::string& displayName, bool replace) {
+Status OutputParts::open(const std::string& path, const std::string& displayName,
+                         const store::LogonOptions& options) {
     basePath_ = path;
     baseName_ = displayName_ = displayName;
     number_ = 1;
     firstRecord_ = summary_.records.size();
     messages_ = 0;
-    return logon(path, replace);
+    options_ = options;
+    // The parts of a file that is added to are added to in turn; a new
+    // file's parts never take up a file that is there.
+    options_.addToExisting = options.addToExisting && fs::pathExists(path);
+    options_.replaceExisting = false;
+    return logon(path, options);
 }
 
-// A new session and store at `path`, with the default folders' names.
-Status OutputParts::logon(const std::string& path, bool replace) {
+// A session and store at `path`, with the default folders' names.
+Status OutputParts::logon(const std::string& path, const store::LogonOptions& options) {
     path_ = path;
+    adding_ = options.addToExisting && fs::pathExists(path);
+    // Parts are filled in order: one that a later part follows was full
+    // when that part was begun, and takes nothing more.
+    closed_ = adding_ && fs::pathExists(PartPath(basePath_, number_ + 1));
     auto session = std::make_unique<store::RDOSession>();
-    store::LogonOptions options;
-    options.replaceExisting = replace;
     auto st = session->LogonPstStore(path, store::olStoreUnicode, displayName_, options);
     if (!st) return std::move(st).error();
     const store::EntryId id = (*st)->EntryID();
@@ -59,7 +67,9 @@ Result<std::shared_ptr<store::RDOFolder>> OutputParts::folder(const std::vector<
 }
 
 bool OutputParts::full(uint64_t itemBytes) const {
-    return maxFileSize_ > 0 && messages_ > 0 && store_ && store_->ProjectedSize() + itemBytes > maxFileSize_;
+    if (closed_ && store_) return true;
+    return maxFileSize_ > 0 && (messages_ > 0 || adding_) && store_ &&
+           store_->ProjectedSize() + itemBytes > maxFileSize_;
 }
 
 Status OutputParts::check() {
@@ -73,10 +83,10 @@ bool OutputParts::next() {
     std::string path;
     for (int tries = 0; tries < 10000; ++tries) {
         path = PartPath(basePath_, ++number_);
-        if (!fs::pathExists(path)) break;
+        if (options_.addToExisting || !fs::pathExists(path)) break;
     }
     displayName_ = baseName_ + " (" + std::to_string(number_) + ")";
-    if (Status s = logon(path, false); !s) {
+    if (Status s = logon(path, options_); !s) {
         fail(s.error());
         return false;
     }

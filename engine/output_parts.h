@@ -1,8 +1,10 @@
 // The file a folder conversion writes, and the further files it goes on in
 // at the size cap: part k of "NAME.pst" is "NAME (k).pst" (k from 2), each
 // a whole store with the default folders and the part of the source tree
-// whose messages it holds, its store named "... (k)". One session and one
-// store are open at a time. What happens to the files is told in the run's
+// whose messages it holds, its store named "... (k)". When adding, a file
+// of that name that exists is added to (parts are filled in order: a file at
+// or near the cap goes on in the next one). One session and one store are
+// open at a time. What happens to the files is told in the run's
 // summary: the files completed, and why a file could not be (its messages
 // then count as not converted).
 #pragma once
@@ -26,11 +28,15 @@ public:
     OutputParts(const OutputParts&) = delete;
     OutputParts& operator=(const OutputParts&) = delete;
 
-    // Part 1: a new store at `path` named `displayName`, with its default
-    // folders looked up. With `replace` an existing file is replaced, at
-    // Logoff. On failure nothing is open and nothing is recorded.
-    Status open(const std::string& path, const std::string& displayName, bool replace);
+    // Part 1: a store at `path` named `displayName`, with its default
+    // folders looked up: a new one, or with options.replaceExisting one that
+    // replaces the file there at Logoff, or with options.addToExisting the
+    // file there added to. On failure nothing is open and nothing is
+    // recorded.
+    Status open(const std::string& path, const std::string& displayName, const store::LogonOptions& options);
     bool isOpen() const { return session_ != nullptr; }
+    // The file being written existed and is added to.
+    bool adding() const { return adding_; }
     // The file being written, and its part number (1, 2, ...).
     const std::string& path() const { return path_; }
     int number() const { return number_; }
@@ -42,8 +48,9 @@ public:
     // that is there.
     Result<std::shared_ptr<store::RDOFolder>> folder(const std::vector<std::string>& path);
 
-    // True when an item of `itemBytes` would take the file past the cap. A
-    // file holds at least one message, whatever its size.
+    // True when an item of `itemBytes` would take the file past the cap, or
+    // when the file is added to and a later part follows it. A new file
+    // holds at least one message, whatever its size.
     bool full(uint64_t itemBytes) const;
     // A message was saved into the file.
     void saved() { ++messages_; }
@@ -67,7 +74,7 @@ public:
     std::string cause(const Error& e) const;
 
 private:
-    Status logon(const std::string& path, bool replace);
+    Status logon(const std::string& path, const store::LogonOptions& options);
 
     RunSummary& summary_;
     uint64_t maxFileSize_;
@@ -76,6 +83,9 @@ private:
     DefaultFolderNames defaults_;
     std::string basePath_, baseName_, displayName_, path_;
     int number_ = 1;
+    store::LogonOptions options_;  // those of the parts after the first
+    bool adding_ = false;
+    bool closed_ = false;  // added to, and followed by a later part
     size_t firstRecord_ = 0;  // the records from here on belong to the file being written
     size_t messages_ = 0;     // messages saved into it
 };

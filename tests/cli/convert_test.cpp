@@ -100,7 +100,7 @@ TEST_F(Convert, ExitsTwoNamingWhatIsMissing) {
     EXPECT_EQ(err_, "msg2pst convert: the sub-folder root/B does not exist.\n");
     EXPECT_TRUE(fsys::is_empty(dir_ / "outdir")) << "nothing is converted after a refused command line";
     EXPECT_EQ(run("convert src"), 2);
-    EXPECT_NE(err_.find("usage: msg2pst convert [--max-size SIZE] [--report FILE.csv] SRC OUT.pst"), std::string::npos);
+    EXPECT_NE(err_.find("usage: msg2pst convert [--add [--duplicates add|skip]] [--max-size SIZE] [--report FILE.csv] SRC OUT.pst"), std::string::npos);
 }
 
 // On a log or a pipe the progress is one plain line per tenth of the files,

@@ -4,6 +4,7 @@
 // dialog's filter and proposed name.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -41,6 +42,31 @@ TEST(QtDialogsTest, MessageBoxShowsTheTitleTextAndIconAndReportsTheButton) {
     });
     EXPECT_EQ(d->messageBox(nullptr, "done", "Completed", MsgButtons::Ok, MsgIcon::Information), MsgResult::Ok);
     EXPECT_TRUE(onlyOk);
+}
+
+// "NAME.pst already exists.": Add to it (the default), Replace it, Cancel
+// (also Escape); each button's answer.
+TEST(QtDialogsTest, ExistingFileQuestionOffersAddReplaceAndCancel) {
+    const auto d = MakeDialogs();
+    const QStringList names = {QStringLiteral("Add to it"), QStringLiteral("Replace it"), QStringLiteral("Cancel")};
+    const std::vector<std::pair<int, MsgResult>> cases = {{0, MsgResult::Add}, {1, MsgResult::Replace},
+                                                          {2, MsgResult::Cancel}, {-1, MsgResult::Cancel}};
+    for (const auto& [pick, want] : cases) {
+        QStringList labels;
+        QString byDefault;
+        WhenModal<QMessageBox>([&](QMessageBox& b) {
+            for (QAbstractButton* x : b.buttons()) labels << x->text().remove(QLatin1Char('&'));
+            if (b.defaultButton()) byDefault = b.defaultButton()->text().remove(QLatin1Char('&'));
+            if (pick < 0) b.reject();  // closed
+            for (QAbstractButton* x : b.buttons())
+                if (pick >= 0 && x->text().remove(QLatin1Char('&')) == names[pick]) x->click();
+        });
+        EXPECT_EQ(d->messageBox(nullptr, "a.pst already exists.", "Confirm Save As", MsgButtons::AddReplaceCancel,
+                                MsgIcon::Warning), want) << pick;
+        labels.sort();
+        EXPECT_EQ(labels, (QStringList{names[0], names[2], names[1]})) << pick;
+        EXPECT_EQ(byDefault, names[0]);
+    }
 }
 
 TEST(QtDialogsTest, FolderBrowserHasThePromptAsTitleOpensAtItsStartAndTakesOnlyFolders) {
@@ -83,7 +109,9 @@ TEST(QtDialogsTest, SaveDialogOffersThePstFilterAndTheProposedNameInTheDocuments
     const auto d = MakeDialogs();
     QStringList filters;
     QString proposed, start;
+    bool asks = true;
     WhenModal<QFileDialog>([&](QFileDialog& f) {
+        asks = !f.testOption(QFileDialog::DontConfirmOverwrite);
         filters = f.nameFilters();
         start = f.directory().absolutePath();
         if (auto* name = f.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) proposed = name->text();
@@ -91,8 +119,7 @@ TEST(QtDialogsTest, SaveDialogOffersThePstFilterAndTheProposedNameInTheDocuments
         f.selectFile(QString::fromStdString((dir.path() / "Inbox6.12.26 1.49.28.pst").string()));
         static_cast<QDialog&>(f).accept();  // as the dialog's own button does
     });
-    bool replace = true;
-    const auto chosen = d->saveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "Inbox6.12.26 1.49.28.pst", replace);
+    const auto chosen = d->saveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "Inbox6.12.26 1.49.28.pst");
     qputenv("HOME", oldHome);
     if (!oldConfig.isEmpty()) qputenv("XDG_CONFIG_HOME", oldConfig);
     EXPECT_EQ(filters, QStringList{QStringLiteral("Outlook Data File(s) (*.pst)")});
@@ -100,9 +127,9 @@ TEST(QtDialogsTest, SaveDialogOffersThePstFilterAndTheProposedNameInTheDocuments
     EXPECT_EQ(start.toStdString(), (dir.path() / "home" / "Papers").string());
     ASSERT_TRUE(chosen.has_value());
     EXPECT_EQ(*chosen, (dir.path() / "Inbox6.12.26 1.49.28.pst").string());
-    EXPECT_FALSE(replace);  // no such file yet
+    EXPECT_FALSE(asks);  // the engine asks about an existing file
     WhenModal<QFileDialog>([&](QFileDialog& f) { f.reject(); });
-    EXPECT_FALSE(d->saveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "x.pst", replace).has_value());
+    EXPECT_FALSE(d->saveFile(nullptr, "Outlook Data File(s) (*.pst)|*.pst", "x.pst").has_value());
 }
 
 }  // namespace

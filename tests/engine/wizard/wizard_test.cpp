@@ -485,6 +485,38 @@ TEST_F(StatusWindow, TheOutcomeIsToldInTheLabelAndTheBoxAndTheReportWritten) {
         << dialogs_.boxes[1].text;
 }
 
+// A chosen file that exists is asked about instead of the save dialog's
+// overwrite question: "Add to it" adds (what it holds is not added again),
+// "Replace it" writes it anew, "Cancel" closes the window and leaves it.
+TEST_F(StatusWindow, AnExistingFileIsAddedToReplacedOrLeftAsAnswered) {
+    inStatus([&](FakeForm& st) { st.click("CmdStartConversion"); });
+    const fsys::path out = dir_.path() / "out.pst";
+    const auto before = fsys::last_write_time(out);
+    struct Case {
+        MsgResult answer;
+        int converted, present;
+        bool shown;
+    };
+    for (const Case& c : {Case{MsgResult::Cancel, 0, 0, false}, Case{MsgResult::Add, 0, 6, true},
+                          Case{MsgResult::Replace, 6, 0, true}}) {
+        dialogs_.boxes.clear();
+        dialogs_.answer = [&](const Box& b) {
+            return b.buttons == MsgButtons::AddReplaceCancel ? c.answer : MsgResult::Ok;
+        };
+        inStatus([&](FakeForm& st) {
+            st.click("CmdStartConversion");
+            EXPECT_EQ(st.isShown(), c.shown);
+        });
+        ASSERT_FALSE(dialogs_.boxes.empty());
+        EXPECT_EQ(dialogs_.boxes[0].text, "out.pst already exists.");
+        EXPECT_EQ(dialogs_.boxes[0].buttons, MsgButtons::AddReplaceCancel);
+        EXPECT_EQ(engine().lastRun().cancelled, !c.shown);
+        EXPECT_EQ(engine().lastRun().messagesConverted(), c.converted);
+        EXPECT_EQ(engine().lastRun().alreadyPresent(), c.present);
+        if (!c.shown) EXPECT_EQ(fsys::last_write_time(out), before);
+    }
+}
+
 TEST_F(StatusWindow, ACancelledSaveClosesTheWindowWithoutAStop) {
     dialogs_.savePath.reset();
     inStatus([&](FakeForm& st) {
