@@ -460,7 +460,8 @@ TEST_F(Engine, AddingSkipsWhatTheFileHoldsSoAStoppedRunResumes) {
         bool duplicates;
         int converted, present, inFile;
     };
-    const Step steps[] = {{2, false, 2, 0, 2}, {0, false, 3, 2, 5}, {0, false, 0, 5, 5}, {0, true, 5, 0, 10}};
+    // A stop pressed while the second file is shown takes effect after the third.
+    const Step steps[] = {{2, false, 3, 0, 3}, {0, false, 2, 3, 5}, {0, false, 0, 5, 5}, {0, true, 5, 0, 10}};
     for (const Step& s : steps) {
         SCOPED_TRACE(s.converted);
         SingleRun run(dir_);
@@ -480,7 +481,7 @@ TEST_F(Engine, AddingSkipsWhatTheFileHoldsSoAStoppedRunResumes) {
         for (auto& [folder, subjects] : readBack(*run.host.out)) n += subjects.size();
         EXPECT_EQ(n, static_cast<size_t>(s.inFile));
         for (const FileRecord& f : recordsOf(r.records))
-            if (f.result == FileResult::AlreadyPresent) EXPECT_EQ(f.pstFile, *run.host.out) << f.source;
+            EXPECT_TRUE(f.result != FileResult::AlreadyPresent || f.pstFile == *run.host.out) << f.source;
     }
     EXPECT_EQ(readBack((dir_ / "out.pst").string())["Sub"].size(), 4u);
 }
@@ -522,15 +523,16 @@ TEST_F(Engine, MultipleModeAddsToAnExistingFileSayingSo) {
 }
 
 // At the size cap the parts of a file added to are filled in order: what
-// they hold stays where it is, the new messages go into the last part and
-// on into a new one; a second run adds nothing.
+// they hold stays where it is, new messages (here in a new sub-folder, which
+// the walk takes up after the files it holds) go into the last part and on
+// into a new one; a second run adds nothing.
 TEST_F(Engine, AddingAtTheSizeCapFillsThePartsInOrder) {
     const uint64_t cap = 2 * 1024 * 1024;
     std::multiset<std::string> expected;
     auto write = [&](int from, int to) {
         for (int i = from; i < to; ++i) {
             const std::string subject = "m" + std::to_string(10 + i);
-            writeBigMsg(dir_ / "Mail" / (subject + ".msg"), subject, 300000);
+            writeBigMsg(dir_ / "Mail" / (i < 8 ? "" : "New") / (subject + ".msg"), subject, 300000);
             expected.insert(subject);
         }
     };
@@ -551,7 +553,7 @@ TEST_F(Engine, AddingAtTheSizeCapFillsThePartsInOrder) {
         EXPECT_EQ(r.messagesConverted(), s.converted);
         EXPECT_EQ(r.alreadyPresent(), s.present);
         EXPECT_GE(r.pstFiles.size(), parts);
-        if (s.converted == 0) EXPECT_EQ(r.pstFiles.size(), parts) << "no new part";
+        EXPECT_TRUE(s.converted > 0 || r.pstFiles.size() == parts) << "no new part";
         parts = r.pstFiles.size();
         std::multiset<std::string> seen;
         for (const std::string& f : r.pstFiles) {

@@ -513,7 +513,7 @@ TEST_F(StatusWindow, AnExistingFileIsAddedToReplacedOrLeftAsAnswered) {
         EXPECT_EQ(engine().lastRun().cancelled, !c.shown);
         EXPECT_EQ(engine().lastRun().messagesConverted(), c.converted);
         EXPECT_EQ(engine().lastRun().alreadyPresent(), c.present);
-        if (!c.shown) EXPECT_EQ(fsys::last_write_time(out), before);
+        EXPECT_TRUE(c.shown || fsys::last_write_time(out) == before);
     }
 }
 
