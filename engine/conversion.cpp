@@ -105,6 +105,7 @@ struct Prepared {
     std::shared_ptr<store::RDOMail> item;  // none when a step failed
     Error why;                             // that step's failure
     std::string subject;                   // what a failed import read of it
+    std::string heldIn;                    // an earlier part of the file added to holds it
 };
 
 }  // namespace
@@ -496,6 +497,12 @@ bool ConversionEngine::State::importMessage(OutputParts& parts, store::MessageRe
 Prepared ConversionEngine::State::prepare(OutputParts& parts, FolderOfFiles& folders, store::MessageReadAhead& files,
                                           size_t i, const std::string& where) {
     Prepared p;
+    Result<store::Message> read = files.take(i);
+    if (read && parts.hasEarlierParts() && !addDuplicates) {
+        p.heldIn = parts.heldEarlier(folders.of(*fileQueue.item(static_cast<int32_t>(i + 1)), parts).path, *read,
+                                     p.subject);
+        if (!p.heldIn.empty()) return p;
+    }
     auto folder = folders.folder(parts);
     if (!folder) {
         p.why = Error(err::kNotFound, "The store folder " + where + " could not be created.");
@@ -507,7 +514,7 @@ Prepared ConversionEngine::State::prepare(OutputParts& parts, FolderOfFiles& fol
         return p;
     }
     yield();
-    if (Status st = (*added)->Import(files.take(i), store::olMSGUnicode); !st) {
+    if (Status st = (*added)->Import(std::move(read), store::olMSGUnicode); !st) {
         p.why = std::move(st).take();
         p.subject = (*added)->Subject();
         return p;
@@ -527,6 +534,11 @@ bool ConversionEngine::State::heldAlready(const OutputParts& parts, const Prepar
 // Flags and saves the item; the record says what became of the file.
 void ConversionEngine::State::save(OutputParts& parts, Prepared& p, FileRecord& rec) {
     rec.subject = p.subject;
+    if (!p.heldIn.empty()) {
+        rec.result = FileResult::AlreadyPresent;
+        rec.pstFile = p.heldIn;
+        return;
+    }
     Error why = std::move(p.why);
     bool converted = false;
     if (p.item) {
