@@ -40,10 +40,7 @@ struct FakeView : StatusView {
     std::map<Button, bool> enabled, visible;
     void setCount1(const std::string& c) override { c1 = c; }
     std::string count1() const override { return c1; }
-    void setCurrentDbx(const std::string& c) override {
-        dbx = c;
-        dbxs.push_back(c);
-    }
+    void setCurrentDbx(const std::string& c) override { dbxs.push_back(dbx = c); }
     void setProgressLabel(const std::string& c) override { prog = c; }
     std::string progressLabel() const override { return prog; }
     void setFrameCaption(const std::string& c) override { frame = c; }

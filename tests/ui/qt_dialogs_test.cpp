@@ -4,7 +4,6 @@
 // dialog's filter and proposed name.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -42,31 +41,6 @@ TEST(QtDialogsTest, MessageBoxShowsTheTitleTextAndIconAndReportsTheButton) {
     });
     EXPECT_EQ(d->messageBox(nullptr, "done", "Completed", MsgButtons::Ok, MsgIcon::Information), MsgResult::Ok);
     EXPECT_TRUE(onlyOk);
-}
-
-// "NAME.pst already exists.": Add to it (the default), Replace it, Cancel
-// (also Escape); each button's answer.
-TEST(QtDialogsTest, ExistingFileQuestionOffersAddReplaceAndCancel) {
-    const auto d = MakeDialogs();
-    const QStringList names = {QStringLiteral("Add to it"), QStringLiteral("Replace it"), QStringLiteral("Cancel")};
-    const std::vector<std::pair<int, MsgResult>> cases = {{0, MsgResult::Add}, {1, MsgResult::Replace},
-                                                          {2, MsgResult::Cancel}, {-1, MsgResult::Cancel}};
-    for (const auto& [pick, want] : cases) {
-        QStringList labels;
-        QString byDefault;
-        WhenModal<QMessageBox>([&](QMessageBox& b) {
-            for (QAbstractButton* x : b.buttons()) labels << x->text().remove(QLatin1Char('&'));
-            if (b.defaultButton()) byDefault = b.defaultButton()->text().remove(QLatin1Char('&'));
-            if (pick < 0) b.reject();  // closed
-            for (QAbstractButton* x : b.buttons())
-                if (pick >= 0 && x->text().remove(QLatin1Char('&')) == names[pick]) x->click();
-        });
-        EXPECT_EQ(d->messageBox(nullptr, "a.pst already exists.", "Confirm Save As", MsgButtons::AddReplaceCancel,
-                                MsgIcon::Warning), want) << pick;
-        labels.sort();
-        EXPECT_EQ(labels, (QStringList{names[0], names[2], names[1]})) << pick;
-        EXPECT_EQ(byDefault, names[0]);
-    }
 }
 
 TEST(QtDialogsTest, FolderBrowserHasThePromptAsTitleOpensAtItsStartAndTakesOnlyFolders) {

@@ -4,8 +4,6 @@
 // styles.
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include "engine/help_site.h"
 #include "fs/win32_path.h"
 #include "tests/ui/win32/win32_fixture.h"
@@ -147,13 +145,9 @@ TEST(MessageBoxes, ButtonsAndIconsAsTheCallerAsks) {
     EXPECT_EQ(MessageBoxStyle(MsgButtons::YesNo, MsgIcon::Question), static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
     EXPECT_EQ(MessageBoxStyle(MsgButtons::Ok, MsgIcon::Information), static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
     EXPECT_EQ(MessageBoxStyle(MsgButtons::Ok, MsgIcon::Warning), static_cast<UINT>(MB_OK | MB_ICONWARNING));
-    EXPECT_EQ(MessageBoxStyle(MsgButtons::AddReplaceCancel, MsgIcon::Warning),
-              static_cast<UINT>(MB_YESNOCANCEL | MB_ICONWARNING));
-    const std::tuple<MsgButtons, int, MsgResult> answers[] = {
-        {MsgButtons::YesNo, IDYES, MsgResult::Yes},          {MsgButtons::YesNo, IDNO, MsgResult::No},
-        {MsgButtons::AddReplaceCancel, IDYES, MsgResult::Add}, {MsgButtons::AddReplaceCancel, IDNO, MsgResult::Replace},
-        {MsgButtons::AddReplaceCancel, IDCANCEL, MsgResult::Cancel}, {MsgButtons::Ok, IDOK, MsgResult::Ok}};
-    for (const auto& [buttons, pressed, want] : answers) EXPECT_EQ(MessageBoxAnswer(buttons, pressed), want) << pressed;
+    EXPECT_EQ(MessageBoxStyle(MsgButtons::AddReplaceCancel, MsgIcon::Warning), static_cast<UINT>(MB_YESNOCANCEL | MB_ICONWARNING));
+    for (const auto& [pressed, want] : {std::pair{IDYES, MsgResult::Add}, {IDNO, MsgResult::Replace}, {IDCANCEL, MsgResult::Cancel}})
+        EXPECT_EQ(MessageBoxAnswer(MsgButtons::AddReplaceCancel, pressed), want) << pressed;
 }
 
 }  // namespace
