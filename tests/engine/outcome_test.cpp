@@ -440,7 +440,7 @@ TEST_F(Engine, TheReportListsEveryFileWithItsResult) {
 // Adding, saying so: a stopped run (at the 2nd file, in effect after the 3rd)
 // goes on with exactly the rest, a finished one adds nothing.
 TEST_F(Engine, AddingSkipsWhatTheFileHoldsSoAStoppedRunResumes) {
-    for (int i = 1; i <= 5; ++i) writeMsg(dir_ / "Mail" / (i > 3 ? "Sub" : "") / ("m" + std::to_string(i) + ".msg"), "s");
+    for (int i = 1; i <= 5; ++i) writeMsg(dir_ / "Mail" / (i > 3 ? "Sub" : "") / ("m" + std::to_string(i) + ".msg"), std::to_string(i));
     // {stop at, duplicates, converted, already present}
     for (const auto& [stopAt, duplicates, converted, present] :
          {std::tuple{2, false, 3, 0}, {0, false, 2, 3}, {0, false, 0, 5}, {0, true, 5, 0}}) {
