@@ -1,5 +1,6 @@
 // A real `kill -9` of msg2pst while it adds to an existing store, at moments
-// spread over the whole run and, more densely, over the change's completion:
+// spread over the whole run and, more densely, over the change's completion,
+// and at chosen writes:
 // the store verifies, dumps exactly as before or exactly as after, no
 // temporary file is left, and a run afterwards completes it.
 // Not built with the sanitizers: the kills are timed against the plain
@@ -83,6 +84,24 @@ protected:
         for (size_t i = 0; i < rep->findings.size() && i < 5; ++i) s += rep->findings[i].text() + "\n";
         return s;
     }
+    // A store of 40 messages (base.pst, dumped in before_) and 300 files
+    // to add to it in two folders, one of them new.
+    void prepare() {
+        fsys::create_directories(dir_ / "tmp");
+        for (int i = 0; i < 40; ++i) writeMsg(dir_ / "old" / "box" / (std::to_string(i) + ".msg"), "old " + std::to_string(i));
+        for (int i = 0; i < 300; ++i)
+            writeMsg(dir_ / "new" / (i % 3 ? "box" : "more") / (std::to_string(i) + ".msg"), "new message " + std::to_string(i));
+        ASSERT_EQ(run("x-add old base.pst"), 0) << err_;
+        before_ = dump("base.pst");
+        fsys::copy_file(dir_ / "base.pst", dir_ / "full.pst");
+    }
+    // A killed run's store: checked, and its dump returned.
+    std::string checkKilled() {
+        EXPECT_EQ(leftovers(), "");
+        EXPECT_EQ(findings("t.pst"), "");
+        return dump("t.pst");
+    }
+    std::string before_;
     // What the folder holds besides the test's own files, and tmp/.
     std::string leftovers() {
         static const std::set<std::string> ours = {"old", "new", "tmp", "base.pst", "full.pst", "t.pst",
@@ -96,13 +115,7 @@ protected:
 };
 
 TEST_F(AddKill, KillNineAtAnyMomentLeavesTheStoreAsBeforeOrAfter) {
-    fsys::create_directories(dir_ / "tmp");
-    for (int i = 0; i < 40; ++i) writeMsg(dir_ / "old" / "box" / (std::to_string(i) + ".msg"), "old " + std::to_string(i));
-    for (int i = 0; i < 300; ++i)
-        writeMsg(dir_ / "new" / (i % 3 ? "box" : "more") / (std::to_string(i) + ".msg"), "new message " + std::to_string(i));
-    ASSERT_EQ(run("x-add old base.pst"), 0) << err_;
-    const std::string before = dump("base.pst");
-    fsys::copy_file(dir_ / "base.pst", dir_ / "full.pst");
+    ASSERT_NO_FATAL_FAILURE(prepare());
 
     // One whole run, timed: from the start, and from "completing" to the end.
     using clock = std::chrono::steady_clock;
@@ -116,11 +129,11 @@ TEST_F(AddKill, KillNineAtAnyMomentLeavesTheStoreAsBeforeOrAfter) {
     ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << slurp(dir_ / "bg-err.txt");
     const auto t2 = clock::now();
     const std::string after = dump("full.pst");
-    ASSERT_NE(before, after);
+    ASSERT_NE(before_, after);
 
     // kSpread kills at moments spread over the whole run, then kTail over
     // the completion, each a little later than the one before.
-    constexpr int kSpread = 20, kTail = 20;
+    constexpr int kSpread = 16, kTail = 16;
     int kills = 0, beforeSeen = 0, afterSeen = 0;
     for (int k = 0; k < kSpread + kTail; ++k) {
         SCOPED_TRACE(k);
@@ -137,11 +150,9 @@ TEST_F(AddKill, KillNineAtAnyMomentLeavesTheStoreAsBeforeOrAfter) {
         ::kill(child, SIGKILL);
         ASSERT_EQ(::waitpid(child, &st, 0), child);
         if (WIFSIGNALED(st)) ++kills;
-        EXPECT_EQ(leftovers(), "");
-        EXPECT_EQ(findings("t.pst"), "");
-        const std::string c = dump("t.pst");
-        EXPECT_TRUE(c == before || c == after) << c;
-        beforeSeen += c == before;
+        const std::string c = checkKilled();
+        EXPECT_TRUE(c == before_ || c == after) << c;
+        beforeSeen += c == before_;
         afterSeen += c == after;
         // The next run completes what the killed one began (checked every
         // fourth time: it costs a whole run).
@@ -151,12 +162,58 @@ TEST_F(AddKill, KillNineAtAnyMomentLeavesTheStoreAsBeforeOrAfter) {
             EXPECT_EQ(findings("t.pst"), "");
         }
     }
-    EXPECT_GT(kills, kSpread);
+    EXPECT_GE(kills, kSpread / 2);
     EXPECT_GT(beforeSeen, 0);
     std::printf("[ add kill ] %d of %d runs killed (%d read as before, %d as after); run %.0f ms, completion %.1f ms\n",
                 kills, kSpread + kTail, beforeSeen, afterSeen,
                 std::chrono::duration<double, std::milli>(t2 - t0).count(),
                 std::chrono::duration<double, std::milli>(t2 - t1).count());
+}
+
+// The same at exact moments: strace delivers SIGKILL as msg2pst enters its
+// Nth write (pwrite), flush (fsync) or truncation of the store, for every
+// one of them (or 30 spread over them, should there be more).
+TEST_F(AddKill, KillNineAtEachWriteLeavesTheStoreAsBeforeOrAfter) {
+    if (!haveTool("strace") || shell("strace -f -qq -o /dev/null true") != 0)
+        GTEST_SKIP() << "strace is not installed or cannot trace here";
+    ASSERT_NO_FATAL_FAILURE(prepare());
+    const std::string add = quote(bin_) + " x-add " + quote(dir_ / "new") + " " + quote(dir_ / "t.pst");
+    const std::vector<std::string> calls{"pwrite64", "fsync", "ftruncate"};
+    std::string traced = "strace -f -qq -e trace=";
+    for (const auto& c : calls) traced += c + (&c == &calls.back() ? " " : ",");
+    fsys::copy_file(dir_ / "base.pst", dir_ / "t.pst");
+    ASSERT_EQ(shell(traced + "-o " + quote(dir_ / "calls.txt") + " " + add + " >/dev/null"), 0);
+    const std::string after = dump("t.pst");
+    std::map<std::string, int> count;
+    std::istringstream trace(slurp(dir_ / "calls.txt"));
+    for (std::string l; std::getline(trace, l);)
+        for (const auto& c : calls) count[c] += l.find(c + "(") != std::string::npos;
+    fsys::remove(dir_ / "calls.txt");
+    ASSERT_GT(count["pwrite64"], 2);
+    ASSERT_GT(count["fsync"], 0);
+
+    int kills = 0, beforeSeen = 0, afterSeen = 0;
+    std::string counts;
+    for (const auto& call : calls) {
+        counts += " " + std::to_string(count[call]) + " " + call;
+        std::set<int> points;
+        for (int i = 1; i <= std::min(count[call], 30); ++i) points.insert(1 + (i - 1) * count[call] / std::min(count[call], 30));
+        for (int n : points) {
+            SCOPED_TRACE(call + " " + std::to_string(n) + " of " + std::to_string(count[call]));
+            fsys::remove(dir_ / "t.pst");
+            fsys::copy_file(dir_ / "base.pst", dir_ / "t.pst");
+            // A run that makes fewer calls this time completes.
+            kills += shell("TMPDIR=" + quote(dir_ / "tmp") + " strace -f -qq -o /dev/null -e trace=" + call + " -e inject=" +
+                           call + ":signal=KILL:when=" + std::to_string(n) + " " + add + " >/dev/null 2>&1") != 0;
+            const std::string c = checkKilled();
+            EXPECT_TRUE(c == before_ || c == after) << c;
+            beforeSeen += c == before_;
+            afterSeen += c == after;
+        }
+    }
+    EXPECT_GE(kills, count["pwrite64"]);
+    std::printf("[ add kill ] killed at %d calls of%s (%d read as before, %d as after)\n", kills, counts.c_str(), beforeSeen,
+                afterSeen);
 }
 
 }  // namespace
