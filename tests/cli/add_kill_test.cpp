@@ -122,7 +122,7 @@ TEST_F(AddKill, KillNineAtAnyMomentLeavesTheStoreAsBeforeOrAfter) {
     const auto t0 = clock::now();
     const pid_t whole = start({"x-add", (dir_ / "new").string(), (dir_ / "full.pst").string()});
     ASSERT_GT(whole, 0);
-    while (!completing()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    for (int w = 0; w < 100000 && !completing(); ++w) std::this_thread::sleep_for(std::chrono::microseconds(200));
     const auto t1 = clock::now();
     int st = 0;
     ASSERT_EQ(::waitpid(whole, &st, 0), whole);
