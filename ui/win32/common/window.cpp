@@ -209,21 +209,21 @@ std::wstring Window::tooltipOf(HWND control) const {
 
 // ---- Making and placing the controls ---------------------------------------------
 
-void Window::add(const wizard::Control& spec, DWORD extraStyle, DWORD droppedStyle) {
+void Window::add(const wizard::Control& def, DWORD extraStyle, DWORD droppedStyle) {
     ControlInfo c;
-    c.name = spec.name;
-    c.control = &spec;
-    c.twips = layout_.placeInWindow(spec);
-    c.font = spec.font;
+    c.name = def.name;
+    c.control = &def;
+    c.twips = layout_.placeInWindow(def);
+    c.font = def.font;
     const DWORD style =
-        (WS_CHILD | WS_CLIPSIBLINGS | StyleOf(spec.kind) | extraStyle | (spec.hidden ? 0 : WS_VISIBLE)) & ~droppedStyle;
-    c.hwnd = ::CreateWindowExW(ExStyleOf(spec.kind), ClassOf(spec.kind),
-                               spec.kind == Kind::Picture ? nullptr : W(spec.caption).c_str(), style, 0, 0, 10, 10,
-                               hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(layout_, spec))),
+        (WS_CHILD | WS_CLIPSIBLINGS | StyleOf(def.kind) | extraStyle | (def.hidden ? 0 : WS_VISIBLE)) & ~droppedStyle;
+    c.hwnd = ::CreateWindowExW(ExStyleOf(def.kind), ClassOf(def.kind),
+                               def.kind == Kind::Picture ? nullptr : W(def.caption).c_str(), style, 0, 0, 10, 10,
+                               hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(layout_, def))),
                                ::GetModuleHandleW(nullptr), nullptr);
-    if (spec.checked) ::SendMessageW(c.hwnd, BM_SETCHECK, BST_CHECKED, 0);
-    if (spec.kind == Kind::Progress) ::SendMessageW(c.hwnd, PBM_SETRANGE32, 0, 100);
-    if (spec.tooltip) {
+    if (def.checked) ::SendMessageW(c.hwnd, BM_SETCHECK, BST_CHECKED, 0);
+    if (def.kind == Kind::Progress) ::SendMessageW(c.hwnd, PBM_SETRANGE32, 0, 100);
+    if (def.tooltip) {
         if (!tooltip_) {
             tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                          WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -235,12 +235,12 @@ void Window::add(const wizard::Control& spec, DWORD extraStyle, DWORD droppedSty
         ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
         ti.hwnd = hwnd_;
         ti.uId = reinterpret_cast<UINT_PTR>(c.hwnd);
-        std::wstring tip = W(spec.tooltip);
+        std::wstring tip = W(def.tooltip);
         ti.lpszText = tip.data();
         ::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
     }
     controls_.push_back(c);
-    if (spec.kind == Kind::ListView) makeList(controls_.back());
+    if (def.kind == Kind::ListView) makeList(controls_.back());
 }
 
 void Window::makeList(ControlInfo& c) {
