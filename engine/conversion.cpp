@@ -105,6 +105,7 @@ struct Source {
     std::string name;      // as the report names it: the path, or "PATH#N"
     std::string folder;    // the source folder whose store folder it goes into
     std::function<Result<store::Message>()> read;
+    std::function<void()> readNoMore;  // what read() reads from is needed no more
     std::string note;      // what the mailbox reader noted about the file, told with this message
 
     // Where the rest of the queue starts after this message: the next
@@ -559,7 +560,7 @@ std::optional<ConversionEngine::State::LoopEnd> ConversionEngine::State::importM
         }
         if (!*next) break;
         n = (*next)->ordinal;
-        const store::Bytes bytes = std::move((*next)->bytes);
+        store::Bytes bytes = std::move((*next)->bytes);
         s.message = n;
         s.name = entry + "#" + std::to_string(n);
         s.read = [&bytes]() -> Result<store::Message> {
@@ -567,6 +568,7 @@ std::optional<ConversionEngine::State::LoopEnd> ConversionEngine::State::importM
             if (m) store::setSourceDigest(*m, bytes);
             return m;
         };
+        s.readNoMore = [&bytes] { store::Bytes().swap(bytes); };
         s.note = joined(reader->Warnings(), told);
         told = reader->Warnings().size();
         if (!importMessage(parts, folders, s)) return LoopEnd::OutputFailed;
@@ -614,6 +616,9 @@ bool ConversionEngine::State::importMessage(OutputParts& parts, FolderOfFiles& f
         rec.storeFolder = StoreFolderText(folders.of(s.folder, parts).path);
         p = prepare(parts, folders, s, rec.storeFolder);
     }
+    // The message is in the item: its source bytes need not share the
+    // memory with what saving it writes.
+    if (s.readNoMore) s.readNoMore();
     save(parts, p, rec, s.note);
     // A file that can no longer be completed (a full disk, an I/O error, its
     // folder removed) ends the folder conversion now: a message not
