@@ -421,7 +421,8 @@ private:
         bool closed = false;
         size_t partStart = SIZE_MAX;
         size_t pos = 0;
-        if (!boundary.empty() && boundary.size() <= 200) {
+        // boundary="" is read as given: its delimiter lines are "--".
+        if (b && boundary.size() <= 200) {
             while (pos < body.size()) {
                 const Line l = lineAt(body, pos);
                 ByteSpan text = body.subspan(l.begin, l.contentEnd - l.begin);

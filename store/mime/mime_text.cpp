@@ -63,9 +63,11 @@ constexpr Alias kAliases[] = {
     // MLang's only); iconv reads both as EUC-JP.
     {"euc-jp", 20932}, {"x-euc-jp", 20932}, {"eucjp", 20932}, {"cseucpkdfmtjapanese", 20932},
     {"iso-2022-jp", 50220}, {"csiso2022jp", 50220}, {"iso-2022-jp-1", 50220}, {"iso-2022-jp-2", 50220},
-    {"gb2312", 54936}, {"gbk", 54936}, {"cp936", 54936}, {"x-gbk", 54936}, {"euc-cn", 54936}, {"csgb2312", 54936},
-    {"gb_2312-80", 54936}, {"chinese", 54936}, {"x-euc-cn", 54936}, {"ms936", 54936}, {"windows-936", 54936},
-    {"gb18030", 54936},
+    // GB 2312 and GBK as Windows reads them, code page 936: GBK with the
+    // euro sign at 0x80, which GB 18030 leaves undefined.
+    {"gb2312", 936}, {"gbk", 936}, {"cp936", 936}, {"x-gbk", 936}, {"euc-cn", 936}, {"csgb2312", 936},
+    {"gb_2312-80", 936}, {"chinese", 936}, {"x-euc-cn", 936}, {"ms936", 936}, {"windows-936", 936},
+    {"csgbk", 936}, {"gb18030", 54936},
     {"big5", 950}, {"big-5", 950}, {"big5-hkscs", 950}, {"cp950", 950}, {"x-x-big5", 950}, {"csbig5", 950},
     {"euc-kr", 949}, {"ks_c_5601-1987", 949}, {"ks_c_5601", 949}, {"ks_c_5601-1989", 949}, {"cp949", 949},
     {"korean", 949}, {"csksc56011987", 949}, {"csEUCKR", 949}, {"uhc", 949}, {"windows-949", 949}, {"ksc5601", 949},
@@ -103,9 +105,7 @@ uint32_t codepageOfCharset(std::string_view charset) {
     if (s.empty() || s.size() > 64) return 0;
     for (const Alias& a : kAliases) {
         if (s != lowerAscii(a.name)) continue;
-        // The GB family is read with one decoder, GB 18030 (a superset of
-        // GBK and GB 2312), as browsers and mail readers do; 936 where the
-        // platform has no GB 18030.
+        // GB 18030 read as GBK where the platform has no GB 18030.
         if (a.codepage == 54936 && !isSupportedCodepage(54936)) return 936;
         return a.codepage;
     }
@@ -310,11 +310,42 @@ std::u16string decodeIso2022Jp(ByteSpan b) {
     return r ? std::move(r).value() : std::u16string();
 }
 
-bool decodedHere(uint32_t cp) { return cp == 1201 || cp == 12000 || cp == 12001 || cp == 50220; }
+// GBK as Windows' code page 936 reads it: GB 18030, whose one- and two-byte
+// codes are GBK's (the private-use ones included), with the euro sign at byte
+// 0x80, which GB 18030 leaves undefined. The text is cut at those bytes only,
+// so that every piece ends on a whole character.
+std::u16string decodeGbk(ByteSpan b) {
+    const uint32_t cp = isSupportedCodepage(54936) ? 54936 : 936;
+    std::u16string out;
+    size_t start = 0, i = 0;
+    auto flush = [&](size_t end) {
+        if (end == start) return;
+        if (auto r = decodeCodepage(b.subspan(start, end - start), cp)) out += *r;
+    };
+    while (i < b.size()) {
+        const uint8_t c = b[i];
+        if (c == 0x80) {
+            flush(i);
+            out.push_back(u'\u20AC');
+            start = ++i;
+        } else if (c < 0x81 || c == 0xFF || i + 1 >= b.size()) {
+            ++i;
+        } else if (b[i + 1] >= 0x30 && b[i + 1] <= 0x39) {  // four bytes, when whole
+            i += i + 3 < b.size() && b[i + 2] >= 0x81 && b[i + 2] <= 0xFE && b[i + 3] >= 0x30 && b[i + 3] <= 0x39 ? 4 : 1;
+        } else {
+            i += b[i + 1] >= 0x40 && b[i + 1] != 0x7F && b[i + 1] != 0xFF ? 2 : 1;
+        }
+    }
+    flush(b.size());
+    return out;
+}
+
+bool decodedHere(uint32_t cp) { return cp == 1201 || cp == 12000 || cp == 12001 || cp == 50220 || cp == 936; }
 
 std::u16string decodeOr(ByteSpan bytes, uint32_t cp) {
     if (cp == kCodepageUtf8) return decodeUtf8(bytes);
     if (cp == 50220) return decodeIso2022Jp(bytes);
+    if (cp == 936) return decodeGbk(bytes);
     if (decodedHere(cp)) return decodeWide(bytes, cp);
     auto r = decodeCodepage(bytes, cp);
     if (r) return std::move(r).value();
