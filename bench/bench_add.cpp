@@ -127,10 +127,13 @@ bool importInto(const std::string& path, const std::vector<std::string>& files, 
 struct Run {
     bool ok = false;
     double seconds = 0;
+    double cpu = 0;  // user + system seconds of the child
     uint64_t written = 0;
+    long peakKb = 0;  // the child's peak resident set
 };
 
-// Runs `work` in a child process: wall time and bytes written.
+// Runs `work` in a child process: wall and CPU time, bytes written, peak
+// memory.
 template <class F>
 Run inChild(F work) {
     int fd[2];
@@ -154,8 +157,11 @@ Run inChild(F work) {
     while (got < static_cast<ssize_t>(sizeof buf) - 1 && (n = ::read(fd[0], buf + got, sizeof buf - 1 - got)) > 0) got += n;
     ::close(fd[0]);
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    struct rusage ru {};
+    ::wait4(pid, &status, 0, &ru);
     Run r;
+    r.cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    r.peakKb = ru.ru_maxrss;
     int ok = 0;
     unsigned long long w = 0;
     if (std::sscanf(buf, "%d %lf %llu", &ok, &r.seconds, &w) == 3) r.ok = ok == 1 && WIFEXITED(status);
@@ -218,7 +224,8 @@ int main(int argc, char** argv) {
         return ok ? 0 : 1;
     }
 
-    std::vector<double> ratios, news, adds;
+    std::vector<double> ratios, news, adds, cpuRatios;
+    long peakNew = 0, peakAdd = 0;
     uint64_t newSize = 0, addWritten = 0, grown = 0;
     for (int r = 0; r < rounds; ++r) {
         const fsys::path fresh = work / "new.pst", target = work / "target.pst";
@@ -248,9 +255,14 @@ int main(int argc, char** argv) {
         newSize = fsys::file_size(fresh);
         addWritten = a.written;
         grown = fsys::file_size(target) - storeSize;
-        std::printf("  round %d: new file %.3f s, add %.3f s, ratio %.2f; add wrote %.1f MB, the file grew %.1f MB\n", r,
-                    n.seconds, a.seconds, a.seconds / n.seconds, a.written / 1e6, grown / 1e6);
+        std::printf("  round %d: new file %.3f s (CPU %.3f s, %.0f MB), add %.3f s (CPU %.3f s, %.0f MB), ratio %.2f (CPU %.2f); "
+                    "add wrote %.1f MB, the file grew %.1f MB\n",
+                    r, n.seconds, n.cpu, n.peakKb / 1024.0, a.seconds, a.cpu, a.peakKb / 1024.0, a.seconds / n.seconds,
+                    a.cpu / n.cpu, a.written / 1e6, grown / 1e6);
         ratios.push_back(a.seconds / n.seconds);
+        cpuRatios.push_back(a.cpu / n.cpu);
+        peakNew = std::max(peakNew, n.peakKb);
+        peakAdd = std::max(peakAdd, a.peakKb);
         news.push_back(n.seconds);
         adds.push_back(a.seconds);
     }
@@ -258,7 +270,9 @@ int main(int argc, char** argv) {
     const double budget = newSize + 0.01 * storeSize;
     std::printf("store: %.1f MB; new file of the %d: %.1f MB\n", storeSize / 1e6, addCount, newSize / 1e6);
     std::printf("new file:  %.3f s median\nadd:       %.3f s median\n", median(news), median(adds));
-    std::printf("add / new: %.2f median (target <= 1.50: %s)\n", ratio, ratio <= 1.5 ? "met" : "MISSED");
+    std::printf("add / new: %.2f median (target <= 1.50: %s); CPU time %.2f median\n", ratio, ratio <= 1.5 ? "met" : "MISSED",
+                median(cpuRatios));
+    std::printf("peak memory: new file %.0f MB, add %.0f MB\n", peakNew / 1024.0, peakAdd / 1024.0);
     std::printf("written by the add: %.1f MB (target <= new file %.1f MB + 1%% of the store %.1f MB = %.1f MB: %s)\n",
                 addWritten / 1e6, newSize / 1e6, storeSize / 1e8, budget / 1e6, addWritten <= budget ? "met" : "MISSED");
     if (!keep && ownDir) fsys::remove_all(work, ec);

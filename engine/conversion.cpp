@@ -2,8 +2,11 @@
 // creation, folder tree mirroring, message import loop).
 #include "engine/conversion.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
+#include <map>
 #include <optional>
 
 #include "engine/output_parts.h"
@@ -16,6 +19,8 @@
 #include "fs/string_array.h"
 #include "fs/text.h"
 #include "fs/yield.h"
+#include "store/core/source_digest.h"
+#include "store/message_files.h"
 #include "store/read_ahead.h"
 #include "store/session.h"
 
@@ -73,9 +78,9 @@ std::string storeNotCreatedText(const std::string& path, const Error& e, bool ad
 class FolderOfFiles {
 public:
     explicit FolderOfFiles(std::string root) : root_(std::move(root)) {}
-    // The store folder that mirrors the folder of `file`.
-    const StoreFolder& of(const std::string& file, const OutputParts& parts) {
-        std::string source = fs::GetParentPath(file);
+    // The store folder that mirrors the source folder `source` (the folder
+    // of a message file, or a mailbox).
+    const StoreFolder& of(std::string source, const OutputParts& parts) {
         if (source != source_ || part_ != parts.number()) {
             store_ = StoreFolderFor(relativeStorePath(source, root_), parts.defaults());
             source_ = std::move(source);
@@ -100,6 +105,37 @@ private:
     std::shared_ptr<store::RDOFolder> folder_;
 };
 
+// One message to import: a message file of the queue, or a message of a
+// mailbox, and how to read it (again, when the size cap moves it into the
+// next file).
+struct Source {
+    size_t entry = 0;      // its index in fileQueue
+    uint64_t message = 0;  // its number in its mailbox (from 1); 0 for a message file
+    std::string name;      // as the report names it: the path, or "PATH#N"
+    std::string folder;    // the source folder whose store folder it goes into
+    std::function<Result<store::Message>()> read;
+    std::function<void()> readNoMore;  // what read() reads from is needed no more
+    std::string note;      // what the mailbox reader noted about the file, told with this message
+
+    // Where the rest of the queue starts after this message: the next
+    // message of its mailbox, or the next entry.
+    std::pair<size_t, uint64_t> rest() const {
+        return message ? std::make_pair(entry, message + 1) : std::make_pair(entry + 1, uint64_t(1));
+    }
+};
+
+// The source folder of a mailbox's messages: the mbox file itself, or the
+// Apple Mail "NAME.mbox" folder that holds the "mbox" file.
+std::string mailboxFolder(const std::string& path) {
+    return text::asciiLower(fs::GetLastPathPart(path)) == "mbox" ? fs::GetParentPath(path) : path;
+}
+
+std::string joined(const std::vector<std::string>& items, size_t from) {
+    std::string out;
+    for (size_t k = from; k < items.size(); ++k) out += (out.empty() ? "" : "; ") + items[k];
+    return out;
+}
+
 // A message file imported into a new item, not yet saved.
 struct Prepared {
     std::shared_ptr<store::RDOMail> item;  // none when a step failed
@@ -110,7 +146,19 @@ struct Prepared {
 
 }  // namespace
 
-bool IsMessageFile(const std::string& path) { return endsWith(text::asciiLower(fs::GetLastPathPart(path)), ".msg"); }
+bool IsMessageFile(const std::string& path) {
+    const std::string name = text::asciiLower(fs::GetLastPathPart(path));
+    return endsWith(name, ".msg") || endsWith(name, ".eml");
+}
+
+bool IsMailboxFile(const std::string& path) {
+    const std::string name = text::asciiLower(fs::GetLastPathPart(path));
+    if (endsWith(name, ".mbox")) return true;
+    if (name != "mbox") return false;
+    std::string folder = fs::GetParentPath(path);
+    if (!folder.empty()) folder.pop_back();
+    return endsWith(text::asciiLower(fs::GetLastPathPart(folder)), ".mbox");
+}
 
 std::string FormatDateStamp(const std::tm& t) {
     char b[64];
@@ -147,6 +195,11 @@ struct ConversionEngine::State {
     // window keeps between runs.
     fs::PathQueue fileQueue{'K'}, folderQueue{'Z'};
     int32_t nextFolderNumber = 0, totalFiles = 0;
+    // The mailboxes of fileQueue (by index) and the messages each held when
+    // it was queued; progress and the report count those messages (a
+    // mailbox that holds none counts as one file).
+    std::map<size_t, uint64_t> mailboxMessages;
+    int64_t queuedItems = 0;
     bool skipRequested = false, stopRequested = false;
     bool running = false, windowClosed = false;
 
@@ -187,11 +240,16 @@ struct ConversionEngine::State {
     bool convertRow(int row);
     std::string queue(const std::string& folder);
     void queueFolderFiles(std::string& folder, int32_t& nextFileNumber, const fs::FolderChain& inside);
+    uint64_t countMailbox(const std::string& path);
     void writeReport();
     void finishRun(bool single);
-    // The records of fileQueue's entries from index `from` on: message files
-    // get `result` and `reason`, other files "not a message file".
-    void recordRest(size_t from, FileResult result, const std::string& reason);
+    // The records of fileQueue's entries from index `from` on (a mailbox's
+    // from its message `firstMessage` on): messages get `result` and
+    // `reason`, other files "not a message file".
+    void recordRest(size_t from, FileResult result, const std::string& reason, uint64_t firstMessage = 1);
+    // The records of the messages `first` to `last` of a mailbox.
+    void recordMessages(const std::string& mailbox, uint64_t first, uint64_t last, FileResult result,
+                        const std::string& reason);
 
     // The folder conversion.
     void startMigration(const std::string& sFolderName, const std::string& sFolderPath);
@@ -204,14 +262,14 @@ struct ConversionEngine::State {
     void mirrorFolders(OutputParts& parts, const std::string& root);
     enum class LoopEnd { Done, Skipped, Stopped, OutputFailed };
     LoopEnd importMessages(OutputParts& parts, const std::string& root);
-    bool importMessage(OutputParts& parts, store::MessageReadAhead& files, FolderOfFiles& folders, size_t i,
-                       const std::string& entry);
-    Prepared prepare(OutputParts& parts, FolderOfFiles& folders, store::MessageReadAhead& files, size_t i,
-                     const std::string& where);
-    void save(OutputParts& parts, Prepared& p, FileRecord& rec);
+    std::optional<LoopEnd> importMailbox(OutputParts& parts, FolderOfFiles& folders, size_t i,
+                                         const std::string& entry, int64_t& processed, const std::string& root);
+    bool importMessage(OutputParts& parts, FolderOfFiles& folders, const Source& s);
+    Prepared prepare(OutputParts& parts, FolderOfFiles& folders, const Source& s, const std::string& where);
+    void save(OutputParts& parts, Prepared& p, FileRecord& rec, const std::string& note);
     bool heldAlready(const OutputParts& parts, const Prepared& p) const;
-    void showProgress(int32_t processedCount);
-    std::optional<LoopEnd> answerRequests(size_t i, const std::string& root);
+    void showProgress(int64_t processedCount);
+    std::optional<LoopEnd> answerRequests(std::pair<size_t, uint64_t> rest, const std::string& root);
 };
 
 // ---- the queue walk ----
@@ -239,8 +297,15 @@ void ConversionEngine::State::queueFolderFiles(std::string& folder, int32_t& nex
                 continue;
             }
             (void)fileQueue.add(nextFileNumber, folder, name);
+            uint64_t items = 1;
+            if (IsMailboxFile(folder + name)) {
+                const uint64_t n = countMailbox(folder + name);
+                mailboxMessages[static_cast<size_t>(nextFileNumber - 1)] = n;
+                items = std::max<uint64_t>(n, 1);
+            }
+            queuedItems += static_cast<int64_t>(std::min<uint64_t>(items, uint64_t(1) << 40));
             if (!view.deleteSourceTicked())
-                view.setCount1(std::to_string(nextFileNumber) + " Messages Queued for Conversion.");
+                view.setCount1(std::to_string(queuedItems) + " Messages Queued for Conversion.");
             ++nextFileNumber;
         } while (fs::FindNextEntry(e) != 0);
         fs::EndFind(e);
@@ -252,23 +317,63 @@ void ConversionEngine::State::queueFolderFiles(std::string& folder, int32_t& nex
     }
 }
 
+// The messages of the mailbox at `path`, counted as its import will read
+// them: one at a time, yielding between them, so that a mailbox of many
+// gigabytes is read in flat memory and the window stays responsive. A
+// mailbox that cannot be read counts as one message, whose import tells why.
+uint64_t ConversionEngine::State::countMailbox(const std::string& path) {
+    auto reader = store::MboxReader::open(path);
+    if (!reader) return 1;
+    uint64_t n = 0;
+    for (;;) {
+        yield();
+        auto m = reader->next();
+        if (!m) return std::max<uint64_t>(n, 1);
+        if (!*m) return n;
+        ++n;
+    }
+}
+
 // Queues every file and sub-folder below `folder`; totalFiles is the
-// number of files. Returns the folder as queued (ending in a separator).
+// number of files, a mailbox's messages counted one by one. Returns the
+// folder as queued (ending in a separator).
 std::string ConversionEngine::State::queue(const std::string& folder) {
     std::string queued = folder;
     int32_t nextFileNumber = 1;
+    mailboxMessages.clear();
+    queuedItems = 0;
     yield();
     auto id = fs::getFolderIdentity(queued);
     queueFolderFiles(queued, nextFileNumber, id ? fs::FolderChain().entered(*id) : fs::FolderChain());
-    totalFiles = nextFileNumber - 1;
+    totalFiles = static_cast<int32_t>(std::min<int64_t>(queuedItems, std::numeric_limits<int32_t>::max()));
     yield();
     return queued;
 }
 
-void ConversionEngine::State::recordRest(size_t from, FileResult result, const std::string& reason) {
-    for (size_t i = from; i < static_cast<size_t>(fileQueue.Count()); ++i) {
+void ConversionEngine::State::recordMessages(const std::string& mailbox, uint64_t first, uint64_t last,
+                                             FileResult result, const std::string& reason) {
+    FileRecord r;
+    r.result = result;
+    r.reason = reason;
+    for (uint64_t k = first; k <= last; ++k) {
+        r.source = mailbox + "#" + std::to_string(k);
+        summary.records.push_back(r);
+    }
+}
+
+void ConversionEngine::State::recordRest(size_t from, FileResult result, const std::string& reason,
+                                         uint64_t firstMessage) {
+    for (size_t i = from; i < static_cast<size_t>(fileQueue.Count()); ++i, firstMessage = 1) {
         FileRecord r;
         r.source = *fileQueue.item(static_cast<int32_t>(i + 1));
+        if (auto box = mailboxMessages.find(i); box != mailboxMessages.end()) {
+            if (box->second > 0) recordMessages(r.source, firstMessage, box->second, result, reason);
+            else if (firstMessage == 1) {
+                r.result = FileResult::NotAMessageFile;
+                summary.records.push_back(r);
+            }
+            continue;
+        }
         if (!IsMessageFile(r.source)) {
             r.result = FileResult::NotAMessageFile;
         } else {
@@ -437,34 +542,107 @@ ConversionEngine::State::LoopEnd ConversionEngine::State::importMessages(OutputP
         },
         ahead);
     FolderOfFiles folders(root);
+    int64_t processed = 0;
     for (size_t i = 0; i < count; ++i) {
         const std::string entry = *fileQueue.item(static_cast<int32_t>(i + 1));
+        if (mailboxMessages.count(i)) {
+            if (auto end = importMailbox(parts, folders, i, entry, processed, root)) return *end;
+            continue;
+        }
         if (!IsMessageFile(entry)) {
             FileRecord rec;
             rec.source = entry;
             rec.result = FileResult::NotAMessageFile;
             summary.records.push_back(rec);
-        } else if (!importMessage(parts, files, folders, i, entry)) {
-            return LoopEnd::OutputFailed;
+        } else {
+            Source s;
+            s.entry = i;
+            s.name = entry;
+            s.folder = fs::GetParentPath(entry);
+            s.read = [&files, i] { return files.take(i); };
+            if (!importMessage(parts, folders, s)) return LoopEnd::OutputFailed;
         }
-        showProgress(static_cast<int32_t>(i + 1));
-        if (auto end = answerRequests(i, root)) return *end;
+        showProgress(++processed);
+        if (auto end = answerRequests({i + 1, 1}, root)) return *end;
     }
     return LoopEnd::Done;
 }
 
-// Imports entry i into the store folder that mirrors its folder and records
-// what became of it. False when the file being written can no longer be
-// completed (the folder conversion ends; the rest of its files are
-// recorded).
-bool ConversionEngine::State::importMessage(OutputParts& parts, store::MessageReadAhead& files, FolderOfFiles& folders,
-                                            size_t i, const std::string& entry) {
+// Imports the messages of the mailbox at entry i one at a time, in file
+// order, into its store folder: only the message being imported is in
+// memory. Each counts as a file does, named "PATH#N". How the loop ends
+// when it ends here, else nullopt.
+std::optional<ConversionEngine::State::LoopEnd> ConversionEngine::State::importMailbox(
+    OutputParts& parts, FolderOfFiles& folders, size_t i, const std::string& entry, int64_t& processed,
+    const std::string& root) {
+    const uint64_t counted = mailboxMessages[i];
+    const int64_t end = processed + static_cast<int64_t>(std::clamp<uint64_t>(counted, 1, uint64_t(1) << 40));
     yield();
     view.setCurrentDbx("Converting Messages... from (" + entry + ")");
+    Source s;
+    s.entry = i;
+    s.folder = mailboxFolder(entry);
+    auto reader = store::MboxReader::open(entry);
+    uint64_t n = 0;
+    size_t told = 0;  // the reader's notes about the file told so far
+    bool failed = !reader;
+    if (failed) recordMessages(entry, 1, std::max<uint64_t>(counted, 1), FileResult::Failed, reader.error().description);
+    while (!failed) {
+        auto next = reader->next();
+        if (!next) {
+            // A read error ends the mailbox: its messages from here on fail.
+            recordMessages(entry, n + 1, std::max<uint64_t>(counted, n + 1), FileResult::Failed,
+                           next.error().description);
+            failed = true;
+            break;
+        }
+        if (!*next) break;
+        n = (*next)->ordinal;
+        store::Bytes bytes = std::move((*next)->bytes);
+        s.message = n;
+        s.name = entry + "#" + std::to_string(n);
+        s.read = [&bytes]() -> Result<store::Message> {
+            Result<store::Message> m = store::mime::readInternetMessage(bytes);
+            if (m) store::setSourceDigest(*m, bytes);
+            return m;
+        };
+        s.readNoMore = [&bytes] { store::Bytes().swap(bytes); };
+        s.note = joined(reader->Warnings(), told);
+        told = reader->Warnings().size();
+        if (!importMessage(parts, folders, s)) return LoopEnd::OutputFailed;
+        showProgress(++processed);
+        if (auto e = answerRequests(s.rest(), root)) return e;
+    }
+    if (n == 0 && !failed) {
+        // An empty mailbox is an empty folder; bytes that hold no message
+        // are counted, not imported.
+        if (folders.of(s.folder, parts).mirrored && reader->size() == 0) folders.folder(parts);
+        FileRecord rec;
+        rec.source = entry;
+        rec.result = FileResult::NotAMessageFile;
+        rec.reason = joined(reader->Warnings(), 0);
+        summary.records.push_back(rec);
+    }
+    // A mailbox that held fewer messages than were counted.
+    if (processed < end) {
+        processed = end;
+        showProgress(processed);
+        if (auto e = answerRequests({i + 1, 1}, root)) return e;
+    }
+    return std::nullopt;
+}
+
+// Imports one message into the store folder that mirrors its folder and
+// records what became of it. False when the file being written can no
+// longer be completed (the folder conversion ends; the rest of its files
+// are recorded).
+bool ConversionEngine::State::importMessage(OutputParts& parts, FolderOfFiles& folders, const Source& s) {
+    yield();
+    view.setCurrentDbx("Converting Messages... from (" + s.name + ")");
     FileRecord rec;
-    rec.source = entry;
-    rec.storeFolder = StoreFolderText(folders.of(entry, parts).path);
-    Prepared p = prepare(parts, folders, files, i, rec.storeFolder);
+    rec.source = s.name;
+    rec.storeFolder = StoreFolderText(folders.of(s.folder, parts).path);
+    Prepared p = prepare(parts, folders, s, rec.storeFolder);
     // A message that would take the file past the cap starts the next file
     // (or, when adding, goes on in the next one that has room). One that
     // the file already holds stays where it is: it is not added again.
@@ -472,14 +650,17 @@ bool ConversionEngine::State::importMessage(OutputParts& parts, store::MessageRe
          ++tries) {
         p.item.reset();
         if (!parts.next()) {
-            recordRest(i, FileResult::Failed, summary.outputFailures.back());
+            recordRest(s.entry, FileResult::Failed, summary.outputFailures.back(), std::max<uint64_t>(s.message, 1));
             return false;
         }
         showOutput(parts);
-        rec.storeFolder = StoreFolderText(folders.of(entry, parts).path);
-        p = prepare(parts, folders, files, i, rec.storeFolder);
+        rec.storeFolder = StoreFolderText(folders.of(s.folder, parts).path);
+        p = prepare(parts, folders, s, rec.storeFolder);
     }
-    save(parts, p, rec);
+    // The message is in the item: its source bytes need not share the
+    // memory with what saving it writes.
+    if (s.readNoMore) s.readNoMore();
+    save(parts, p, rec, s.note);
     // A file that can no longer be completed (a full disk, an I/O error, its
     // folder removed) ends the folder conversion now: a message not
     // converted fails for that cause, one converted fails with the file.
@@ -488,19 +669,19 @@ bool ConversionEngine::State::importMessage(OutputParts& parts, store::MessageRe
     summary.records.push_back(rec);
     if (out) return true;
     parts.fail(out.error());
-    recordRest(i + 1, FileResult::Failed, summary.outputFailures.back());
+    const auto [next, message] = s.rest();
+    recordRest(next, FileResult::Failed, summary.outputFailures.back(), message);
     return false;
 }
 
 // The store folder (`where`, as the report names it), a new item in it, and
 // the file imported into the item.
-Prepared ConversionEngine::State::prepare(OutputParts& parts, FolderOfFiles& folders, store::MessageReadAhead& files,
-                                          size_t i, const std::string& where) {
+Prepared ConversionEngine::State::prepare(OutputParts& parts, FolderOfFiles& folders, const Source& s,
+                                          const std::string& where) {
     Prepared p;
-    Result<store::Message> read = files.take(i);
+    Result<store::Message> read = s.read();
     if (read && parts.hasEarlierParts() && !addDuplicates) {
-        p.heldIn = parts.heldEarlier(folders.of(*fileQueue.item(static_cast<int32_t>(i + 1)), parts).path, *read,
-                                     p.subject);
+        p.heldIn = parts.heldEarlier(folders.of(s.folder, parts).path, *read, p.subject);
         if (!p.heldIn.empty()) return p;
     }
     auto folder = folders.folder(parts);
@@ -532,7 +713,7 @@ bool ConversionEngine::State::heldAlready(const OutputParts& parts, const Prepar
 }
 
 // Flags and saves the item; the record says what became of the file.
-void ConversionEngine::State::save(OutputParts& parts, Prepared& p, FileRecord& rec) {
+void ConversionEngine::State::save(OutputParts& parts, Prepared& p, FileRecord& rec, const std::string& note) {
     rec.subject = p.subject;
     if (!p.heldIn.empty()) {
         rec.result = FileResult::AlreadyPresent;
@@ -563,26 +744,31 @@ void ConversionEngine::State::save(OutputParts& parts, Prepared& p, FileRecord& 
         rec.result = FileResult::AlreadyPresent;
         return;
     }
-    // What the reader had to leave out of a salvaged file.
+    // What the reader had to leave out of a salvaged file (and what it
+    // noted about the mailbox that holds the message).
     const std::vector<std::string>& warnings = p.item->Warnings();
-    rec.result = warnings.empty() ? FileResult::Converted : FileResult::ConvertedWithWarnings;
+    rec.result = warnings.empty() && note.empty() ? FileResult::Converted : FileResult::ConvertedWithWarnings;
+    rec.reason = note;
     for (const std::string& w : warnings) rec.reason += (rec.reason.empty() ? "" : "; ") + w;
     parts.saved();
 }
 
-void ConversionEngine::State::showProgress(int32_t processedCount) {
+void ConversionEngine::State::showProgress(int64_t processed) {
+    // A mailbox may hold more messages than it did when it was counted.
+    const int32_t processedCount = static_cast<int32_t>(std::min<int64_t>(processed, totalFiles));
     view.setFrameCaption("Reading Messages & Email Metadata - (" + std::to_string(processedCount) + " of " +
                          std::to_string(totalFiles) + ") File(s)");
     view.setProgressValue(static_cast<float>(static_cast<double>(processedCount) / totalFiles * 100.0));
     view.setProgressLabel(std::to_string(static_cast<long>(std::nearbyint(view.progressValue()))) + "% Complete");
 }
 
-// The skip and stop requests, after entry i: how the loop ends when one is
-// confirmed (or the window was closed), else nullopt.
-std::optional<ConversionEngine::State::LoopEnd> ConversionEngine::State::answerRequests(size_t i,
-                                                                                         const std::string& root) {
+// The skip and stop requests, before `rest` (the entry, and the message of
+// a mailbox, that would come next): how the loop ends when one is confirmed
+// (or the window was closed), else nullopt.
+std::optional<ConversionEngine::State::LoopEnd> ConversionEngine::State::answerRequests(
+    std::pair<size_t, uint64_t> rest, const std::string& root) {
     auto stopped = [&] {
-        recordRest(i + 1, FileResult::NotReached, "The conversion was stopped.");
+        recordRest(rest.first, FileResult::NotReached, "The conversion was stopped.", rest.second);
         return LoopEnd::Stopped;
     };
     if (closedStop()) return stopped();
@@ -593,7 +779,7 @@ std::optional<ConversionEngine::State::LoopEnd> ConversionEngine::State::answerR
             view.setProgressLabel(view.progressLabel() + "Skipped... at ");
             view.setCount1("Checking Next Folder...");
             summary.skippedFolders.push_back(root);
-            recordRest(i + 1, FileResult::Skipped, "The conversion of its folder was skipped.");
+            recordRest(rest.first, FileResult::Skipped, "The conversion of its folder was skipped.", rest.second);
             return LoopEnd::Skipped;
         }
         skipRequested = false;

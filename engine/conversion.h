@@ -19,9 +19,18 @@
 namespace tavrin::engine {
 
 // Whether a file found below a source folder is a message file, to be
-// imported: its name ends in ".msg" in any letter case. Every other file is
-// counted and reported, never imported. The one place that decides it.
+// imported: its name ends in ".msg" or ".eml" in any letter case (its bytes
+// say which kind it is). Files that are neither message files nor mailboxes
+// are counted and reported, never imported. The one place that decides it.
 bool IsMessageFile(const std::string& path);
+
+// Whether a file found below a source folder is a mailbox (mbox file) whose
+// messages are imported one by one, in file order, into a store folder of
+// its own (see engine/store_folders.h): its name ends in ".mbox" in any
+// letter case, or it is the "mbox" file of an Apple Mail "NAME.mbox"
+// folder. Progress and the report count its messages, each named
+// "PATH#N" (N from 1).
+bool IsMailboxFile(const std::string& path);
 
 // The date stamp "d.m.YY H.m.ss" of a local time (6.12.26 1.49.28).
 std::string FormatDateStamp(const std::tm& local);

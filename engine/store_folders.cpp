@@ -17,12 +17,23 @@ std::string_view trimBlanks(std::string_view s) {
     return s.substr(b, s.find_last_not_of(' ') - b + 1);
 }
 
+// A mailbox "NAME.mbox" (a file or an Apple Mail folder) is the folder NAME.
+std::string_view withoutMailboxExtension(std::string_view name) {
+    constexpr std::string_view ext = ".mbox";
+    if (name.size() <= ext.size()) return name;
+    for (size_t k = 0; k < ext.size(); ++k) {
+        const char c = name[name.size() - ext.size() + k];
+        if ((c >= 'A' && c <= 'Z' ? char(c + 32) : c) != ext[k]) return name;
+    }
+    return name.substr(0, name.size() - ext.size());
+}
+
 std::vector<std::string> components(std::string_view path) {
     std::vector<std::string> out;
     size_t start = 0;
     while (start <= path.size()) {
         const size_t end = std::min(path.find('\\', start), path.size());
-        if (end > start) out.emplace_back(path.substr(start, end - start));
+        if (end > start) out.emplace_back(withoutMailboxExtension(path.substr(start, end - start)));
         start = end + 1;
     }
     return out;

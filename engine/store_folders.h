@@ -29,6 +29,11 @@
 //      Such a folder is made only when a message goes into it. Making a
 //      folder makes its missing parents first, top-down, so no folder is
 //      made anywhere else.
+//   5. A component whose name ends in ".mbox" (any case) stands for its
+//      name without that extension: an mbox file is a folder of messages,
+//      and so is an Apple Mail "NAME.mbox" folder (its "mbox" file holds
+//      the messages of NAME). The other rules see the name without it
+//      ("\Sent.mbox" is the default Sent Items).
 #pragma once
 
 #include <string>

@@ -38,7 +38,7 @@ apt_retry() {
 }
 
 BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev fonts-wine"
-TEST_PACKAGES="libgtest-dev libgmock-dev clang xvfb xauth pff-tools python3-pypff pst-utils"
+TEST_PACKAGES="libgtest-dev libgmock-dev clang xvfb xauth pff-tools python3-pypff pst-utils strace"
 # The Windows cross build (scripts/build-windows): mingw-w64 with posix
 # threads, GoogleTest's sources to build for it, wine to run the tests, a
 # virtual screen and wine's Tahoma for the wizard's windows, and NSIS for

@@ -76,6 +76,14 @@ TEST(StoreFolders, EverySourceFolderHasOneStoreFolder) {
         // Names are compared exactly.
         {"\\inbox", {"inbox"}, true},
         {"\\Sent Items", {"Sent Items"}, true},
+        // Mailboxes (mbox files, Apple Mail NAME.mbox folders) lose ".mbox".
+        {"\\Work\\Old.mbox", {"Work", "Old"}, true},
+        {"\\A.MBOX\\B.Mbox", {"A", "B"}, true},
+        {"\\Inbox.mbox", {"Inbox"}, false},
+        {"Sent.mbox\\X.mbox", {"Sent Items", "X"}, true},
+        {"\\Work\\Calendar.mbox", {"Work", "Calendar"}, false},
+        {"\\.mbox", {".mbox"}, true},
+        {"\\x.mbox.eml", {"x.mbox.eml"}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.relative);

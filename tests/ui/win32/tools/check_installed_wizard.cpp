@@ -9,13 +9,15 @@
 //       you sure you want to exit now?" and checks that the program ends
 //       with status 0;
 //   check_installed_wizard messages FOLDER COUNT
-//       writes COUNT message files into FOLDER and sub-folders of it;
+//       writes COUNT messages into FOLDER and sub-folders of it (.msg and
+//       .eml files, and an mbox file);
 //   check_installed_wizard read-back PST COUNT
 //       checks that PST passes verify and that COUNT messages read back.
 //
 // Each step says what it did; the exit status is 0 when all went as it must.
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "engine/wizard/layout.h"
@@ -189,13 +191,32 @@ int CheckWizard(const std::string& exe) {
     return status;
 }
 
+// An Internet message, as .eml files and mbox files hold them.
+std::string InternetMessage(int n) {
+    return "From: Sender <sender@example.com>\r\nTo: someone@example.com\r\nSubject: Message " +
+           std::to_string(n) + "\r\nDate: Tue, 8 Dec 2026 10:00:00 +0000\r\nContent-Type: text/plain; "
+           "charset=utf-8\r\n\r\nBody of message " + std::to_string(n) + ".\r\n";
+}
+
+// COUNT messages: Outlook message files, every fourth an .eml file, the
+// last three in the mbox file "Archive.mbox".
 int WriteMessages(const std::string& folder, int count) {
     const fsys::path root = fsys::u8path(folder);
+    std::string mbox;
     for (int i = 0; i < count; ++i) {
         const fsys::path sub = i % 3 == 0 ? root : i % 3 == 1 ? root / "Inbox" : root / "Projects" / "2026";
-        WriteMsg(sub / ("message " + std::to_string(i + 1) + ".msg"), "Message " + std::to_string(i + 1));
+        const std::string name = "message " + std::to_string(i + 1);
+        if (i >= count - 3) {
+            mbox += "From sender@example.com Tue Dec  8 10:00:00 2026\r\n" + InternetMessage(i + 1) + "\r\n";
+        } else if (i % 4 == 3) {
+            fsys::create_directories(sub);
+            std::ofstream(sub / (name + ".eml"), std::ios::binary) << InternetMessage(i + 1);
+        } else {
+            WriteMsg(sub / (name + ".msg"), "Message " + std::to_string(i + 1));
+        }
     }
-    std::printf("%d message files in %s\n", count, folder.c_str());
+    std::ofstream(root / "Archive.mbox", std::ios::binary) << mbox;
+    std::printf("%d messages in message files, .eml files and an mbox file in %s\n", count, folder.c_str());
     return 0;
 }
 
