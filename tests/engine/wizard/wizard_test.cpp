@@ -492,9 +492,7 @@ TEST_F(StatusWindow, AnExistingFileIsAddedToReplacedOrLeftAsAnswered) {
     for (const auto& [answer, converted, present] :
          {std::tuple{MsgResult::Cancel, 0, 0}, {MsgResult::Add, 0, 6}, {MsgResult::Replace, 6, 0}}) {
         dialogs_.boxes.clear();
-        dialogs_.answer = [&, answer = answer](const Box& b) {
-            return b.buttons == MsgButtons::AddReplaceCancel ? answer : MsgResult::Ok;
-        };
+        dialogs_.answer = [a = answer](const Box& b) { return b.buttons == MsgButtons::AddReplaceCancel ? a : MsgResult::Ok; };
         inStatus([&](FakeForm& st) { st.click("CmdStartConversion"); });
         EXPECT_EQ(dialogs_.boxes.at(0).text, "out.pst already exists.");
         EXPECT_EQ(engine().lastRun().cancelled, answer == MsgResult::Cancel);
