@@ -12,7 +12,12 @@
 // --multiple: up to N sub-folders converted at the same time, each into
 // its own PST; everything is still told in list order, as one after
 // another would tell it: the progress and messages of each folder, the
-// files written, the summary, the report's rows and the exit status).
+// files written, the summary, the report's rows and the exit status),
+// --add (add to OUT.pst, or to each "NAME.pst" in OUTDIR, when it exists;
+// create it otherwise; without --add an existing file is refused and left
+// as it is), --duplicates add|skip (with --add: a message that its store
+// folder already holds is skipped and told as already present; "add" saves
+// it again).
 //
 // Exit status: 0 when every message file was converted (with or without
 // warnings); 1 when some were not, or the run was interrupted (Ctrl-C or
@@ -196,17 +201,19 @@ struct TerminalHost : Host {
         (view ? view->err : ErrSink(toStderr))(shown);
         // Nobody is there to answer: only an interruption confirms a stop.
         if (box.kind == MsgKind::ConfirmStop) return fs::Interrupted() ? MsgResult::Yes : MsgResult::No;
+        if (box.buttons == MsgButtons::AddReplaceCancel) return MsgResult::Cancel;
         return box.buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Ok;
     }
-    std::optional<std::string> saveDialog(const std::string&, const std::string&, bool& replace) override {
-        replace = false;
-        return out;
-    }
+    // The engine never asks about an existing file here (--add decides).
+    std::optional<std::string> saveDialog(const std::string&, const std::string&) override { return out; }
 };
 
 const char* const kUsage =
-    "usage: msg2pst convert [--max-size SIZE] [--report FILE.csv] SRC OUT.pst\n"
-    "       msg2pst convert --multiple [--max-size SIZE] [--report FILE.csv] ROOT OUTDIR [NAME...]\n"
+    "usage: msg2pst convert [--add [--duplicates add|skip]] [--max-size SIZE] [--report FILE.csv] SRC OUT.pst\n"
+    "       msg2pst convert --multiple [--add ...] [--max-size SIZE] [--report FILE.csv] ROOT OUTDIR [NAME...]\n"
+    "--add: add to OUT.pst (each NAME.pst in OUTDIR) when it exists, else create it; without --add an existing\n"
+    "file is refused. --duplicates: with --add, messages a folder already holds are skipped (skip, the default)\n"
+    "or added again (add).\n"
     "SIZE: bytes, or a number with K, M, G or T (KB, MB, GB, TB; powers of 1024), at least 1M; 40G by default.\n"
     "Also: --threads N (threads reading message files ahead of each folder's import; 0: none; by default one\n"
     "for each core but one), --jobs N (with --multiple: up to N sub-folders converted at the same time; 1).\n";
@@ -276,7 +283,15 @@ struct Settings {
     std::string report;
     std::optional<int> threads;
     int jobs = 1;
+    bool add = false;                       // --add
+    std::optional<bool> addDuplicates;      // --duplicates add|skip
 };
+
+void applySettings(ConversionEngine& engine, const Settings& set) {
+    engine.setMaxFileSize(set.maxSize);
+    engine.setExistingFile(set.add ? ConversionEngine::ExistingFile::Add : ConversionEngine::ExistingFile::Refuse);
+    engine.setAddDuplicates(set.addDuplicates.value_or(false));
+}
 
 int exitStatus(const RunSummary& r) {
     for (const std::string& f : r.pstFiles) std::printf("%s\n", f.c_str());
@@ -293,7 +308,7 @@ int runOne(TerminalJob& job, const std::string& out, const Settings& set) {
     host.out = out;
     ConversionEngine engine(view, job, host);
     host.engine = &engine;
-    engine.setMaxFileSize(set.maxSize);
+    applySettings(engine, set);
     engine.setReport(set.report.empty() ? ConversionEngine::ReportMode::None : ConversionEngine::ReportMode::AtPath,
                      set.report);
     engine.setReadAheadThreads(set.threads.value_or(-1));
@@ -336,7 +351,7 @@ int runSideBySide(const TerminalJob& job, const Settings& set) {
             host.quietCompletion = true;
             ConversionEngine engine(view, one, host);
             host.engine = &engine;
-            engine.setMaxFileSize(set.maxSize);
+            applySettings(engine, set);
             engine.setReport(ConversionEngine::ReportMode::None);
             engine.setReadAheadThreads(static_cast<int>(threads));
             engine.Form_Load();
@@ -422,6 +437,14 @@ int runConvert(int argc, char** argv) {
         std::string v;
         if (a == "--multiple") {
             multiple = true;
+        } else if (a == "--add") {
+            set.add = true;
+        } else if (value("--duplicates", v)) {
+            if (v != "add" && v != "skip") {
+                std::fprintf(stderr, "msg2pst convert: --duplicates needs add or skip, not '%s'.\n", v.c_str());
+                return 2;
+            }
+            set.addDuplicates = v == "add";
         } else if (value("--max-size", v)) {
             auto size = ParseSize(v);
             if (!size || *size < (uint64_t(1) << 20)) {
@@ -459,6 +482,10 @@ int runConvert(int argc, char** argv) {
     }
     if (args.size() < 2 || (!multiple && args.size() != 2)) {
         std::fprintf(stderr, "%s", kUsage);
+        return 2;
+    }
+    if (set.addDuplicates && !set.add) {
+        std::fprintf(stderr, "msg2pst convert: --duplicates goes with --add.\n%s", kUsage);
         return 2;
     }
     if (!multiple && set.jobs != 1) {
@@ -507,8 +534,8 @@ int runConvert(int argc, char** argv) {
 }
 
 const CommandRegistration reg("convert", "convert [OPTIONS] SRC OUT.pst | --multiple ROOT OUTDIR [NAME...]",
-                              "convert folders of .msg files into new PSTs (OPTIONS: --max-size SIZE, --report FILE.csv, "
-                              "--threads N, --jobs N)",
+                              "convert folders of .msg files into new PSTs, or add them to existing ones (OPTIONS: "
+                              "--add, --duplicates add|skip, --max-size SIZE, --report FILE.csv, --threads N, --jobs N)",
                               runConvert);
 
 }  // namespace

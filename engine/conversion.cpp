@@ -11,6 +11,7 @@
 
 #include "engine/output_parts.h"
 #include "engine/store_folders.h"
+#include "fs/file_io.h"
 #include "fs/folder_identity.h"
 #include "fs/local_time.h"
 #include "fs/mod_files.h"
@@ -51,8 +52,16 @@ std::string relativeStorePath(const std::string& folder, const std::string& root
     return rel;
 }
 
-// The words for a store that could not be created at `path`.
-std::string storeNotCreatedText(const std::string& path, const Error& e) {
+// The words for a store that could not be created at `path`, or for an
+// existing file that could not be added to (the store's refusals name the
+// file and say why, as they stand).
+std::string storeNotCreatedText(const std::string& path, const Error& e, bool adding) {
+    if (adding) {
+        const bool refused = e.number == err::kFileInUse || e.number == store::refusal::kAnsiFile ||
+                             e.number == store::refusal::kLargePages || e.number == store::refusal::kPassword ||
+                             e.number == store::refusal::kDamaged || e.number == store::refusal::kNotAStore;
+        return refused ? e.description : "Nothing could be added to " + path + ": " + e.description;
+    }
     const std::string head = "The file " + path + " could not be created: ";
     switch (e.number) {
         case err::kFileExists: return head + "a file of that name already exists.";
@@ -132,6 +141,7 @@ struct Prepared {
     std::shared_ptr<store::RDOMail> item;  // none when a step failed
     Error why;                             // that step's failure
     std::string subject;                   // what a failed import read of it
+    std::string heldIn;                    // an earlier part of the file added to holds it
 };
 
 }  // namespace
@@ -199,6 +209,8 @@ struct ConversionEngine::State {
 
     // Settings.
     uint64_t maxFileSize = ConversionEngine::kDefaultMaxFileSize;
+    ConversionEngine::ExistingFile existingFile = ConversionEngine::ExistingFile::Ask;
+    bool addDuplicates = false;
     ConversionEngine::ReportMode reportMode = ConversionEngine::ReportMode::WhenIncomplete;
     std::string reportPathOption;
     std::chrono::microseconds yieldInterval{10000};
@@ -242,9 +254,10 @@ struct ConversionEngine::State {
     // The folder conversion.
     void startMigration(const std::string& sFolderName, const std::string& sFolderPath);
     std::optional<std::string> choosePstPath(const std::string& sFolderName, const std::string& dateStamp,
-                                             bool& replace);
+                                             store::LogonOptions& options);
     void showConversionStarted();
-    void storeNotCreated(OutputParts& parts, const std::string& path, const Error& e);
+    void showOutput(const OutputParts& parts);
+    void storeNotCreated(OutputParts& parts, const std::string& path, const Error& e, bool adding);
     fs::StringArray readFolderList(const std::string& root);
     void mirrorFolders(OutputParts& parts, const std::string& root);
     enum class LoopEnd { Done, Skipped, Stopped, OutputFailed };
@@ -254,6 +267,7 @@ struct ConversionEngine::State {
     bool importMessage(OutputParts& parts, FolderOfFiles& folders, const Source& s);
     Prepared prepare(OutputParts& parts, FolderOfFiles& folders, const Source& s, const std::string& where);
     void save(OutputParts& parts, Prepared& p, FileRecord& rec, const std::string& note);
+    bool heldAlready(const OutputParts& parts, const Prepared& p) const;
     void showProgress(int64_t processedCount);
     std::optional<LoopEnd> answerRequests(std::pair<size_t, uint64_t> rest, const std::string& root);
 };
@@ -374,13 +388,16 @@ void ConversionEngine::State::recordRest(size_t from, FileResult result, const s
 
 void ConversionEngine::State::startMigration(const std::string& sFolderName, const std::string& sFolderPath) {
     const std::string dateStamp = FormatDateStamp(clock());
-    bool replace = false;
-    const std::optional<std::string> pstPath = choosePstPath(sFolderName, dateStamp, replace);
+    store::LogonOptions options;
+    const std::optional<std::string> pstPath = choosePstPath(sFolderName, dateStamp, options);
     if (!pstPath) return;
     showConversionStarted();
     OutputParts parts(summary, maxFileSize);
-    if (Status s = parts.open(trim(*pstPath), sFolderName + " : Created - " + dateStamp, replace); !s)
-        return storeNotCreated(parts, trim(*pstPath), s.error());
+    const std::string path = trim(*pstPath);
+    const bool adding = options.addToExisting && fs::pathExists(path);
+    if (Status s = parts.open(path, sFolderName + " : Created - " + dateStamp, options); !s)
+        return storeNotCreated(parts, path, s.error(), adding);
+    showOutput(parts);
     mirrorFolders(parts, sFolderPath);
     if (importMessages(parts, sFolderPath) == LoopEnd::Stopped) {
         // The file keeps every message saved before the stop.
@@ -395,19 +412,32 @@ void ConversionEngine::State::startMigration(const std::string& sFolderName, con
 }
 
 // The file to write: chosen in the save dialog (single-folder mode) or the
-// sub-folder's name in the output folder. nullopt when there is none (the
-// dialog was cancelled, or no name was given): every file of the folder is
-// then recorded.
+// sub-folder's name in the output folder, and whether an existing file there
+// is added to or replaced (`options`). nullopt when there is none (the
+// dialog or the question about an existing file was cancelled, or no name
+// was given): every file of the folder is then recorded.
 std::optional<std::string> ConversionEngine::State::choosePstPath(const std::string& sFolderName,
-                                                                  const std::string& dateStamp, bool& replace) {
+                                                                  const std::string& dateStamp,
+                                                                  store::LogonOptions& options) {
+    using Existing = ConversionEngine::ExistingFile;
+    options.addDuplicates = addDuplicates;
+    options.addToExisting = existingFile != Existing::Refuse;
     std::string pstPath;
     if (job.optSingle()) {
-        auto chosen = host.saveDialog("Outlook Data File(s) (*.pst)|*.pst", sFolderName + dateStamp + ".pst", replace);
-        if (!chosen) {
+        auto chosen = host.saveDialog("Outlook Data File(s) (*.pst)|*.pst", sFolderName + dateStamp + ".pst");
+        MsgResult answer = MsgResult::Add;
+        if (chosen && existingFile == Existing::Ask && fs::pathExists(trim(*chosen)))
+            answer = host.messageBox({MsgKind::FileExists, fs::GetLastPathPart(trim(*chosen)) + " already exists.",
+                                      "Confirm Save As", MsgButtons::AddReplaceCancel, MsgIcon::Warning});
+        if (!chosen || (answer != MsgResult::Add && answer != MsgResult::Replace)) {
             summary.cancelled = true;
             recordRest(0, FileResult::NotReached, "The save dialog was cancelled.");
             view.unload();
             return std::nullopt;
+        }
+        if (answer == MsgResult::Replace) {
+            options.addToExisting = false;
+            options.replaceExisting = true;
         }
         pstPath = *chosen;
     } else {
@@ -434,10 +464,18 @@ void ConversionEngine::State::showConversionStarted() {
     view.setButtonEnabled(Button::StartConversion, false);
 }
 
+// The file being written, where it is added to: "Adding to NAME.pst"
+// instead of the words for a new file.
+void ConversionEngine::State::showOutput(const OutputParts& parts) {
+    if (parts.adding()) view.setCurrentDbx("Adding to " + fs::GetLastPathPart(parts.path()));
+    else if (parts.number() > 1) view.setCurrentDbx("Outlook Session Created... " + parts.path());
+}
+
 // The store could not be created: the session error box, once for the
 // folder, says why; every file of the folder fails for that reason.
-void ConversionEngine::State::storeNotCreated(OutputParts& parts, const std::string& path, const Error& e) {
-    const std::string cause = storeNotCreatedText(path, e);
+void ConversionEngine::State::storeNotCreated(OutputParts& parts, const std::string& path, const Error& e,
+                                              bool adding) {
+    const std::string cause = storeNotCreatedText(path, e, adding);
     host.messageBox({MsgKind::Error, cause, "Outlook Error", MsgButtons::Ok, MsgIcon::Information});
     parts.fail(cause);
     recordRest(0, FileResult::Failed, cause);
@@ -605,14 +643,17 @@ bool ConversionEngine::State::importMessage(OutputParts& parts, FolderOfFiles& f
     rec.source = s.name;
     rec.storeFolder = StoreFolderText(folders.of(s.folder, parts).path);
     Prepared p = prepare(parts, folders, s, rec.storeFolder);
-    // A message that would take the file past the cap starts the next file.
-    if (p.item && parts.full(p.item->EstimatedSize())) {
+    // A message that would take the file past the cap starts the next file
+    // (or, when adding, goes on in the next one that has room). One that
+    // the file already holds stays where it is: it is not added again.
+    for (int tries = 0; tries < 10000 && p.item && !heldAlready(parts, p) && parts.full(p.item->EstimatedSize());
+         ++tries) {
         p.item.reset();
         if (!parts.next()) {
             recordRest(s.entry, FileResult::Failed, summary.outputFailures.back(), std::max<uint64_t>(s.message, 1));
             return false;
         }
-        view.setCurrentDbx("Outlook Session Created... " + parts.path());
+        showOutput(parts);
         rec.storeFolder = StoreFolderText(folders.of(s.folder, parts).path);
         p = prepare(parts, folders, s, rec.storeFolder);
     }
@@ -638,6 +679,11 @@ bool ConversionEngine::State::importMessage(OutputParts& parts, FolderOfFiles& f
 Prepared ConversionEngine::State::prepare(OutputParts& parts, FolderOfFiles& folders, const Source& s,
                                           const std::string& where) {
     Prepared p;
+    Result<store::Message> read = s.read();
+    if (read && parts.hasEarlierParts() && !addDuplicates) {
+        p.heldIn = parts.heldEarlier(folders.of(s.folder, parts).path, *read, p.subject);
+        if (!p.heldIn.empty()) return p;
+    }
     auto folder = folders.folder(parts);
     if (!folder) {
         p.why = Error(err::kNotFound, "The store folder " + where + " could not be created.");
@@ -649,7 +695,7 @@ Prepared ConversionEngine::State::prepare(OutputParts& parts, FolderOfFiles& fol
         return p;
     }
     yield();
-    if (Status st = (*added)->Import(s.read(), store::olMSGUnicode); !st) {
+    if (Status st = (*added)->Import(std::move(read), store::olMSGUnicode); !st) {
         p.why = std::move(st).take();
         p.subject = (*added)->Subject();
         return p;
@@ -658,9 +704,22 @@ Prepared ConversionEngine::State::prepare(OutputParts& parts, FolderOfFiles& fol
     return p;
 }
 
+// Whether Save will skip the item because the file added to already holds
+// it in that folder (a failure to tell is left to Save).
+bool ConversionEngine::State::heldAlready(const OutputParts& parts, const Prepared& p) const {
+    if (!parts.adding() || addDuplicates || !p.item) return false;
+    auto present = p.item->IsAlreadyPresent();
+    return present && *present;
+}
+
 // Flags and saves the item; the record says what became of the file.
 void ConversionEngine::State::save(OutputParts& parts, Prepared& p, FileRecord& rec, const std::string& note) {
     rec.subject = p.subject;
+    if (!p.heldIn.empty()) {
+        rec.result = FileResult::AlreadyPresent;
+        rec.pstFile = p.heldIn;
+        return;
+    }
     Error why = std::move(p.why);
     bool converted = false;
     if (p.item) {
@@ -680,13 +739,17 @@ void ConversionEngine::State::save(OutputParts& parts, Prepared& p, FileRecord& 
         rec.reason = why.description;
         return;
     }
+    rec.pstFile = parts.path();
+    if (p.item->WasAlreadyPresent()) {
+        rec.result = FileResult::AlreadyPresent;
+        return;
+    }
     // What the reader had to leave out of a salvaged file (and what it
     // noted about the mailbox that holds the message).
     const std::vector<std::string>& warnings = p.item->Warnings();
     rec.result = warnings.empty() && note.empty() ? FileResult::Converted : FileResult::ConvertedWithWarnings;
     rec.reason = note;
     for (const std::string& w : warnings) rec.reason += (rec.reason.empty() ? "" : "; ") + w;
-    rec.pstFile = parts.path();
     parts.saved();
 }
 
@@ -911,6 +974,8 @@ bool ConversionEngine::skipRequested() const { return state_->skipRequested; }
 bool ConversionEngine::stopRequested() const { return state_->stopRequested; }
 const RunSummary& ConversionEngine::lastRun() const { return state_->summary; }
 void ConversionEngine::setMaxFileSize(uint64_t bytes) { state_->maxFileSize = bytes; }
+void ConversionEngine::setExistingFile(ExistingFile how) { state_->existingFile = how; }
+void ConversionEngine::setAddDuplicates(bool add) { state_->addDuplicates = add; }
 void ConversionEngine::setReport(ReportMode mode, const std::string& path) {
     state_->reportMode = mode;
     state_->reportPathOption = path;

@@ -80,6 +80,18 @@ public:
     enum class ReportMode { WhenIncomplete, AtPath, None };
     void setReport(ReportMode mode, const std::string& path = {});
 
+    // What a folder conversion does with an output file that exists: Refuse
+    // it ("The file ... could not be created: a file of that name already
+    // exists."), Add to it, or Ask (the wizard: the single-folder mode asks
+    // "NAME.pst already exists." with Add to it, Replace it and Cancel; the
+    // multiple-folder mode adds). A file that does not exist is created.
+    // Ask by default.
+    enum class ExistingFile { Refuse, Add, Ask };
+    void setExistingFile(ExistingFile how);
+    // When adding: save the messages a store folder already holds too
+    // (false by default: they are skipped and told as already present).
+    void setAddDuplicates(bool add);
+
     bool isRunning() const;
     const RunSummary& lastRun() const;
     // The least time between two yields that let the window system deliver

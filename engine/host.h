@@ -52,9 +52,11 @@ public:
     virtual std::string outputFolder() const = 0;        // frmMultiple.txtOutputFolder
 };
 
-enum class MsgButtons { Ok, YesNo };
+// AddReplaceCancel: "Add to it" (the default), "Replace it", "Cancel"
+// (also the answer when the box is closed).
+enum class MsgButtons { Ok, YesNo, AddReplaceCancel };
 enum class MsgIcon { None, Information, Question, Warning };
-enum class MsgResult { Ok, Yes, No };
+enum class MsgResult { Ok, Yes, No, Add, Replace, Cancel };
 // What a message box of the engine is for, so that a front end without a
 // user (the command line) can answer it without reading its words.
 enum class MsgKind {
@@ -62,6 +64,7 @@ enum class MsgKind {
     ConfirmStop,  // "Confirm Stop": stop the whole conversion? (Yes, No)
     Completed,    // "Completed": the end of a run (OK)
     Error,        // "Outlook Error": a folder's store could not be created (OK)
+    FileExists,   // "NAME.pst already exists.": add to it, replace it, or cancel (AddReplaceCancel)
 };
 // A message box as the engine shows it.
 struct MsgBox {
@@ -81,10 +84,9 @@ public:
     virtual MsgResult messageBox(const MsgBox& box) = 0;
     // The save dialog: filter "Outlook Data File(s) (*.pst)|*.pst" and a
     // proposed file name. Returns the chosen full path, or nullopt when the
-    // user cancelled. It asks before replacing an existing file; a confirmed
-    // replacement is reported through `replaceConfirmed`.
-    virtual std::optional<std::string> saveDialog(const std::string& filter, const std::string& proposedName,
-                                                  bool& replaceConfirmed) = 0;
+    // user cancelled. It does not ask about an existing file: the engine
+    // does (MsgKind::FileExists).
+    virtual std::optional<std::string> saveDialog(const std::string& filter, const std::string& proposedName) = 0;
 };
 
 }  // namespace tavrin::engine

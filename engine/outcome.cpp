@@ -16,9 +16,14 @@ namespace {
 
 const std::string kCrLf = "\r\n";
 
+// ", N already present" when the file added to held some of the messages.
+std::string present(const RunSummary& r) {
+    return r.alreadyPresent() > 0 ? ", " + std::to_string(r.alreadyPresent()) + " already present" : std::string();
+}
+
 std::string counts(const RunSummary& r) {
     return std::to_string(r.messagesConverted()) + " of " + std::to_string(r.messageFiles()) +
-           " message file(s) were converted.";
+           " message file(s) were converted" + present(r) + ".";
 }
 
 // "HEAD" then up to `limit` lines, then "and N more." (of `total`).
@@ -59,6 +64,7 @@ const char* ResultText(FileResult r) {
         case FileResult::NotAMessageFile: return "not a message file";
         case FileResult::Skipped: return "skipped";
         case FileResult::NotReached: return "not reached after a stop";
+        case FileResult::AlreadyPresent: return "already present";
     }
     return "failed";
 }
@@ -84,7 +90,7 @@ bool getText(const std::string& in, size_t& pos, std::string& s) {
     return true;
 }
 
-constexpr size_t kResults = 6;
+constexpr size_t kResults = 7;
 
 // The result, then the five texts, each with its length.
 std::string encodeRecord(const FileRecord& f) {
@@ -208,10 +214,15 @@ std::string OutcomeLine(const RunSummary& r, bool single) {
     if (r.filesFound() == 0) return "No files were found to convert.";
     if (r.allConverted()) {
         if (r.messageFiles() == 0) return "No message files were found to convert.";
+        if (r.alreadyPresent() > 0) {
+            if (r.messagesConverted() == 0) return "Nothing to add: " + std::to_string(r.alreadyPresent()) + " already present.";
+            return (single ? "Messages Converted Successfully: " : "All Folders Converted Successfully: ") +
+                   std::to_string(r.messagesConverted()) + " added" + present(r) + ".";
+        }
         return single ? "Messages Converted Successfully." : "All Folders Converted Successfully.";
     }
     if (r.messagesConverted() == 0)
-        return "None of the " + std::to_string(r.messageFiles()) + " message file(s) was converted.";
+        return "None of the " + std::to_string(r.messageFiles()) + " message file(s) was converted" + present(r) + ".";
     return counts(r);
 }
 

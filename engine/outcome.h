@@ -25,17 +25,18 @@ enum class FileResult {
     NotAMessageFile,        // counted, never imported
     Skipped,                // its folder's conversion was skipped before it
     NotReached,             // the run was stopped before it
+    AlreadyPresent,         // adding to a file whose folder already held the message: not added again
 };
 
 // "converted", "converted with warnings", "failed", "not a message file",
-// "skipped", "not reached after a stop".
+// "skipped", "not reached after a stop", "already present".
 const char* ResultText(FileResult r);
 
 struct FileRecord {
     std::string source;       // the file's full path
     FileResult result = FileResult::Failed;
     std::string reason;       // why it failed, was skipped or not reached; the warnings
-    std::string pstFile;      // the file it went into (converted only)
+    std::string pstFile;      // the file it went into (converted), or that held it (already present)
     std::string storeFolder;  // the store folder it went into, as "\Inbox\Old" ("\" the top)
     std::string subject;      // the message's subject, where it was read
 };
@@ -87,7 +88,7 @@ private:
     Result<uint64_t> skip(size_t i, uint64_t at, size_t to) const;
     std::shared_ptr<fs::SpillLog> log_;
     size_t size_ = 0;
-    std::array<size_t, 6> counts_{};
+    std::array<size_t, 7> counts_{};
     // Runs of up to 64 records that follow one another in the log; end_ is
     // where the last record ends.
     std::vector<Chunk> chunks_;
@@ -122,9 +123,11 @@ struct RunSummary {
     }
     int32_t withWarnings() const { return count(FileResult::ConvertedWithWarnings); }
     int32_t failed() const { return count(FileResult::Failed); }
+    // Message files that the file added to already held, not added again.
+    int32_t alreadyPresent() const { return count(FileResult::AlreadyPresent); }
     // True when every message file found was converted into a completed
-    // file (with or without warnings) and the run was neither stopped nor
-    // cut short.
+    // file (with or without warnings), or was already there, and the run was
+    // neither stopped nor cut short.
     bool allConverted() const {
         return failed() == 0 && skippedFolders.empty() && outputFailures.empty() && !stopped && !cancelled;
     }
@@ -140,7 +143,8 @@ private:
 // message file was converted, otherwise what happened with counts ("3 of 5
 // message file(s) were converted.", "Conversion stopped: ...", "The output
 // could not be written: ...", "None of the 5 message file(s) was
-// converted.", "No files were found to convert.").
+// converted.", "No files were found to convert."); messages that the file
+// added to already held are told as "N already present".
 std::string OutcomeLine(const RunSummary& r, bool single);
 // The completion box's whole text (lines joined by CR LF). Lists (files
 // written, failures, warnings) show at most `listLimit` entries each, then

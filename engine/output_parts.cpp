@@ -6,21 +6,70 @@ namespace tavrin::engine {
 
 OutputParts::OutputParts(RunSummary& summary, uint64_t maxFileSize) : summary_(summary), maxFileSize_(maxFileSize) {}
 
-Status OutputParts::open(const std::string& path, const std::string& displayName, bool replace) {
+Status OutputParts::open(const std::string& path, const std::string& displayName,
+                         const store::LogonOptions& options) {
     basePath_ = path;
     baseName_ = displayName_ = displayName;
     number_ = 1;
     firstRecord_ = summary_.records.size();
     messages_ = 0;
-    return logon(path, replace);
+    options_ = options;
+    // The parts of a file that is added to are added to in turn; a new
+    // file's parts never take up a file that is there.
+    options_.addToExisting = options.addToExisting && fs::pathExists(path);
+    options_.replaceExisting = false;
+    earlier_.clear();
+    if (!options_.addToExisting) return logon(path, options);
+    // The last part that exists is written; those before it are looked at.
+    std::string last = path;
+    for (int k = 2; k < 10000 && fs::pathExists(PartPath(basePath_, k)); ++k) {
+        if (Status s = lookAt(last, displayName_); !s) {
+            earlier_.clear();
+            return s;
+        }
+        last = PartPath(basePath_, k);
+        number_ = k;
+        displayName_ = baseName_ + " (" + std::to_string(k) + ")";
+    }
+    return logon(last, options_);
 }
 
-// A new session and store at `path`, with the default folders' names.
-Status OutputParts::logon(const std::string& path, bool replace) {
-    path_ = path;
+// Opens an existing part for the lookup of what it holds.
+Status OutputParts::lookAt(const std::string& path, const std::string& displayName) {
     auto session = std::make_unique<store::RDOSession>();
     store::LogonOptions options;
-    options.replaceExisting = replace;
+    options.addToExisting = true;
+    auto st = session->LogonPstStore(path, store::olStoreUnicode, displayName, options);
+    if (!st) return std::move(st).error();
+    earlier_.push_back({path, displayName, std::move(session)});
+    return {};
+}
+
+std::string OutputParts::heldEarlier(const std::vector<std::string>& path, const store::Message& message,
+                                     std::string& subject) {
+    for (Earlier& e : earlier_) {
+        auto folder = e.session->GetFolderFromComponents(e.displayName, path);
+        if (!folder) continue;
+        auto item = (*folder)->Items().Add(0);
+        // What tells a message apart (its source digest, message id, submit
+        // time, search key) is among its own properties.
+        store::Message keys;
+        keys.props = message.props;
+        if (!item || !(*item)->ImportMessage(std::move(keys)).ok()) continue;
+        auto present = (*item)->IsAlreadyPresent();
+        if (present && *present) {
+            subject = (*item)->Subject();
+            return e.path;
+        }
+    }
+    return {};
+}
+
+// A session and store at `path`, with the default folders' names.
+Status OutputParts::logon(const std::string& path, const store::LogonOptions& options) {
+    path_ = path;
+    adding_ = options.addToExisting && fs::pathExists(path);
+    auto session = std::make_unique<store::RDOSession>();
     auto st = session->LogonPstStore(path, store::olStoreUnicode, displayName_, options);
     if (!st) return std::move(st).error();
     const store::EntryId id = (*st)->EntryID();
@@ -59,7 +108,8 @@ Result<std::shared_ptr<store::RDOFolder>> OutputParts::folder(const std::vector<
 }
 
 bool OutputParts::full(uint64_t itemBytes) const {
-    return maxFileSize_ > 0 && messages_ > 0 && store_ && store_->ProjectedSize() + itemBytes > maxFileSize_;
+    return maxFileSize_ > 0 && (messages_ > 0 || adding_) && store_ &&
+           store_->ProjectedSize() + itemBytes > maxFileSize_;
 }
 
 Status OutputParts::check() {
@@ -68,15 +118,20 @@ Status OutputParts::check() {
 }
 
 bool OutputParts::next() {
+    const bool existed = adding_;
+    const std::string done = path_, doneName = displayName_;
     if (!finish()) return false;
+    // A part that was there before holds messages that later files of the
+    // run may bring again.
+    if (existed) (void)lookAt(done, doneName);
     summary_.split = true;
     std::string path;
     for (int tries = 0; tries < 10000; ++tries) {
         path = PartPath(basePath_, ++number_);
-        if (!fs::pathExists(path)) break;
+        if (options_.addToExisting || !fs::pathExists(path)) break;
     }
     displayName_ = baseName_ + " (" + std::to_string(number_) + ")";
-    if (Status s = logon(path, false); !s) {
+    if (Status s = logon(path, options_); !s) {
         fail(s.error());
         return false;
     }

@@ -87,7 +87,9 @@ public:
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
-    // A message box; lines are joined by CR LF.
+    // A message box; lines are joined by CR LF. With AddReplaceCancel the
+    // buttons read "Add to it" (the default), "Replace it" and "Cancel";
+    // closing the box is Cancel.
     virtual MsgResult messageBox(Form* owner, const std::string& text, const std::string& title,
                                  MsgButtons buttons, MsgIcon icon) = 0;
     // The folder browser, with `prompt` as its title, opening at
@@ -96,11 +98,11 @@ public:
     // the end), or the empty text when nothing was chosen.
     virtual std::string browseForFolder(Form* owner, const std::string& prompt, const std::string& startFolder) = 0;
     // The save dialog with a filter "Name (*.ext)|*.ext" and a proposed
-    // name, opening in wizard::SaveDialogFolder. It asks before replacing an
-    // existing file and reports a confirmed replacement. nullopt when
-    // cancelled.
+    // name, opening in wizard::SaveDialogFolder. It does not ask about an
+    // existing file (the engine asks whether to add to it or replace it).
+    // nullopt when cancelled.
     virtual std::optional<std::string> saveFile(Form* owner, const std::string& filter,
-                                                const std::string& proposedName, bool& replaceConfirmed) = 0;
+                                                const std::string& proposedName) = 0;
     // A help page in the user's browser; nothing is reported on failure.
     virtual void openUrl(const std::string& address) = 0;
 };

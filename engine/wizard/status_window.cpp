@@ -111,9 +111,8 @@ engine::MsgResult frmMigateAll::messageBox(const engine::MsgBox& box) {
                                         box.icon);
 }
 
-std::optional<std::string> frmMigateAll::saveDialog(const std::string& filter, const std::string& proposedName,
-                                                    bool& replaceConfirmed) {
-    return wizard_.dialogs().saveFile(form_.get(), filter, proposedName, replaceConfirmed);
+std::optional<std::string> frmMigateAll::saveDialog(const std::string& filter, const std::string& proposedName) {
+    return wizard_.dialogs().saveFile(form_.get(), filter, proposedName);
 }
 
 }  // namespace tavrin::wizard

@@ -177,8 +177,7 @@ public:
     // Host
     void yield() override;
     engine::MsgResult messageBox(const engine::MsgBox& box) override;
-    std::optional<std::string> saveDialog(const std::string& filter, const std::string& proposedName,
-                                          bool& replaceConfirmed) override;
+    std::optional<std::string> saveDialog(const std::string& filter, const std::string& proposedName) override;
 
 private:
     void designState();

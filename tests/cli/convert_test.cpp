@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "store/core/tags.h"
 #include "store/msg/msg_builder.h"
@@ -100,7 +101,7 @@ TEST_F(Convert, ExitsTwoNamingWhatIsMissing) {
     EXPECT_EQ(err_, "msg2pst convert: the sub-folder root/B does not exist.\n");
     EXPECT_TRUE(fsys::is_empty(dir_ / "outdir")) << "nothing is converted after a refused command line";
     EXPECT_EQ(run("convert src"), 2);
-    EXPECT_NE(err_.find("usage: msg2pst convert [--max-size SIZE] [--report FILE.csv] SRC OUT.pst"), std::string::npos);
+    EXPECT_NE(err_.find("usage: msg2pst convert [--add [--duplicates add|skip]] [--max-size SIZE] [--report FILE.csv] SRC OUT.pst"), std::string::npos);
 }
 
 // On a log or a pipe the progress is one plain line per tenth of the files,
@@ -206,6 +207,31 @@ TEST_F(Convert, DrawsABarOnATerminal) {
     EXPECT_NE(t.find("\r[#####               ] 25% Complete\r[##########"), std::string::npos) << t;
     EXPECT_NE(t.find("[####################] 100% Complete\r\nCompleted:"), std::string::npos) << t;
     EXPECT_EQ(t.find("Reading Messages"), std::string::npos) << "no plain lines on a terminal";
+}
+
+// --add, step by step: command, exit status, a line of its account, the
+// messages in files after it.
+TEST_F(Convert, AddsToExistingFilesOnlyWhenAskedAndNeverTwice) {
+    for (const char* f : {"src/a.msg", "src/Sub/b.msg", "more/c.msg", "root/A/a1.msg", "root/B/b1.msg"})
+        writeMsg(dir_ / f, f);
+    fsys::create_directories(dir_ / "out");
+    const std::tuple<std::string, int, std::string, std::vector<std::pair<std::string, int>>> steps[] = {
+        {"convert --add src out.pst", 0, "Messages Converted Successfully.\n", {{"out.pst", 2}}},
+        {"convert src out.pst", 3, "The file " + shown("out.pst") + " could not be created: a file of that name", {}},
+        {"convert --add more out.pst", 0, "Messages Converted Successfully.\n", {{"out.pst", 3}}},
+        {"convert --add --report r.csv src out.pst", 0, "Nothing to add: 2 already present.\n", {{"out.pst", 3}}},
+        {"convert src out.pst --duplicates=skip", 2, "--duplicates goes with --add.", {}},
+        {"convert --add --duplicates add src out.pst", 0, "Successfully.\n", {{"out.pst", 5}}},
+        {"convert --multiple root out", 0, "All Folders Converted Successfully.\n", {{"out/A.pst", 1}}},
+        {"convert --multiple root out", 3, "already exists.", {{"out/A.pst", 1}}},
+        {"convert --multiple --add --jobs 2 root out", 0, "Nothing to add: 2 already present.\n", {{"out/B.pst", 1}}},
+    };
+    for (const auto& [args, status, said, files] : steps) {
+        EXPECT_EQ(run(args), status) << args << "\n" << err_;
+        EXPECT_NE(err_.find(said), std::string::npos) << args << "\n" << err_;
+        for (const auto& [file, n] : files) EXPECT_EQ(messagesIn(file), n) << args;
+    }
+    EXPECT_NE(slurp(dir_ / "r.csv").find(shown("src/Sub/b.msg") + ",already present,,"), std::string::npos);
 }
 
 }  // namespace

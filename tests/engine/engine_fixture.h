@@ -34,13 +34,13 @@ using namespace store::tags;
 
 struct FakeView : StatusView {
     std::string c1, dbx, prog, frame, title;
-    std::vector<std::string> titles;
+    std::vector<std::string> titles, dbxs;
     float value = 0;
     bool loaded = true;
     std::map<Button, bool> enabled, visible;
     void setCount1(const std::string& c) override { c1 = c; }
     std::string count1() const override { return c1; }
-    void setCurrentDbx(const std::string& c) override { dbx = c; }
+    void setCurrentDbx(const std::string& c) override { dbxs.push_back(dbx = c); }
     void setProgressLabel(const std::string& c) override { prog = c; }
     std::string progressLabel() const override { return prog; }
     void setFrameCaption(const std::string& c) override { frame = c; }
@@ -83,7 +83,7 @@ struct FakeJob : JobView {
 
 struct FakeHost : Host {
     std::optional<std::string> out;  // nullopt: the user cancels the save dialog
-    bool replace = false;            // the user confirmed replacing an existing file
+    MsgResult existing = MsgResult::Add;  // the answer to "NAME.pst already exists."
     std::vector<std::string> proposed;
     std::function<void()> onYield;
     MsgResult answer = MsgResult::Yes;
@@ -98,11 +98,11 @@ struct FakeHost : Host {
         titles.push_back(box.title);
         icons.push_back(box.icon);
         kinds.push_back(box.kind);
+        if (box.buttons == MsgButtons::AddReplaceCancel) return existing;
         return box.buttons == MsgButtons::YesNo ? answer : MsgResult::Ok;
     }
-    std::optional<std::string> saveDialog(const std::string&, const std::string& name, bool& r) override {
+    std::optional<std::string> saveDialog(const std::string&, const std::string& name) override {
         proposed.push_back(name);
-        r = replace;
         return out;
     }
     // The Yes/No questions asked so far with this title.

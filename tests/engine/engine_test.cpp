@@ -50,6 +50,7 @@ TEST_F(Engine, DateStampFormat) {
     EXPECT_EQ(FormatDateStamp(t), "6.12.26 1.49.28");
 }
 
+// It adds to an existing file, and one that is no PST is left untouched.
 TEST_F(Engine, MultipleModeNeverReplacesAnExistingFile) {
     writeMsg(dir_ / "Mail" / "Work" / "a.msg", "w");
     writeMsg(dir_ / "Mail" / "Home" / "b.msg", "h");
@@ -68,7 +69,7 @@ TEST_F(Engine, MultipleModeNeverReplacesAnExistingFile) {
     EXPECT_EQ(e.lastRun().outputFailures.size(), 1u);
     EXPECT_FALSE(e.lastRun().allConverted());
     ASSERT_GE(host.texts.size(), 2u);
-    EXPECT_NE(host.texts[0].find("already exists"), std::string::npos);
+    EXPECT_EQ(host.texts[0], "Work.pst is not an Outlook data file (.pst); nothing was added to it.");
     std::ifstream in(dir_ / "Out" / "Work.pst");
     std::string old;
     in >> old;
@@ -671,7 +672,7 @@ TEST_F(Engine, AConfirmedReplacementHappensOnlyAtLogoff) {
     writeMsg(dir_ / "Mail" / "b.msg", "b");
     SingleRun run(dir_);
     std::ofstream(*run.host.out) << "old";
-    run.host.replace = true;
+    run.host.existing = MsgResult::Replace;
     bool sawOldDuringImport = false, looked = false;
     run.host.onYield = [&] {
         if (run.view.frame.find("(1 of 2)") != std::string::npos && !looked) {
@@ -738,7 +739,7 @@ TEST_F(Engine, AReplacementThatFailsAtLogoffKeepsTheOldFile) {
     fs::forceNamedTemporariesForTesting(true);
     SingleRun run(dir_);
     std::ofstream(*run.host.out) << "old";
-    run.host.replace = true;
+    run.host.existing = MsgResult::Replace;
     bool removed = false;
     run.host.onYield = [&] {
         if (removed || run.view.frame.find("(1 of 2)") == std::string::npos) return;

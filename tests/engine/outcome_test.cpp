@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <set>
+#include <tuple>
 
 #include "fs/small_disk.h"
 #include "fs/text.h"
@@ -98,6 +99,9 @@ TEST(OutcomeTexts, EachOutcomeSaysWhatHappenedWithCounts) {
     EXPECT_EQ(CompletionIcon(others), MsgIcon::Information);
     for (int i = 0; i < 11; ++i) some.records.push_back(rec("/s/x.msg", FileResult::Failed));
     EXPECT_NE(CompletionText(some, true).find("/s/x.msg\r\nand 2 more.\r\n"), std::string::npos) << "ten at most";
+    RunSummary held;
+    held.records = {rec("/s/a.msg", FileResult::Converted), rec("/s/p.msg", FileResult::AlreadyPresent)};
+    EXPECT_EQ(OutcomeLine(held, true), "Messages Converted Successfully: 1 added, 1 already present.");
 }
 
 TEST(OutcomeTexts, ReportRowsAreQuotedUnicodeAndNeverFormulas) {
@@ -431,6 +435,57 @@ TEST_F(Engine, TheReportListsEveryFileWithItsResult) {
     EXPECT_EQ(rows["c1.msg"].rfind("converted,", 0), 0u);
     EXPECT_EQ(rows["c2.msg"], "not reached after a stop,The conversion was stopped.,,,");
     EXPECT_NE(run.host.texts.back().find("\r\nThe report of every file is in " + report.string() + "."), std::string::npos);
+}
+
+// Adding, saying so: a stopped run (at the 2nd file, in effect after the 3rd)
+// goes on with exactly the rest, a finished one adds nothing.
+TEST_F(Engine, AddingSkipsWhatTheFileHoldsSoAStoppedRunResumes) {
+    for (int i = 1; i <= 5; ++i) writeMsg(dir_ / "Mail" / (i > 3 ? "Sub" : "") / ("m" + std::to_string(i) + ".msg"), std::to_string(i));
+    // {stop at, duplicates, converted, already present}
+    for (const auto& [stopAt, duplicates, converted, present] :
+         {std::tuple{2, false, 3, 0}, {0, false, 2, 3}, {0, false, 0, 5}, {0, true, 5, 0}}) {
+        SingleRun run(dir_);
+        run.e.setAddDuplicates(duplicates);
+        run.host.onYield = [&, stopAt = stopAt] {
+            if (stopAt && run.view.frame.find("(" + std::to_string(stopAt) + " of") != std::string::npos)
+                run.e.CmdStopMigration_Click();
+        };
+        run.e.Form_Load();
+        run.e.CmdStartConversion_Click();
+        EXPECT_EQ(run.e.lastRun().messagesConverted(), converted);
+        EXPECT_EQ(run.e.lastRun().alreadyPresent(), present);
+        EXPECT_EQ(std::count(run.view.dbxs.begin(), run.view.dbxs.end(), "Adding to out.pst"), stopAt ? 0 : 1);
+    }
+    auto tree = readBack((dir_ / "out.pst").string());
+    EXPECT_EQ(tree[""].size() + tree["Sub"].size(), 10u);
+}
+
+// At the cap, parts added to are filled in order: full ones stay as they are
+// but are searched for what they hold; new messages go into the last part.
+TEST_F(Engine, AddingAtTheSizeCapFillsThePartsInOrder) {
+    std::multiset<std::string> expected;
+    std::string first;
+    for (const auto& [total, converted, present] : {std::tuple{8, 8, 0}, {14, 6, 8}, {14, 0, 14}}) {
+        for (int i = static_cast<int>(expected.size()); i < total; ++i) {
+            const std::string subject = "m" + std::to_string(10 + i);
+            writeBigMsg(dir_ / "Mail" / (i < 8 || i % 2 ? "" : "New") / (subject + ".msg"), subject, 300000);
+            expected.insert(subject);
+        }
+        SingleRun run(dir_);
+        run.e.setMaxFileSize(2 << 20);
+        run.e.Form_Load();
+        run.e.CmdStartConversion_Click();
+        EXPECT_EQ(run.e.lastRun().messagesConverted(), converted);
+        EXPECT_EQ(run.e.lastRun().alreadyPresent(), present);
+        std::multiset<std::string> seen;
+        int k = 1;
+        for (std::string f = *run.host.out; fsys::exists(f); f = PartPath(*run.host.out, ++k)) {
+            for (auto& [folder, subjects] : readBack(f)) seen.insert(subjects.begin(), subjects.end());
+        }
+        EXPECT_EQ(seen, expected);
+        EXPECT_TRUE(first.empty() || slurp(dir_ / "out.pst") == first) << "a full part stays as it was";
+        first = slurp(dir_ / "out.pst");
+    }
 }
 
 }  // namespace

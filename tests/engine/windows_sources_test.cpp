@@ -85,10 +85,7 @@ struct HostStub : Host {
         texts.push_back(box.text);
         return MsgResult::No;
     }
-    std::optional<std::string> saveDialog(const std::string&, const std::string&, bool& replace) override {
-        replace = false;
-        return out;
-    }
+    std::optional<std::string> saveDialog(const std::string&, const std::string&) override { return out; }
 };
 
 std::vector<uint8_t> messageFile(const std::string& subject) {

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
 
 #include "engine/wizard/save_location.h"
@@ -40,9 +41,22 @@ public:
         QString body = QString::fromStdString(text);
         body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         QMessageBox box(qicon, QString::fromStdString(title), body,
-                        buttons == MsgButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
+                        buttons == MsgButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No)
+                        : buttons == MsgButtons::Ok  ? QMessageBox::Ok
+                                                     : QMessageBox::NoButton,
                         WidgetOf(owner));
         box.setTextFormat(Qt::PlainText);
+        if (buttons == MsgButtons::AddReplaceCancel) {
+            QPushButton* add = box.addButton(QObject::tr("&Add to it"), QMessageBox::AcceptRole);
+            QPushButton* replace = box.addButton(QObject::tr("&Replace it"), QMessageBox::DestructiveRole);
+            QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+            box.setDefaultButton(add);
+            box.setEscapeButton(cancel);
+            box.exec();
+            if (box.clickedButton() == add) return MsgResult::Add;
+            if (box.clickedButton() == replace) return MsgResult::Replace;
+            return MsgResult::Cancel;
+        }
         const int r = box.exec();
         if (buttons == MsgButtons::YesNo) return r == QMessageBox::Yes ? MsgResult::Yes : MsgResult::No;
         return MsgResult::Ok;
@@ -54,9 +68,10 @@ public:
     }
 
     std::optional<std::string> saveFile(wizard::Form* owner, const std::string& filter,
-                                        const std::string& proposedName, bool& replaceConfirmed) override {
-        replaceConfirmed = false;
+                                        const std::string& proposedName) override {
         QFileDialog dialog(WidgetOf(owner));
+        // An existing file is asked about by the engine (add to it or replace it).
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setNameFilter(QtNameFilters(filter));
@@ -67,8 +82,6 @@ public:
         dialog.selectFile(QString::fromStdString(proposedName));
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
         const QString chosen = dialog.selectedFiles().first();
-        // The dialog asked before accepting an existing name.
-        replaceConfirmed = QFileInfo::exists(chosen);
         return QDir::toNativeSeparators(chosen).toStdString();
     }
 

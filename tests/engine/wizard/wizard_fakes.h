@@ -78,6 +78,7 @@ struct FakeDialogs : Dialogs {
                          MsgIcon icon) override {
         boxes.push_back({text, title, buttons, icon, owner});
         if (answer) return answer(boxes.back());
+        if (buttons == MsgButtons::AddReplaceCancel) return MsgResult::Add;
         return buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
     }
     std::string browseForFolder(Form* owner, const std::string& prompt, const std::string& startFolder) override {
@@ -89,12 +90,10 @@ struct FakeDialogs : Dialogs {
         folders.pop_front();
         return f;
     }
-    std::optional<std::string> saveFile(Form* owner, const std::string& filter, const std::string& proposedName,
-                                        bool& replaceConfirmed) override {
+    std::optional<std::string> saveFile(Form* owner, const std::string& filter, const std::string& proposedName) override {
         saveOwners.push_back(owner);
         saveFilters.push_back(filter);
         saveProposals.push_back(proposedName);
-        replaceConfirmed = false;
         if (onSave) onSave();
         return savePath;
     }

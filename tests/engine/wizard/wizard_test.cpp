@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <set>
+#include <tuple>
 
 #include "engine/help_site.h"
 #include "engine/wizard/save_location.h"
@@ -483,6 +484,21 @@ TEST_F(StatusWindow, TheOutcomeIsToldInTheLabelAndTheBoxAndTheReportWritten) {
     EXPECT_NE(dialogs_.boxes[1].text.find("The report of every file is in " + report.string() + "."),
               std::string::npos)
         << dialogs_.boxes[1].text;
+}
+
+// A chosen file that exists is asked about; Cancel closes the window.
+TEST_F(StatusWindow, AnExistingFileIsAddedToReplacedOrLeftAsAnswered) {
+    inStatus([&](FakeForm& st) { st.click("CmdStartConversion"); });
+    for (const auto& [answer, converted, present] :
+         {std::tuple{MsgResult::Cancel, 0, 0}, {MsgResult::Add, 0, 6}, {MsgResult::Replace, 6, 0}}) {
+        dialogs_.boxes.clear();
+        dialogs_.answer = [a = answer](const Box& b) { return b.buttons == MsgButtons::AddReplaceCancel ? a : MsgResult::Ok; };
+        inStatus([&](FakeForm& st) { st.click("CmdStartConversion"); });
+        EXPECT_EQ(dialogs_.boxes.at(0).text, "out.pst already exists.");
+        EXPECT_EQ(engine().lastRun().cancelled, answer == MsgResult::Cancel);
+        EXPECT_EQ(engine().lastRun().messagesConverted(), converted);
+        EXPECT_EQ(engine().lastRun().alreadyPresent(), present);
+    }
 }
 
 TEST_F(StatusWindow, ACancelledSaveClosesTheWindowWithoutAStop) {

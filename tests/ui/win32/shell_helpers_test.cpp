@@ -145,6 +145,9 @@ TEST(MessageBoxes, ButtonsAndIconsAsTheCallerAsks) {
     EXPECT_EQ(MessageBoxStyle(MsgButtons::YesNo, MsgIcon::Question), static_cast<UINT>(MB_YESNO | MB_ICONQUESTION));
     EXPECT_EQ(MessageBoxStyle(MsgButtons::Ok, MsgIcon::Information), static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
     EXPECT_EQ(MessageBoxStyle(MsgButtons::Ok, MsgIcon::Warning), static_cast<UINT>(MB_OK | MB_ICONWARNING));
+    EXPECT_EQ(MessageBoxStyle(MsgButtons::AddReplaceCancel, MsgIcon::Warning), static_cast<UINT>(MB_YESNOCANCEL | MB_ICONWARNING));
+    for (const auto& [pressed, want] : {std::pair{IDYES, MsgResult::Add}, {IDNO, MsgResult::Replace}, {IDCANCEL, MsgResult::Cancel}})
+        EXPECT_EQ(MessageBoxAnswer(MsgButtons::AddReplaceCancel, pressed), want) << pressed;
 }
 
 }  // namespace

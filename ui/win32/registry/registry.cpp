@@ -93,9 +93,7 @@ std::wstring SaveDialogFilter(const std::string& filter) {
     return w;
 }
 
-std::optional<std::string> SaveFileDialog(HWND owner, const std::string& filter, const std::string& proposedName,
-                                          bool& replaceConfirmed) {
-    replaceConfirmed = false;
+std::optional<std::string> SaveFileDialog(HWND owner, const std::string& filter, const std::string& proposedName) {
     const std::wstring filterText = SaveDialogFilter(filter);
     std::wstring file(kLongPath, L'\0');
     const std::wstring proposed = W(proposedName);
@@ -110,13 +108,11 @@ std::optional<std::string> SaveFileDialog(HWND owner, const std::string& filter,
     ofn.nMaxFile = kLongPath;
     ofn.lpstrInitialDir = documents.empty() ? nullptr : documents.c_str();
     ofn.lpstrDefExt = L"pst";
-    ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR |
+    ofn.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR |
                 OFN_ENABLESIZING;
     if (!::GetSaveFileNameW(&ofn)) return std::nullopt;
     const std::string chosen = U(file.c_str());
     if (chosen.empty()) return std::nullopt;
-    // The dialog asked before accepting an existing name.
-    replaceConfirmed = fs::GetPathAttributes(chosen) != -1;
     return chosen;
 }
 

@@ -35,11 +35,9 @@ std::string FolderPathFromIdList(PCIDLIST_ABSOLUTE item);
 std::wstring SaveDialogFilter(const std::string& filter);
 
 // The common save dialog over `owner`, opening in Documents with the
-// proposed name and the filter; it asks before replacing an existing file.
-// nullopt when cancelled; `replaceConfirmed` tells that the chosen file
-// exists (the user agreed to replace it).
-std::optional<std::string> SaveFileDialog(HWND owner, const std::string& filter, const std::string& proposedName,
-                                          bool& replaceConfirmed);
+// proposed name and the filter. It does not ask about an existing file (the
+// engine asks whether to add to it or replace it). nullopt when cancelled.
+std::optional<std::string> SaveFileDialog(HWND owner, const std::string& filter, const std::string& proposedName);
 
 // The current user's Desktop and Documents folders (empty when unknown).
 std::string DesktopFolder();
