@@ -1,6 +1,9 @@
 #include "store/pst/messaging/message_store.h"
 
+#include "fs/text.h"
 #include "store/core/tags.h"
+#include "store/pst/messaging/records.h"
+#include "store/pst/ndb/format.h"
 
 namespace tavrin::pst::messaging {
 
@@ -40,6 +43,41 @@ bool DuplicateIndex::contains(const MessageKeys& k) const {
     if (k.sourceDigest && digests_.count(asKey(*k.sourceDigest))) return true;
     if (k.internetMessageId && k.submitTime) return ids_.count({*k.internetMessageId, *k.submitTime}) != 0;
     return k.searchKey && searchKeys_.count(asKey(*k.searchKey));
+}
+
+store::Bytes FolderTreeStore::entryId(uint32_t nid) const {
+    // [MS-PST] 2.4.3.2: rgbFlags, the store's record key, the NID.
+    return EntryId{0, recordKey_, nid}.encode();
+}
+
+store::Bytes FolderTreeStore::storeEntryId() const { return entryId(ndb::NID_MESSAGE_STORE); }
+
+std::optional<uint32_t> FolderTreeStore::nidFromEntryId(const store::Bytes& id) const {
+    const auto e = EntryId::decode(id);
+    if (!e || id.size() != EntryId::kSize || e->rgbFlags != 0 || e->uid != recordKey_) return std::nullopt;
+    return e->nid;
+}
+
+const FolderInfo* FolderTreeStore::folder(uint32_t nid) const {
+    auto it = folders_.find(nid);
+    return it == folders_.end() ? nullptr : &it->second;
+}
+
+std::optional<uint32_t> FolderTreeStore::folderByRole(FolderRole role) const {
+    for (const auto& [nid, f] : folders_)
+        if (f.role == role) return nid;
+    return std::nullopt;
+}
+
+std::optional<uint32_t> FolderTreeStore::findChild(uint32_t parent, const std::string& name) const {
+    const FolderInfo* p = folder(parent);
+    if (!p) return std::nullopt;
+    for (uint32_t c : p->children)
+        if (folders_.at(c).name == name) return c;
+    const std::u16string want = foldFolderName(text::toUtf16(name));
+    for (uint32_t c : p->children)
+        if (foldFolderName(text::toUtf16(folders_.at(c).name)) == want) return c;
+    return std::nullopt;
 }
 
 }  // namespace tavrin::pst::messaging

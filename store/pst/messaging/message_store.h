@@ -135,6 +135,22 @@ public:
     virtual uint64_t projectedSize() const = 0;
 };
 
+// A store's folder tree and record key, which a new file and a file added
+// to keep alike: entry ids, and folders by NID, by role and by name.
+class FolderTreeStore : public MessageStore {
+public:
+    store::Bytes storeEntryId() const final;
+    store::Bytes entryId(uint32_t nid) const final;
+    std::optional<uint32_t> nidFromEntryId(const store::Bytes& id) const final;
+    const FolderInfo* folder(uint32_t nid) const final;
+    std::optional<uint32_t> folderByRole(FolderRole role) const final;
+    std::optional<uint32_t> findChild(uint32_t parent, const std::string& name) const final;
+
+protected:
+    store::Guid recordKey_;
+    std::map<uint32_t, FolderInfo> folders_;
+};
+
 // Case folding for folder names: the simple one-to-one mappings of Latin,
 // Greek and Cyrillic letters.
 std::u16string foldFolderName(std::u16string s);

@@ -284,37 +284,6 @@ Status PstUpdater::loadRoles() {
     return {};
 }
 
-Bytes PstUpdater::entryId(uint32_t nid) const { return EntryId{0, recordKey_, nid}.encode(); }
-Bytes PstUpdater::storeEntryId() const { return entryId(ndb::NID_MESSAGE_STORE); }
-
-std::optional<uint32_t> PstUpdater::nidFromEntryId(const Bytes& id) const {
-    const auto e = EntryId::decode(id);
-    if (!e || id.size() != EntryId::kSize || e->rgbFlags != 0 || e->uid != recordKey_) return std::nullopt;
-    return e->nid;
-}
-
-const FolderInfo* PstUpdater::folder(uint32_t nid) const {
-    auto it = folders_.find(nid);
-    return it == folders_.end() ? nullptr : &it->second;
-}
-
-std::optional<uint32_t> PstUpdater::folderByRole(FolderRole role) const {
-    for (const auto& [nid, f] : folders_)
-        if (f.role == role) return nid;
-    return std::nullopt;
-}
-
-std::optional<uint32_t> PstUpdater::findChild(uint32_t parent, const std::string& name) const {
-    const FolderInfo* p = folder(parent);
-    if (!p) return std::nullopt;
-    for (uint32_t c : p->children)
-        if (folders_.at(c).name == name) return c;
-    const std::u16string want = foldFolderName(text::toUtf16(name));
-    for (uint32_t c : p->children)
-        if (foldFolderName(text::toUtf16(folders_.at(c).name)) == want) return c;
-    return std::nullopt;
-}
-
 Status PstUpdater::checkNodeOnce(uint32_t nid) {
     if (!opt_.checkNode || !checked_.insert(nid).second) return {};
     if (auto s = opt_.checkNode(ndb_->reader(), nid); !s) {

@@ -58,7 +58,7 @@ struct UpdaterOptions {
     std::function<Status(const ndb::NodeDatabase& db, uint32_t nid)> checkNode;
 };
 
-class PstUpdater final : public MessageStore {
+class PstUpdater final : public FolderTreeStore {
 public:
     // `scratch` receives the rows waiting for finish(); both files must
     // stay alive. Fails, and changes nothing, when the store cannot be read
@@ -68,12 +68,6 @@ public:
     ~PstUpdater() override;
 
     const std::string& displayName() const override { return displayName_; }
-    store::Bytes storeEntryId() const override;
-    store::Bytes entryId(uint32_t nid) const override;
-    std::optional<uint32_t> nidFromEntryId(const store::Bytes& id) const override;
-    const FolderInfo* folder(uint32_t nid) const override;
-    std::optional<uint32_t> folderByRole(FolderRole role) const override;
-    std::optional<uint32_t> findChild(uint32_t parent, const std::string& name) const override;
     Result<uint32_t> addFolder(uint32_t parent, const std::string& name, const std::string& containerClass) override;
     Status validateIpmTree() override;
     Result<uint32_t> addMessage(uint32_t folder, store::Message&& message) override;
@@ -134,10 +128,8 @@ private:
     NameMap existingNames_;
     NameMapWriter names_;
     Counters counters_;
-    store::Guid recordKey_;
     std::string displayName_;
     store::PropertyBag storeProps_;
-    std::map<uint32_t, FolderInfo> folders_;
     std::map<uint32_t, FolderState> state_;
     std::set<uint32_t> checked_;
     std::set<uint32_t> searchDomain_;      // folders named by the search domain object

@@ -144,41 +144,6 @@ uint32_t PstWriter::createFolder(uint32_t parent, FolderRole role, const std::st
     return nid;
 }
 
-Bytes PstWriter::entryId(uint32_t nid) const {
-    // [MS-PST] 2.4.3.2: rgbFlags, the store's record key, the NID.
-    return EntryId{0, recordKey_, nid}.encode();
-}
-
-Bytes PstWriter::storeEntryId() const { return entryId(ndb::NID_MESSAGE_STORE); }
-
-std::optional<uint32_t> PstWriter::nidFromEntryId(const Bytes& id) const {
-    const auto e = EntryId::decode(id);
-    if (!e || id.size() != EntryId::kSize || e->rgbFlags != 0 || e->uid != recordKey_) return std::nullopt;
-    return e->nid;
-}
-
-const FolderInfo* PstWriter::folder(uint32_t nid) const {
-    auto it = folders_.find(nid);
-    return it == folders_.end() ? nullptr : &it->second;
-}
-
-std::optional<uint32_t> PstWriter::folderByRole(FolderRole role) const {
-    for (const auto& [nid, f] : folders_)
-        if (f.role == role) return nid;
-    return std::nullopt;
-}
-
-std::optional<uint32_t> PstWriter::findChild(uint32_t parent, const std::string& name) const {
-    const FolderInfo* p = folder(parent);
-    if (!p) return std::nullopt;
-    for (uint32_t c : p->children)
-        if (folders_.at(c).name == name) return c;
-    const std::u16string want = foldFolderName(text::toUtf16(name));
-    for (uint32_t c : p->children)
-        if (foldFolderName(text::toUtf16(folders_.at(c).name)) == want) return c;
-    return std::nullopt;
-}
-
 Result<uint32_t> PstWriter::addFolder(uint32_t parent, const std::string& name, const std::string& containerClass) {
     if (auto s = check(); !s) return std::move(s).take();
     const FolderInfo* p = folder(parent);

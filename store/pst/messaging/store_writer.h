@@ -39,20 +39,13 @@ struct StoreOptions {
     ndb::NdbOptions ndb;
 };
 
-class PstWriter final : public MessageStore {
+class PstWriter final : public FolderTreeStore {
 public:
     // `out` receives the PST, `scratch` the spill; both must stay alive.
     static Result<std::unique_ptr<PstWriter>> create(fs::FileSink& out, fs::FileSink& scratch, StoreOptions options);
     ~PstWriter() override;
 
     const std::string& displayName() const override { return opt_.displayName; }
-    store::Bytes storeEntryId() const override;
-    store::Bytes entryId(uint32_t nid) const override;
-    std::optional<uint32_t> nidFromEntryId(const store::Bytes& id) const override;
-
-    const FolderInfo* folder(uint32_t nid) const override;
-    std::optional<uint32_t> folderByRole(FolderRole role) const override;
-    std::optional<uint32_t> findChild(uint32_t parent, const std::string& name) const override;
     Result<uint32_t> addFolder(uint32_t parent, const std::string& name, const std::string& containerClass) override;
     // Creates the standard folders Outlook's new-store set-up creates and
     // records them as the store's default folders. Safe to call again.
@@ -94,9 +87,7 @@ private:
     uint32_t nodeStream_ = 0;
     NameMapWriter names_;
     Counters counters_;
-    store::Guid recordKey_;
     store::Guid replicaGuid_;
-    std::map<uint32_t, FolderInfo> folders_;
     std::map<uint32_t, DuplicateIndex> present_;
     // A folder's contents table: the template's columns, then those that
     // let a folder's duplicate index be read from its rows.
