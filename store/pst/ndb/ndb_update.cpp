@@ -65,22 +65,6 @@ std::array<uint8_t, kAMapBytes> mapPagesOnly(uint64_t k) {
     if (sectionHasFMap(k) || sectionHasFPMap(k)) rgb[2] = 0xFF;
     return rgb;
 }
-
-std::array<uint8_t, kPageSize> mapPage(const std::array<uint8_t, kAMapBytes>& rgb, uint8_t ptype, uint64_t ib) {
-    std::array<uint8_t, kPageSize> page{};
-    MapPage m;
-    m.rgb = rgb;
-    (void)m.encode(page);
-    (void)sealPage(page, ptype, ib, ib);
-    return page;
-}
-
-std::array<uint8_t, kAMapBytes> allSet() {
-    std::array<uint8_t, kAMapBytes> rgb;
-    rgb.fill(0xFF);
-    return rgb;
-}
-
 }  // namespace
 
 Status FileView::readAt(uint64_t offset, store::MutableByteSpan out) const { return file_.readAt(offset, out); }
@@ -218,7 +202,7 @@ Status NdbUpdater::rebuildMaps() {
         m.dirty = true;
         maps_.emplace(k, m);
         if (sectionHasPMap(k)) {
-            pmaps_[k] = allSet();
+            pmaps_[k] = MapPage::allSet();
             pmapDirty_.push_back(k);
         }
     }
@@ -306,7 +290,7 @@ uint64_t NdbUpdater::addSection() {
     m.dirty = true;
     maps_[k] = m;
     if (sectionHasPMap(k)) {
-        pmaps_[k] = allSet();
+        pmaps_[k] = MapPage::allSet();
         pmapDirty_.push_back(k);
     }
     sections_.push_back(Section{static_cast<uint16_t>(zeros(m.orig)), static_cast<uint16_t>(longestZeroRun(m.orig))});
@@ -868,7 +852,7 @@ Status NdbUpdater::writeMaps(uint64_t& cbAMapFree, uint64_t& cbPMapFree, std::ar
         for (uint32_t i = 0; i < kAMapBytes; ++i) final[i] = static_cast<uint8_t>((m.orig[i] & ~m.freed[i]) | m.alloc[i]);
         zeroDelta += int64_t(zeros(final)) - (m.fresh ? 0 : int64_t(zeros(m.orig)));
         const uint64_t ib = amapOffset(k);
-        if (auto s = writeInPlace(ib, mapPage(final, ptypeAMap, ib)); !s) return s;
+        if (auto s = writeInPlace(ib, MapPage::sealed(final, ptypeAMap, ib)); !s) return s;
         const uint8_t run = static_cast<uint8_t>(std::min<uint32_t>(longestZeroRun(final), 255));
         if (k >= kFMapFirstSection) {
             const uint64_t f = k - (k - kFMapFirstSection) % kAMapsPerFMap;
@@ -901,12 +885,12 @@ Status NdbUpdater::writeMaps(uint64_t& cbAMapFree, uint64_t& cbPMapFree, std::ar
             if (touched && std::find(pmapDirty_.begin(), pmapDirty_.end(), g) == pmapDirty_.end()) pmapDirty_.push_back(g);
         }
         if (m.fresh && sectionHasFPMap(k))
-            if (auto s = writeInPlace(fpmapOffset(k), mapPage(allSet(), ptypeFPMap, fpmapOffset(k))); !s) return s;
+            if (auto s = writeInPlace(fpmapOffset(k), MapPage::sealed(MapPage::allSet(), ptypeFPMap, fpmapOffset(k))); !s) return s;
     }
     for (uint64_t g : pmapDirty_)
-        if (auto s = writeInPlace(pmapOffset(g), mapPage(pmaps_.at(g), ptypePMap, pmapOffset(g))); !s) return s;
+        if (auto s = writeInPlace(pmapOffset(g), MapPage::sealed(pmaps_.at(g), ptypePMap, pmapOffset(g))); !s) return s;
     for (const auto& [f, rgb] : fmaps)
-        if (auto s = writeInPlace(fmapOffset(f), mapPage(rgb, ptypeFMap, fmapOffset(f))); !s) return s;
+        if (auto s = writeInPlace(fmapOffset(f), MapPage::sealed(rgb, ptypeFMap, fmapOffset(f))); !s) return s;
     // [MS-PST] 2.2.2.7.4: the density list emptied and not marked complete,
     // with the header's new bidNextP, so that Outlook builds it afresh from
     // the AMaps, as it does for a new file.

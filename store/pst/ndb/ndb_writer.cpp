@@ -20,24 +20,6 @@ constexpr uint64_t alignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a;
 constexpr uint32_t kSlotsPerSection = kAMapBytes * 8;  // 3968
 
 Error writerError(const std::string& what) { return Error(err::kCallFailed, "PST writer: " + what); }
-
-// A map page (AMap, PMap, FMap, FPMap): the map bytes and a trailer whose
-// BID is the page's own offset ([MS-PST] 2.2.2.7.2 - 2.2.2.7.6).
-std::array<uint8_t, kPageSize> mapPage(const std::array<uint8_t, kAMapBytes>& rgb, uint8_t ptype, uint64_t ib) {
-    std::array<uint8_t, kPageSize> page{};
-    MapPage m;
-    m.rgb = rgb;
-    (void)m.encode(page);
-    (void)sealPage(page, ptype, ib, ib);
-    return page;
-}
-
-std::array<uint8_t, kAMapBytes> allSet() {
-    std::array<uint8_t, kAMapBytes> rgb;
-    rgb.fill(0xFF);
-    return rgb;
-}
-
 }  // namespace
 
 // A B-tree written bottom-up from entries in ascending key order
@@ -298,7 +280,7 @@ void NdbWriter::openSection(uint64_t k) {
         // [MS-PST] 2.2.2.7.3: deprecated by the DList but still required at
         // its interval; every page reported in use, as newer Outlook writes.
         amap_[1] = 0xFF;
-        (void)put(pmapOffset(k), mapPage(allSet(), ptypePMap, pmapOffset(k)));
+        (void)put(pmapOffset(k), MapPage::sealed(MapPage::allSet(), ptypePMap, pmapOffset(k)));
         cursor_ = pmapOffset(k) + kPageSize;
     }
     // FMap and FPMap never fall in the same section (k = 128 and 256 mod
@@ -311,7 +293,7 @@ void NdbWriter::openSection(uint64_t k) {
     if (sectionHasFPMap(k)) {
         // [MS-PST] 2.2.2.7.6: one bit per PMap; like the PMaps, all set.
         amap_[2] = 0xFF;
-        (void)put(fpmapOffset(k), mapPage(allSet(), ptypeFPMap, fpmapOffset(k)));
+        (void)put(fpmapOffset(k), MapPage::sealed(MapPage::allSet(), ptypeFPMap, fpmapOffset(k)));
         cursor_ = fpmapOffset(k) + kPageSize;
     }
 }
@@ -329,7 +311,7 @@ Status NdbWriter::closeSection() {
     }
     freeSlots_ += zeros;
     longestRun_.push_back(static_cast<uint8_t>(std::min<uint32_t>(longest, 255)));
-    return put(base, mapPage(amap_, ptypeAMap, base));
+    return put(base, MapPage::sealed(amap_, ptypeAMap, base));
 }
 
 Result<uint64_t> NdbWriter::allocate(uint64_t size, uint64_t align) {
@@ -516,7 +498,7 @@ Status NdbWriter::finish(const NodeSource& nodes, const std::array<uint32_t, 32>
         const uint64_t k = (ib - kFirstAMapOffset) / kAMapCoverage;
         std::array<uint8_t, kAMapBytes> runs{};
         for (uint32_t i = 0; i < kAMapBytes && k + i < longestRun_.size(); ++i) runs[i] = longestRun_[k + i];
-        if (auto s = put(ib, mapPage(runs, ptypeFMap, ib)); !s) return s;
+        if (auto s = put(ib, MapPage::sealed(runs, ptypeFMap, ib)); !s) return s;
     }
     if (auto s = flushBuffer(); !s) return s;
     // Everything before the header is on its way: wait for it.

@@ -536,6 +536,21 @@ bool MapPage::encode(MutableByteSpan page, Flavour f) const {
     return store::putBytes(page, mapBitsOffset(f), rgb);
 }
 
+std::array<uint8_t, kPageSize> MapPage::sealed(const std::array<uint8_t, kAMapBytes>& rgb, uint8_t ptype, uint64_t ib) {
+    std::array<uint8_t, kPageSize> page{};
+    MapPage m;
+    m.rgb = rgb;
+    (void)m.encode(page);
+    (void)sealPage(page, ptype, ib, ib);
+    return page;
+}
+
+std::array<uint8_t, kAMapBytes> MapPage::allSet() {
+    std::array<uint8_t, kAMapBytes> rgb;
+    rgb.fill(0xFF);
+    return rgb;
+}
+
 // ---- DList ([MS-PST] 2.2.2.7.4) ----
 
 Result<DListPage> DListPage::decode(ByteSpan page) {

@@ -313,6 +313,12 @@ struct MapPage {
     // Writes the body into a 512-byte page (the trailer is sealPage's job).
     bool encode(MutableByteSpan page, Flavour f = Flavour::Unicode) const;
     bool operator==(const MapPage&) const = default;
+    // A whole Unicode map page: these map bytes and a trailer whose BID is
+    // the page's own offset `ib`.
+    static std::array<uint8_t, kPageSize> sealed(const std::array<uint8_t, kAMapBytes>& rgb, uint8_t ptype,
+                                                 uint64_t ib);
+    // Map bytes with every bit set (a new PMap, an FPMap).
+    static std::array<uint8_t, kAMapBytes> allSet();
 };
 
 // AMap bit helpers: bit i (MSB first within each byte) stands for the 64
