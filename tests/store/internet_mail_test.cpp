@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 
+#include "store/core/codepage.h"
 #include "store/core/record.h"
 #include "store/message_files.h"
 #include "store/msg/json_value.h"
@@ -140,6 +141,11 @@ const std::map<std::string, std::string> kKnown = {
     {"mime4j/weird-boundary.eml", "a line that is not the boundary (one space short) is text, as mime4j's own test says"},
     {"mimekit/simple.mbox#3", "boundary=\"\" read with \"--\" as its delimiter, as MimeKit reads it; the other parser drops the text"},
 };
+// UTF-8 text labelled GB2312 reads alike only through GB 18030, which wine's
+// code pages lack (Windows has 54936).
+bool known(const std::string& name) {
+    return kKnown.count(name) || (name == "spamscope/mail_test_12.eml" && !isSupportedCodepage(54936));
+}
 
 std::string field(const JsonValue& v, const char* name) {
     const JsonValue* f = v.get(name);
@@ -204,7 +210,7 @@ TEST(InternetMailSamples, AgreeWithTheIndependentParser) {
         ++checked;
         const std::string d = differences(*m, exp);
         if (d.empty()) ++agreed;
-        EXPECT_EQ(d.empty(), !kKnown.count(rel)) << rel << ": " << (d.empty() ? "agrees now" : d);
+        EXPECT_EQ(d.empty(), !known(rel)) << rel << ": " << (d.empty() ? "agrees now" : d);
     }
     for (const auto& e : fsys::recursive_directory_iterator(kSamples / "mbox")) {
         if (!e.is_regular_file() || e.path().extension() != ".mbox") continue;
@@ -226,11 +232,11 @@ TEST(InternetMailSamples, AgreeWithTheIndependentParser) {
             ++checked;
             const std::string d = differences(*(*next)->second, expected[n++]);
             if (d.empty()) ++agreed;
-            EXPECT_EQ(d.empty(), !kKnown.count(name)) << name << ": " << (d.empty() ? "agrees now" : d);
+            EXPECT_EQ(d.empty(), !known(name)) << name << ": " << (d.empty() ? "agrees now" : d);
         }
         EXPECT_EQ(n, expected.size()) << rel;
     }
-    EXPECT_EQ(checked - agreed, kKnown.size());
+    EXPECT_EQ(checked - agreed, kKnown.size() + !isSupportedCodepage(54936));
 }
 
 }  // namespace
