@@ -534,7 +534,7 @@ int runConvert(int argc, char** argv) {
 }
 
 const CommandRegistration reg("convert", "convert [OPTIONS] SRC OUT.pst | --multiple ROOT OUTDIR [NAME...]",
-                              "convert folders of .msg files into new PSTs, or add them to existing ones (OPTIONS: "
+                              "convert folders of .msg, .eml and .mbox files into new PSTs, or add them to existing ones (OPTIONS: "
                               "--add, --duplicates add|skip, --max-size SIZE, --report FILE.csv, --threads N, --jobs N)",
                               runConvert);
 

@@ -39,8 +39,8 @@ void printHelp() {
     std::puts(
         "Usage: msg2pst COMMAND [ARGS...]\n"
         "\n"
-        "Converts Outlook message files (.msg) into Outlook data files (.pst),\n"
-        "and inspects and verifies both.\n"
+        "Converts Outlook message files (.msg) and Internet mail (.eml files,\n"
+        ".mbox files) into Outlook data files (.pst), and inspects and verifies them.\n"
         "\n"
         "Commands:");
     auto commands = tavrin::cli::commandRegistry();
