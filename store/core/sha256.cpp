@@ -1,7 +1,14 @@
 #include "store/core/sha256.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <cpuid.h>
+#include <immintrin.h>
+#define TAVRIN_SHA_NI 1
+#endif
 
 namespace tavrin::store {
 namespace {
@@ -25,13 +32,8 @@ uint32_t loadBE32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
 
-}  // namespace
-
-Sha256::Sha256()
-    // FIPS 180-4 5.3.3: initial hash value.
-    : h_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
-
-void Sha256::block(const uint8_t* p) {
+// FIPS 180-4 6.2.2 on one 64-byte block.
+void portableBlock(std::array<uint32_t, 8>& hash, const uint8_t* p) {
     uint32_t w[64];
     for (int i = 0; i < 16; ++i) w[i] = loadBE32(p + 4 * i);
     for (int i = 16; i < 64; ++i) {
@@ -39,14 +41,92 @@ void Sha256::block(const uint8_t* p) {
         const uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
         w[i] = w[i - 16] + s0 + w[i - 7] + s1;
     }
-    uint32_t a = h_[0], b = h_[1], c = h_[2], d = h_[3], e = h_[4], f = h_[5], g = h_[6], h = h_[7];
+    uint32_t a = hash[0], b = hash[1], c = hash[2], d = hash[3], e = hash[4], f = hash[5], g = hash[6], h = hash[7];
     for (int i = 0; i < 64; ++i) {
         const uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
         const uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
         h = g; g = f; f = e; e = d + t1; d = c; c = b; b = a; a = t1 + t2;
     }
-    h_[0] += a; h_[1] += b; h_[2] += c; h_[3] += d; h_[4] += e; h_[5] += f; h_[6] += g; h_[7] += h;
+    hash[0] += a; hash[1] += b; hash[2] += c; hash[3] += d; hash[4] += e; hash[5] += f; hash[6] += g; hash[7] += h;
 }
+
+#ifdef TAVRIN_SHA_NI
+// The same with the SHA extensions: SHA256RNDS2 does two rounds on the
+// state held as ABEF and CDGH, SHA256MSG1 and SHA256MSG2 extend the message
+// schedule four words at a time, kept in a ring of the last four groups.
+__attribute__((target("sha,sse4.1,ssse3"))) void shaNiBlocks(std::array<uint32_t, 8>& hash, const uint8_t* p,
+                                                           size_t count) {
+    const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bll, 0x0405060700010203ll);
+    __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hash.data()));
+    __m128i hgfe = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hash.data() + 4));
+    const __m128i cdab = _mm_shuffle_epi32(dcba, 0xB1);
+    const __m128i efgh = _mm_shuffle_epi32(hgfe, 0x1B);
+    __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
+    __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
+    for (; count; --count, p += 64) {
+        const __m128i abefBefore = abef, cdghBefore = cdgh;
+        __m128i m[4];
+        for (int g = 0; g < 16; ++g) {
+            __m128i& x = m[g % 4];
+            if (g < 4) {
+                x = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * g)), byteSwap);
+            } else {
+                const __m128i& x1 = m[(g + 1) % 4];
+                const __m128i& x2 = m[(g + 2) % 4];
+                const __m128i& x3 = m[(g + 3) % 4];
+                x = _mm_sha256msg2_epu32(_mm_add_epi32(_mm_sha256msg1_epu32(x, x1), _mm_alignr_epi8(x3, x2, 4)), x3);
+            }
+            __m128i wk = _mm_add_epi32(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 4 * g)));
+            // Two rounds, then two more: the first result, ABEF two rounds
+            // on, is CDGH four rounds on.
+            cdgh = _mm_sha256rnds2_epu32(cdgh, abef, wk);
+            wk = _mm_shuffle_epi32(wk, 0x0E);
+            abef = _mm_sha256rnds2_epu32(abef, cdgh, wk);
+        }
+        abef = _mm_add_epi32(abef, abefBefore);
+        cdgh = _mm_add_epi32(cdgh, cdghBefore);
+    }
+    const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+    const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+    dcba = _mm_blend_epi16(feba, dchg, 0xF0);
+    hgfe = _mm_alignr_epi8(dchg, feba, 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(hash.data()), dcba);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(hash.data() + 4), hgfe);
+}
+
+// CPUID leaf 7 EBX bit 29: SHA; leaf 1 ECX bits 9 and 19: SSSE3, SSE4.1.
+const bool kHaveShaNi = [] {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d) || !(b & (1u << 29))) return false;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    return (c & (1u << 9)) && (c & (1u << 19));
+}();
+#endif
+
+std::atomic<bool> gAccelerated{true};
+
+}  // namespace
+
+bool Sha256::accelerated() {
+#ifdef TAVRIN_SHA_NI
+    return kHaveShaNi && gAccelerated.load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
+
+void Sha256::setAccelerated(bool on) { gAccelerated.store(on, std::memory_order_relaxed); }
+
+void Sha256::blocks(const uint8_t* p, size_t count) {
+#ifdef TAVRIN_SHA_NI
+    if (accelerated()) return shaNiBlocks(h_, p, count);
+#endif
+    for (; count; --count, p += 64) portableBlock(h_, p);
+}
+
+Sha256::Sha256()
+    // FIPS 180-4 5.3.3: initial hash value.
+    : h_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
 
 void Sha256::update(ByteSpan data) {
     const uint8_t* p = data.data();
@@ -59,10 +139,12 @@ void Sha256::update(ByteSpan data) {
         p += take;
         n -= take;
         if (bufLen_ < buf_.size()) return;
-        block(buf_.data());
+        blocks(buf_.data(), 1);
         bufLen_ = 0;
     }
-    for (; n >= 64; p += 64, n -= 64) block(p);
+    blocks(p, n / 64);
+    p += n / 64 * 64;
+    n %= 64;
     if (n) {
         std::memcpy(buf_.data(), p, n);
         bufLen_ = n;
@@ -75,12 +157,12 @@ std::array<uint8_t, 32> Sha256::finish() {
     buf_[bufLen_++] = 0x80;
     if (bufLen_ > 56) {
         std::memset(buf_.data() + bufLen_, 0, 64 - bufLen_);
-        block(buf_.data());
+        blocks(buf_.data(), 1);
         bufLen_ = 0;
     }
     std::memset(buf_.data() + bufLen_, 0, 56 - bufLen_);
     for (int i = 0; i < 8; ++i) buf_[56 + i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-    block(buf_.data());
+    blocks(buf_.data(), 1);
     std::array<uint8_t, 32> out;
     for (int i = 0; i < 8; ++i) {
         out[4 * i] = static_cast<uint8_t>(h_[i] >> 24);

@@ -16,9 +16,13 @@ public:
     Sha256();
     void update(ByteSpan data);
     std::array<uint8_t, 32> finish();
+    // Whether the processor's SHA extensions do the work, where it has them
+    // (on by default); off, the portable code does, as on other processors.
+    static bool accelerated();
+    static void setAccelerated(bool on);
 
 private:
-    void block(const uint8_t* p);
+    void blocks(const uint8_t* p, size_t count);
     std::array<uint32_t, 8> h_;
     std::array<uint8_t, 64> buf_{};
     size_t bufLen_ = 0;
