@@ -196,10 +196,18 @@ inline Fit Measure(HWND control, wizard::Kind kind, const wizard::FontSpec& font
 // skip without one, unless TAVRIN_REQUIRE_DISPLAY is set (as in CI), where
 // a missing display is a failure.
 inline bool HaveDisplay() {
+    // A few tries: under wine on a loaded machine the first window of a
+    // program can fail while its X connection comes up.
     static const bool have = [] {
-        HWND w = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
-        if (w) ::DestroyWindow(w);
-        return w != nullptr;
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            if (attempt) ::Sleep(200);
+            HWND w = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+            if (w) {
+                ::DestroyWindow(w);
+                return true;
+            }
+        }
+        return false;
     }();
     return have;
 }
