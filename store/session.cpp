@@ -254,7 +254,9 @@ Status PstSessionImpl::logonNew(const std::string& path, const LogonOptions& opt
     out_ = std::move(*out);
     spill_ = std::move(*spill);
     replace_ = options.replaceExisting;
-    auto w = m::PstWriter::create(*out_, *spill_, storeOptions());
+    m::StoreOptions so = storeOptions();
+    so.trackMessages = options.addToExisting;
+    auto w = m::PstWriter::create(*out_, *spill_, std::move(so));
     if (!w) {
         abandon();
         return std::move(w).error();

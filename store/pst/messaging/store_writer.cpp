@@ -203,7 +203,8 @@ Result<uint32_t> PstWriter::addMessage(uint32_t folderNid, store::Message&& mess
     if (counters_.rgnid[ndb::NID_TYPE_NORMAL_MESSAGE] >= 0x7FFF000)
         return Error(err::kTooBig, "The store cannot hold more messages.");
     const uint32_t nid = counters_.newNid(ndb::NID_TYPE_NORMAL_MESSAGE);
-    const MessageKeys keys = MessageKeys::of(message.props);
+    std::optional<MessageKeys> keys;  // taken before the message is moved into the writer
+    if (opt_.trackMessages) keys = MessageKeys::of(message.props);
     MessageContext ctx{*ndb_, names_, counters_, opt_.now, opt_.random, opt_.storage};
     auto w = writeMessage(ctx, std::move(message), contentsColumns_);
     if (!w) {
@@ -222,7 +223,7 @@ Result<uint32_t> PstWriter::addMessage(uint32_t folderNid, store::Message&& mess
     ++it->second.contentCount;
     if (!(w->flags & t::MSGFLAG_READ)) ++it->second.unreadCount;
     ++messages_;
-    present_[folderNid].add(keys);
+    if (keys) present_[folderNid].add(*keys);
     return nid;
 }
 

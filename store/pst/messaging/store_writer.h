@@ -37,6 +37,10 @@ struct StoreOptions {
     std::function<void(uint8_t*, size_t)> random;   // record keys, search keys
     StorageWriter storage;                          // OLE attachments as compound files
     ndb::NdbOptions ndb;
+    // Keep the keys of every message added, for containsMessage(): a run
+    // that adds, and so skips duplicates, needs them; a plain conversion of
+    // a million messages would only hold them in memory.
+    bool trackMessages = true;
 };
 
 class PstWriter final : public FolderTreeStore {
@@ -54,7 +58,8 @@ public:
     Result<uint32_t> addMessage(uint32_t folder, store::Message&& message) override;
     // The same from a message the caller keeps (written from a copy).
     Result<uint32_t> addMessage(uint32_t folder, const store::Message& message);
-    // In a new file: the messages added to the folder so far.
+    // In a new file: the messages added to the folder so far (none unless
+    // StoreOptions::trackMessages).
     Result<bool> containsMessage(uint32_t folder, const MessageKeys& keys) override;
 
     Status finish() override;
