@@ -13,7 +13,7 @@ namespace tavrin::store::mime {
 
 struct Mailbox {
     std::u16string name;  // display name, RFC 2047 words decoded; may be empty
-    std::string address;  // addr-spec as written ("user@example.com"); may be empty
+    std::string address;  // the address as written ("user@example.com"); may be empty
 };
 
 // The mailboxes of an address list (RFC 5322 3.4, with the obsolete forms

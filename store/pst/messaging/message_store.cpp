@@ -2,6 +2,7 @@
 
 #include "fs/text.h"
 #include "store/core/tags.h"
+#include "store/pst/ltp/pc_writer.h"
 #include "store/pst/messaging/records.h"
 #include "store/pst/ndb/format.h"
 
@@ -78,6 +79,29 @@ std::optional<uint32_t> FolderTreeStore::findChild(uint32_t parent, const std::s
     for (uint32_t c : p->children)
         if (foldFolderName(text::toUtf16(folders_.at(c).name)) == want) return c;
     return std::nullopt;
+}
+
+Result<std::pair<uint64_t, uint64_t>> writePropertyContext(ndb::BlockSink& sink,
+                                                          const std::vector<store::Property>& props,
+                                                          const std::function<uint32_t()>& newNid) {
+    std::vector<ltp::LtpValue> values;
+    values.reserve(props.size());
+    for (const store::Property& p : props) values.push_back(ltp::LtpValue{p.tag, p.scalar, p.data});
+    std::vector<ndb::SubnodeEntry> subs;
+    auto large = [&](store::ByteSpan data) -> Result<uint32_t> {
+        const uint32_t nid = newNid();
+        auto bid = sink.writeStream(data);
+        if (!bid) return std::move(bid).error();
+        subs.push_back({nid, *bid, 0});
+        return nid;
+    };
+    auto pc = ltp::buildPropertyContext(values, large);
+    if (!pc) return std::move(pc).error();
+    auto bid = ltp::writeHeapBlocks(sink, pc->blocks, nullptr);
+    if (!bid) return std::move(bid).error();
+    auto sub = sink.writeSubnodes(subs);
+    if (!sub) return std::move(sub).error();
+    return std::make_pair(*bid, *sub);
 }
 
 }  // namespace tavrin::pst::messaging

@@ -16,15 +16,18 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <unordered_set>
 #include <vector>
 
 #include "fs/result.h"
+#include "store/pst/ndb/block_sink.h"
 #include "store/core/bytes.h"
 #include "store/core/message.h"
 #include "store/core/props.h"
@@ -150,6 +153,13 @@ protected:
     store::Guid recordKey_;
     std::map<uint32_t, FolderInfo> folders_;
 };
+
+// A property context written whole into `sink`: its heap blocks, and its
+// large values as streams in subnodes with NIDs from `newNid`. Returns the
+// BIDs of its data and of its subnodes (0 when it has none).
+Result<std::pair<uint64_t, uint64_t>> writePropertyContext(ndb::BlockSink& sink,
+                                                          const std::vector<store::Property>& props,
+                                                          const std::function<uint32_t()>& newNid);
 
 // Case folding for folder names: the simple one-to-one mappings of Latin,
 // Greek and Cyrillic letters.

@@ -594,24 +594,7 @@ std::vector<Property> PstUpdater::folderProperties(const FolderInfo& f) const {
 }
 
 Result<std::pair<uint64_t, uint64_t>> PstUpdater::writePc(const std::vector<Property>& props) {
-    std::vector<ltp::LtpValue> values;
-    values.reserve(props.size());
-    for (const Property& p : props) values.push_back(ltp::LtpValue{p.tag, p.scalar, p.data});
-    std::vector<ndb::SubnodeEntry> subs;
-    auto large = [&](ByteSpan data) -> Result<uint32_t> {
-        const uint32_t nid = counters_.newNid(ndb::NID_TYPE_LTP);
-        auto bid = ndb_->writeStream(data);
-        if (!bid) return std::move(bid).error();
-        subs.push_back({nid, *bid, 0});
-        return nid;
-    };
-    auto pc = ltp::buildPropertyContext(values, large);
-    if (!pc) return std::move(pc).error();
-    auto bid = ltp::writeHeapBlocks(*ndb_, pc->blocks, nullptr);
-    if (!bid) return std::move(bid).error();
-    auto sub = ndb_->writeSubnodes(subs);
-    if (!sub) return std::move(sub).error();
-    return std::make_pair(*bid, *sub);
+    return writePropertyContext(*ndb_, props, [this] { return counters_.newNid(ndb::NID_TYPE_LTP); });
 }
 
 Status PstUpdater::editPc(uint32_t nid, const std::vector<Property>& props) {

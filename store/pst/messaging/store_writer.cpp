@@ -285,25 +285,10 @@ std::vector<Property> PstWriter::folderProperties(const FolderInfo& f) const {
 }
 
 Result<uint64_t> PstWriter::writePc(const std::vector<Property>& props, uint64_t& bidSub) {
-    std::vector<ltp::LtpValue> values;
-    values.reserve(props.size());
-    for (const Property& p : props) values.push_back(ltp::LtpValue{p.tag, p.scalar, p.data});
-    std::vector<ndb::SubnodeEntry> subs;
-    auto large = [&](ByteSpan data) -> Result<uint32_t> {
-        const uint32_t nid = counters_.newNid(ndb::NID_TYPE_LTP);
-        auto bid = ndb_->writeStream(data);
-        if (!bid) return std::move(bid).error();
-        subs.push_back({nid, *bid, 0});
-        return nid;
-    };
-    auto pc = ltp::buildPropertyContext(values, large);
+    auto pc = writePropertyContext(*ndb_, props, [this] { return counters_.newNid(ndb::NID_TYPE_LTP); });
     if (!pc) return std::move(pc).error();
-    auto bid = ltp::writeHeapBlocks(*ndb_, pc->blocks, nullptr);
-    if (!bid) return bid;
-    auto sub = ndb_->writeSubnodes(subs);
-    if (!sub) return std::move(sub).error();
-    bidSub = *sub;
-    return bid;
+    bidSub = pc->second;
+    return pc->first;
 }
 
 Status PstWriter::writeContentsTable(const FolderInfo& f, uint64_t& bid, uint64_t& sub) {
