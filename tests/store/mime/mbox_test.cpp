@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "store/core/tags.h"
 #include "store/mime/internet_mail.h"
@@ -70,8 +71,11 @@ TEST(Mbox, OrdinalsOffsetsAndWarnings) {
 
 class MboxFile : public ::testing::Test {
 protected:
-    std::filesystem::path dir_ = std::filesystem::temp_directory_path() /
-                                 ("tavrin_mbox_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    // ctest runs these tests as parallel processes: each needs a folder of its own.
+    std::filesystem::path dir_ =
+        std::filesystem::temp_directory_path() /
+        ("tavrin_mbox_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+         std::to_string(std::random_device{}()));
     void SetUp() override { std::filesystem::create_directories(dir_); }
     void TearDown() override { std::filesystem::remove_all(dir_); }
     std::string write(const std::string& name, const std::string& content) {
