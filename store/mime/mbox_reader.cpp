@@ -91,6 +91,15 @@ public:
     virtual uint64_t size() const = 0;
     virtual uint64_t position() const = 0;
     virtual Status status() const { return {}; }
+    // A message longer than this is not gathered line by line but read
+    // again whole at its end (readAt), into memory of its exact size: a
+    // buffer grown by doubling would hold up to twice the biggest message.
+    virtual uint64_t gatherLimit() const { return UINT64_MAX; }
+    virtual bool readAt(uint64_t offset, std::span<uint8_t> out) {
+        (void)offset;
+        (void)out;
+        return false;
+    }
 };
 
 class SpanInput : public LineInput {
@@ -164,6 +173,15 @@ public:
     uint64_t size() const override { return file_.size(); }
     uint64_t position() const override { return read_ - (end_ - begin_); }
     Status status() const override { return status_; }
+    uint64_t gatherLimit() const override { return kChunk; }
+    bool readAt(uint64_t offset, std::span<uint8_t> out) override {
+        if (!status_.ok()) return false;
+        if (auto s = file_.readAt(offset, out); !s) {
+            status_ = s;
+            return false;
+        }
+        return true;
+    }
 
 private:
     uint64_t fileOffsetOfBegin() const { return read_ - (end_ - begin_); }
@@ -216,7 +234,7 @@ public:
                 }
                 // Not a separator: the "From " line is text of the message.
                 if (inMessage_) {
-                    appendRaw(pending_);
+                    appendRaw(pending_, pendingOffset_);
                     sawUnquotedFrom_ = true;
                 } else {
                     preamble_ += pending_.size();
@@ -237,7 +255,7 @@ public:
         }
         if (havePending_) {
             havePending_ = false;
-            if (inMessage_) appendRaw(pending_);
+            if (inMessage_) appendRaw(pending_, pendingOffset_);
             else preamble_ += pending_.size();
             pending_.clear();
         }
@@ -271,6 +289,8 @@ private:
         inHeader_ = true;
         offset_ = offset;
         cur_.clear();
+        gathered_ = 0;
+        reread_ = false;
         quoted_.clear();
         declaredEnd_.reset();
         declaredLength_.reset();
@@ -281,8 +301,20 @@ private:
         ++ordinal_;
     }
 
-    void appendRaw(ByteSpan line) {
-        if (keep_) cur_.insert(cur_.end(), line.begin(), line.end());
+    // The lines of a message follow each other in the input, from the one
+    // after its "From " line to the one before the next separator: its
+    // bytes are the input from the first line's offset, gathered_ long.
+    void appendRaw(ByteSpan line, uint64_t off) {
+        if (!keep_) return;
+        if (gathered_ == 0) begin_ = off;
+        gathered_ += line.size();
+        if (reread_) return;
+        if (gathered_ > in_.gatherLimit()) {
+            reread_ = true;
+            Bytes().swap(cur_);
+            return;
+        }
+        cur_.insert(cur_.end(), line.begin(), line.end());
     }
 
     void add(ByteSpan line, uint64_t off) {
@@ -294,9 +326,9 @@ private:
                 declaredLength_ = cl;
             }
         } else if (isQuotedFrom(line)) {
-            quoted_.push_back(cur_.size());
+            quoted_.push_back(static_cast<size_t>(gathered_));
         }
-        appendRaw(line);
+        appendRaw(line, off);
     }
 
     MboxMessage finish() {
@@ -304,6 +336,14 @@ private:
         m.ordinal = ordinal_;
         m.offset = offset_;
         if (!keep_) return m;
+        if (reread_) {
+            reread_ = false;
+            Bytes whole;
+            whole.reserve(static_cast<size_t>(gathered_) + 1);  // room for a last line end
+            whole.resize(static_cast<size_t>(gathered_));
+            if (!in_.readAt(begin_, whole)) whole.clear();  // the input's status tells the caller
+            cur_ = std::move(whole);
+        }
         // The empty line before the next "From " line is the separator's.
         const size_t n = cur_.size();
         if (n >= 2 && cur_[n - 1] == '\n' && cur_[n - 2] == '\n') cur_.pop_back();
@@ -336,6 +376,9 @@ private:
     Bytes pending_;
     uint64_t pendingOffset_ = 0;
     Bytes cur_;
+    uint64_t begin_ = 0;     // input offset of the message's first line
+    uint64_t gathered_ = 0;  // bytes of the message so far
+    bool reread_ = false;    // past gatherLimit(): read whole at the end
     uint64_t offset_ = 0;
     std::vector<size_t> quoted_;
     std::optional<uint64_t> declaredLength_;

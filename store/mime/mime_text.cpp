@@ -340,12 +340,61 @@ std::u16string decodeGbk(ByteSpan b) {
     return out;
 }
 
-bool decodedHere(uint32_t cp) { return cp == 1201 || cp == 12000 || cp == 12001 || cp == 50220 || cp == 936; }
+// The values of base64 digits (RFC 4648), -1 for other bytes.
+constexpr std::array<int8_t, 256> makeBase64Table() {
+    std::array<int8_t, 256> t{};
+    for (auto& v : t) v = -1;
+    const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (int i = 0; i < 64; ++i) t[static_cast<uint8_t>(a[i])] = static_cast<int8_t>(i);
+    return t;
+}
+constexpr auto kBase64 = makeBase64Table();
+
+// UTF-7 (65000, RFC 2152), decoded here: iconv and Windows' converter
+// part ways on damaged text, and Windows' takes no error flag. "+-" is '+';
+// "+" starts base64 of UTF-16 units, ended by the first character outside
+// base64 (a '-' there is dropped). Bits left over at the end of a run are
+// dropped as they are by both; a byte above 0x7F is U+FFFD.
+std::u16string decodeUtf7(ByteSpan b) {
+    std::u16string out;
+    out.reserve(b.size());
+    size_t i = 0;
+    while (i < b.size()) {
+        const uint8_t c = b[i++];
+        if (c != '+') {
+            out.push_back(c < 0x80 ? char16_t(c) : char16_t(0xFFFD));
+            continue;
+        }
+        if (i < b.size() && b[i] == '-') {
+            out.push_back(u'+');
+            ++i;
+            continue;
+        }
+        uint32_t bits = 0;
+        int count = 0;
+        while (i < b.size() && kBase64[b[i]] >= 0) {
+            bits = (bits << 6) | static_cast<uint32_t>(kBase64[b[i++]]);
+            count += 6;
+            if (count >= 16) {
+                count -= 16;
+                out.push_back(static_cast<char16_t>(bits >> count));
+                bits &= (1u << count) - 1;
+            }
+        }
+        if (i < b.size() && b[i] == '-') ++i;
+    }
+    return out;
+}
+
+bool decodedHere(uint32_t cp) {
+    return cp == 1201 || cp == 12000 || cp == 12001 || cp == 50220 || cp == 936 || cp == 65000;
+}
 
 std::u16string decodeOr(ByteSpan bytes, uint32_t cp) {
     if (cp == kCodepageUtf8) return decodeUtf8(bytes);
     if (cp == 50220) return decodeIso2022Jp(bytes);
     if (cp == 936) return decodeGbk(bytes);
+    if (cp == 65000) return decodeUtf7(bytes);
     if (decodedHere(cp)) return decodeWide(bytes, cp);
     auto r = decodeCodepage(bytes, cp);
     if (r) return std::move(r).value();
@@ -404,15 +453,6 @@ std::u16string decodeText(ByteSpan bytes, std::string_view charset, Findings* fi
 // ---- transfer encodings ----
 
 namespace {
-
-constexpr std::array<int8_t, 256> makeBase64Table() {
-    std::array<int8_t, 256> t{};
-    for (auto& v : t) v = -1;
-    const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (int i = 0; i < 64; ++i) t[static_cast<uint8_t>(a[i])] = static_cast<int8_t>(i);
-    return t;
-}
-constexpr auto kBase64 = makeBase64Table();
 
 int hexValue(uint8_t c) {
     if (c >= '0' && c <= '9') return c - '0';

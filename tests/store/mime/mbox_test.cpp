@@ -86,12 +86,14 @@ protected:
 };
 
 // The file reader reads in 1 MiB pieces: lines that cross a piece, and
-// one longer than a piece, split as in memory.
+// one longer than a piece, split as in memory; so do messages past 1 MiB,
+// which it reads again whole (quoted and unquoted "From " lines in them).
 TEST_F(MboxFile, SameAsInMemory) {
     std::string mbox;
     for (int i = 0; i < 300; ++i) {
         mbox += "From sender" + std::to_string(i) + " Mon\nSubject: m" + std::to_string(i) + "\n\n";
         mbox += std::string(static_cast<size_t>(i) * 97 + 5000, 'a' + i % 26) + "\n>From quoted\n\n";
+        if (i == 150) mbox += std::string(1u << 20, 'y') + "\r\n>From q\r\nFrom text\r\n>>From q\r\nend\r\n\r\n";
     }
     mbox += "From big\nSubject: big\n\n" + std::string(3u << 20, 'z') + "\n";
     const std::string path = write("a.mbox", mbox);

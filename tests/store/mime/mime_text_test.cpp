@@ -58,6 +58,12 @@ TEST(MimeText, DecodeTextByCharset) {
         // byte part of a character; GB 18030's four-byte codes kept where
         // the system has GB 18030 (wine has not).
         {"\x80\x81\x80\xB0\xA1", "gb2312", "\xE2\x82\xAC\xE4\xBA\x90\xE5\x95\x8A", false},
+        // UTF-7, alike on both platforms: "+-", a run ended by '-' or by any
+        // other character, a surrogate pair, and damage (an 8-bit byte,
+        // bits left over, a '+' at the end) decoded as far as it goes.
+        {"Fr+APY-sche +-1 +APw.", "utf-7", "Fr\xC3\xB6sche +1 \xC3\xBC.", false},
+        {"+2D3eAA-x", "unicode-1-1-utf-7", "\xF0\x9F\x98\x80x", false},
+        {"a+\xE9" "b+AP-c+", "x-unicode-2-0-utf-7", "a\xEF\xBF\xBD" "bc", false},
         {"\x81\x30\x81\x30", "gb2312", isSupportedCodepage(54936) ? "\xC2\x80" : "\xEF\xBF\xBD" "0" "\xEF\xBF\xBD" "0", false},
     };
     for (const auto& c : cases) {
@@ -137,6 +143,7 @@ TEST(MimeText, EncodedWords) {
         {"caf\xE9", "caf\xC3\xA9", true},                            // raw 8-bit, not UTF-8
         {"caf\xC3\xA9", "caf\xC3\xA9", false},                       // raw UTF-8
         {"=?utf-8?B?Y*2Fm?=", "caf", true},                          // damaged word
+        {"=?utf-7?Q?Fr+APY-sche_=28x=29?=", "Fr\xC3\xB6sche (x)", false},
     };
     for (const auto& c : cases) {
         Findings f;
