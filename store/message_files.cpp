@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "fs/file_io.h"
+#include "fs/text.h"
 #include "store/core/sha256.h"
 #include "store/core/source_digest.h"
 #include "store/msg/cfb/cfb_writer.h"
@@ -33,6 +35,19 @@ bool isCompoundFile(ByteSpan head) {
 // An Internet message: bytes that are no compound file and start with a
 // header field.
 bool isInternetMessage(ByteSpan head) { return !isCompoundFile(head) && mime::looksLikeInternetMessage(head); }
+
+// A file named .eml that holds neither kind of message: its reason in the
+// words of what it was meant to be (not the compound file's "bad
+// signature"). An Outlook message file named .eml still reads as one.
+std::optional<Error> notAnInternetMessage(const std::string& path, ByteSpan head, uint64_t size) {
+    const bool eml = path.size() >= 4 && text::asciiLower(std::string_view(path).substr(path.size() - 4)) == ".eml";
+    if (!eml || isCompoundFile(head) || mime::looksLikeInternetMessage(head)) return std::nullopt;
+    const bool utf16 = head.size() >= 2 && ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF));
+    const char* why = size == 0 ? "the file is empty"
+                      : utf16   ? "the file is text in UTF-16, and Internet messages are 8-bit text"
+                                : "the file does not begin with header fields";
+    return Error(err::kCorrupt, std::string("not an Internet message: ") + why);
+}
 
 Result<Message> readOnDemand(const fs::InputFile& in) {
     const uint64_t size = in.size();
@@ -122,6 +137,7 @@ Result<Message> parseMessageBytes(Result<MessageFileBytes> read, MessageFileByte
             uint8_t head[1024];
             const size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof head, in.size()));
             if (auto s = in.readAt(0, std::span<uint8_t>(head, n)); !s) return std::move(s).take();
+            if (auto e = notAnInternetMessage(read->path, ByteSpan(head, n), in.size())) return std::move(*e);
             if (!isInternetMessage(ByteSpan(head, n))) {
                 m = readOnDemand(in);
             } else {
@@ -130,7 +146,10 @@ Result<Message> parseMessageBytes(Result<MessageFileBytes> read, MessageFileByte
                 m = mime::readInternetMessage(*all);
             }
         } else {
-            m = parseMessage(ByteSpan(read->bytes.get(), read->size));
+            const ByteSpan bytes(read->bytes.get(), read->size);
+            if (auto e = notAnInternetMessage(read->path, bytes.first(std::min<size_t>(bytes.size(), 1024)), bytes.size()))
+                return std::move(*e);
+            m = parseMessage(bytes);
         }
         if (m) setSourceDigest(*m, read->digest);
         if (spent && !read->large) *spent = std::move(*read);

@@ -45,19 +45,23 @@ TEST(InternetMail, MessageFilesAreReadAsTheirBytesSay) {
     const struct {
         const char* name;
         std::string content;
-        const char* subject;  // null: fails
+        const char* subject;  // else it fails for this reason
+        const char* reason = nullptr;
     } cases[] = {
         {"a.eml", "Subject: mime\r\n\r\nx", "mime"},
         {"b.eml", std::string(msg.begin(), msg.end()), "Outlook inside"},
         {"c.msg", "Subject: mime in .msg\r\n\r\nx", "mime in .msg"},
-        {"d.eml", std::string("\xFF\xFE\0\0", 4), nullptr},
-        {"e.eml", "", nullptr},
+        {"d.EML", std::string("\xFF\xFE\0\0", 4), nullptr, "not an Internet message: the file is text in UTF-16"},
+        {"e.eml", "", nullptr, "not an Internet message: the file is empty"},
+        {"f.eml", "\x01\x02 binary", nullptr, "not an Internet message: the file does not begin with header fields"},
+        {"g.msg", "\x01\x02 binary", nullptr, "compound file: "},
     };
     for (const auto& c : cases) {
         writeText(dir.path() / c.name, c.content);
         auto m = readMessageFile(dir.file(c.name));
         if (!c.subject) {
-            EXPECT_FALSE(m.ok()) << c.name;
+            ASSERT_FALSE(m.ok()) << c.name;
+            EXPECT_EQ(m.error().description.rfind(c.reason, 0), 0u) << c.name << ": " << m.error().description;
             continue;
         }
         ASSERT_TRUE(m.ok()) << c.name << ": " << m.error().description;
