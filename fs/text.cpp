@@ -1,6 +1,7 @@
 #include "fs/text.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace tavrin::text {
 namespace {
@@ -30,24 +31,6 @@ char32_t decodeUtf8(std::string_view s, size_t& i) {
     return cp;
 }
 
-void appendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 // The UTF-16 code unit sequence of a code point, as a sort key: code points
 // above U+FFFF start with a high surrogate (0xD800..0xDBFF), which sorts
 // below U+E000..U+FFFF.
@@ -57,41 +40,113 @@ uint32_t firstUnit(char32_t cp) {
 }
 uint32_t secondUnit(char32_t cp) { return 0xDC00 + ((cp - 0x10000) & 0x3FF); }
 
+// Whether the 8 bytes at p are all ASCII.
+bool asciiWord(const unsigned char* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return (w & 0x8080808080808080ull) == 0;
+}
+
+// Whether the 4 UTF-16 units at p are all ASCII.
+bool asciiUnits(const char16_t* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return (w & 0xFF80FF80FF80FF80ull) == 0;
+}
+
+// The code point of the UTF-16 text at s[i] (a surrogate pair joined, an
+// unpaired surrogate U+FFFD), advancing i past it.
+inline char32_t nextCodePoint(std::u16string_view s, size_t& i) {
+    char32_t c = s[i++];
+    if (c >= 0xD800 && c <= 0xDBFF) {
+        if (i < s.size() && s[i] >= 0xDC00 && s[i] <= 0xDFFF) return 0x10000 + ((c - 0xD800) << 10) + (s[i++] - 0xDC00);
+        return kReplacement;
+    }
+    if (c >= 0xDC00 && c <= 0xDFFF) return kReplacement;
+    return c;
+}
+
 }  // namespace
 
+// Both directions size their output first and write it through a pointer:
+// bodies of many kilobytes pass through here, mostly ASCII.
 std::string toUtf8(std::u16string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        char32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-                ++i;
-            } else {
-                c = kReplacement;
-            }
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            c = kReplacement;
+    const size_t n = s.size();
+    size_t bytes = n;
+    for (size_t i = 0; i < n;) {
+        if (n - i >= 4 && asciiUnits(s.data() + i)) {
+            i += 4;
+            continue;
         }
-        appendUtf8(out, c);
+        const char16_t c = s[i++];
+        if (c < 0x80) continue;
+        if (c < 0x800) {
+            bytes += 1;
+            continue;
+        }
+        // Three bytes, or four for a surrogate pair (two units).
+        bytes += 2;
+        if (c >= 0xD800 && c <= 0xDBFF && i < n && s[i] >= 0xDC00 && s[i] <= 0xDFFF) ++i;
+    }
+    std::string out(bytes, '\0');
+    auto* o = reinterpret_cast<unsigned char*>(out.data());
+    size_t i = 0;
+    while (i < n) {
+        // ASCII, four units at a time where it can.
+        while (n - i >= 4 && asciiUnits(s.data() + i)) {
+            for (size_t k = 0; k < 4; ++k) o[k] = static_cast<unsigned char>(s[i + k]);
+            o += 4;
+            i += 4;
+        }
+        if (i == n) break;
+        if (s[i] < 0x80) {
+            *o++ = static_cast<unsigned char>(s[i++]);
+            continue;
+        }
+        const char32_t cp = nextCodePoint(s, i);
+        if (cp < 0x800) {
+            *o++ = static_cast<unsigned char>(0xC0 | (cp >> 6));
+        } else {
+            if (cp < 0x10000) {
+                *o++ = static_cast<unsigned char>(0xE0 | (cp >> 12));
+            } else {
+                *o++ = static_cast<unsigned char>(0xF0 | (cp >> 18));
+                *o++ = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+            }
+            *o++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+        }
+        *o++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
     }
     return out;
 }
 
 std::u16string toUtf16(std::string_view s) {
-    std::u16string out;
-    out.reserve(s.size());
+    // At most one UTF-16 unit per byte; cut to size at the end.
+    std::u16string out(s.size(), u'\0');
+    char16_t* o = out.data();
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const size_t n = s.size();
     size_t i = 0;
-    while (i < s.size()) {
-        char32_t cp = decodeUtf8(s, i);
+    while (i < n) {
+        while (i + 8 <= n && asciiWord(p + i)) {
+            for (size_t k = 0; k < 8; ++k) o[k] = p[i + k];
+            o += 8;
+            i += 8;
+        }
+        if (i == n) break;
+        if (p[i] < 0x80) {
+            *o++ = p[i++];
+            continue;
+        }
+        const char32_t cp = decodeUtf8(s, i);
         if (cp < 0x10000) {
-            out.push_back(static_cast<char16_t>(cp));
+            *o++ = static_cast<char16_t>(cp);
         } else {
-            out.push_back(static_cast<char16_t>(firstUnit(cp)));
-            out.push_back(static_cast<char16_t>(secondUnit(cp)));
+            *o++ = static_cast<char16_t>(firstUnit(cp));
+            *o++ = static_cast<char16_t>(secondUnit(cp));
         }
     }
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
 }
 

@@ -487,25 +487,31 @@ Entity parseEntity(ByteSpan data, Findings& findings, ParseOptions options) {
     return e;
 }
 
-Bytes decodeBody(const Entity& e, Findings& findings, std::string_view where) {
+ByteSpan decodeBody(const Entity& e, Findings& findings, std::string_view where, Bytes& decoded) {
     const std::string& te = e.transferEncoding;
     bool bad = false;
-    Bytes out;
     if (te == "base64") {
-        out = decodeBase64(e.body, &bad);
+        decoded = decodeBase64(e.body, &bad);
         if (bad) findings.add(std::string(where) + ": damaged base64, decoded as far as it goes");
     } else if (te == "quoted-printable") {
-        out = decodeQuotedPrintable(e.body, &bad);
+        decoded = decodeQuotedPrintable(e.body, &bad);
         if (bad) findings.add(std::string(where) + ": damaged quoted-printable, decoded as far as it goes");
     } else if (te == "x-uuencode" || te == "uuencode" || te == "x-uue" || te == "uue") {
-        out = decodeUuencode(e.body, &bad);
+        decoded = decodeUuencode(e.body, &bad);
         if (bad) findings.add(std::string(where) + ": damaged uuencode, decoded as far as it goes");
     } else {
         if (!te.empty() && te != "7bit" && te != "8bit" && te != "binary")
             findings.add(std::string(where) + ": unknown transfer encoding \"" + te.substr(0, 40) + "\", kept as it is");
-        out.assign(e.body.begin(), e.body.end());
+        return e.body;
     }
-    return out;
+    return decoded;
+}
+
+Bytes decodeBody(const Entity& e, Findings& findings, std::string_view where) {
+    Bytes decoded;
+    const ByteSpan body = decodeBody(e, findings, where, decoded);
+    if (body.data() != decoded.data()) decoded.assign(body.begin(), body.end());
+    return decoded;
 }
 
 }  // namespace tavrin::store::mime

@@ -80,6 +80,9 @@ Entity parseEntity(ByteSpan data, Findings& findings, ParseOptions options = {})
 // The body of a leaf entity with its Content-Transfer-Encoding undone.
 // `where` names the part in findings.
 Bytes decodeBody(const Entity& e, Findings& findings, std::string_view where);
+// The same without a copy of a body that has no transfer encoding: the
+// entity's own bytes, or `decoded` holding the decoded ones.
+ByteSpan decodeBody(const Entity& e, Findings& findings, std::string_view where, Bytes& decoded);
 
 // Whether `data` starts like an Internet message: a header field (after an
 // optional byte order mark and mbox "From " line).

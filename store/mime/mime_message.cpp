@@ -102,11 +102,19 @@ size_t subjectPrefixLength(const std::u16string& s) {
     return 0;
 }
 
-std::u16string crlf(std::u16string_view s) {
-    // Most text has CR LF line ends already: then it is taken as it is.
+std::u16string crlf(std::u16string s) {
+    // Most text has CR LF line ends already: then it is kept as it is.
     size_t lone = 0;  // line ends that are not CR LF: each grows by one
     const size_t n = s.size();
     for (size_t i = 0; i < n; ++i) {
+        // Four units at a time while none is a control character up to CR.
+        while (n - i >= 4) {
+            uint64_t w;
+            std::memcpy(&w, s.data() + i, 8);
+            if (((w - 0x000E000E000E000Eull) & ~w & 0x8000800080008000ull) != 0) break;
+            i += 4;
+        }
+        if (i == n) break;
         const char16_t c = s[i];
         if (c > u'\r') continue;
         if (c == u'\n') {
@@ -115,7 +123,7 @@ std::u16string crlf(std::u16string_view s) {
             lone += i + 1 == n || s[i + 1] != u'\n';
         }
     }
-    if (lone == 0) return std::u16string(s);
+    if (lone == 0) return s;
     std::u16string out(s.size() + lone, u'\0');
     char16_t* o = out.data();
     for (size_t i = 0; i < n; ++i) {
@@ -488,14 +496,19 @@ private:
         if (inlineText) {
             uint32_t cp = 0;
             const Parameter* cs = e.contentType.param("charset");
-            const Bytes raw = decodeBody(e, findings_, partName(path));
-            std::u16string text = decodeText(raw, cs ? cs->value : std::string(), &findings_, partName(path), &cp);
-            text = crlf(text);
+            const std::string where = partName(path);
+            Bytes decoded;
+            const ByteSpan raw = decodeBody(e, findings_, where, decoded);
+            std::u16string text = crlf(decodeText(raw, cs ? cs->value : std::string(), &findings_, where, &cp));
             const bool html = e.subtype == "html";
             std::u16string& into = html ? w.html : w.text;
             bool& have = html ? w.haveHtml : w.haveText;
-            if (have) into += u"\r\n";
-            into += text;
+            if (have) {
+                into += u"\r\n";
+                into += text;
+            } else {
+                into = std::move(text);
+            }
             have = true;
             uint32_t& slot = html ? w.htmlCodepage : w.textCodepage;
             if (slot == 0) slot = cp;

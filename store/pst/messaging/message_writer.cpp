@@ -294,6 +294,15 @@ void completeAddressing(std::vector<Property>& props, const std::vector<std::vec
     }
 }
 
+bool hasUnpairedSurrogate(std::u16string_view s) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] < 0xD800 || s[i] > 0xDFFF) continue;
+        if (s[i] > 0xDBFF || i + 1 == s.size() || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) return true;
+        ++i;
+    }
+    return false;
+}
+
 // PidTagHtml as Outlook keeps it: binary, in the message's Internet code
 // page. A body given as a string (PidTagBodyHtml, 8-bit strings already
 // made Unicode) is encoded in `codepage`, or keeps its bytes (`html8`) when
@@ -308,6 +317,9 @@ void htmlAsBinary(std::vector<Property>& props, uint32_t codepage, const std::op
     std::optional<Bytes> bytes = html8;
     if (bytes) {
         while (!bytes->empty() && bytes->back() == 0) bytes->pop_back();
+    } else if (codepage == store::kCodepageUtf8 && !hasUnpairedSurrogate(text)) {
+        // UTF-8 gives back every such text: no round trip needed.
+        bytes = store::encodeCodepage(text, store::kCodepageUtf8).value();
     } else if (auto enc = store::encodeCodepage(text, codepage))
         if (auto back = store::decodeCodepage(*enc, codepage); back && *back == text) bytes = std::move(*enc);
     if (!bytes) {
@@ -317,7 +329,10 @@ void htmlAsBinary(std::vector<Property>& props, uint32_t codepage, const std::op
         it = std::lower_bound(props.begin(), props.end(), t::PidTagHtml,
                               [](const Property& p, uint16_t v) { return p.id() < v; });
     }
-    *it = Property::binary(store::makeTag(t::PidTagHtml, store::PT_BINARY), *bytes);
+    Property html;
+    html.tag = store::makeTag(t::PidTagHtml, store::PT_BINARY);
+    html.data = std::move(*bytes);
+    *it = std::move(html);
 }
 
 // PidTagConversationId as Outlook fills a message's contents-table row with
