@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tavrin::text {
 namespace {
 
@@ -40,20 +44,6 @@ uint32_t firstUnit(char32_t cp) {
 }
 uint32_t secondUnit(char32_t cp) { return 0xDC00 + ((cp - 0x10000) & 0x3FF); }
 
-// Whether the 8 bytes at p are all ASCII.
-bool asciiWord(const unsigned char* p) {
-    uint64_t w;
-    std::memcpy(&w, p, 8);
-    return (w & 0x8080808080808080ull) == 0;
-}
-
-// Whether the 4 UTF-16 units at p are all ASCII.
-bool asciiUnits(const char16_t* p) {
-    uint64_t w;
-    std::memcpy(&w, p, 8);
-    return (w & 0xFF80FF80FF80FF80ull) == 0;
-}
-
 // The code point of the UTF-16 text at s[i] (a surrogate pair joined, an
 // unpaired surrogate U+FFFD), advancing i past it.
 inline char32_t nextCodePoint(std::u16string_view s, size_t& i) {
@@ -68,18 +58,66 @@ inline char32_t nextCodePoint(std::u16string_view s, size_t& i) {
 
 }  // namespace
 
+size_t widenAscii(const char* in, size_t n, char16_t* out) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; n - i >= 16; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        if (_mm_movemask_epi8(v) != 0) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+    }
+#endif
+    for (; i < n && static_cast<unsigned char>(in[i]) < 0x80; ++i) out[i] = static_cast<char16_t>(in[i]);
+    return i;
+}
+
+namespace {
+
+// The number of ASCII units at the start of `in`.
+size_t asciiUnits(const char16_t* in, size_t n) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    for (; n - i >= 8; i += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(a, high), _mm_setzero_si128())) != 0xFFFF) break;
+    }
+#endif
+    while (i < n && in[i] < 0x80) ++i;
+    return i;
+}
+
+}  // namespace
+
+size_t narrowAscii(const char16_t* in, size_t n, char* out) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    for (; n - i >= 16; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(_mm_or_si128(a, b), high), _mm_setzero_si128())) != 0xFFFF)
+            break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+    }
+#endif
+    for (; i < n && in[i] < 0x80; ++i) out[i] = static_cast<char>(in[i]);
+    return i;
+}
+
 // Both directions size their output first and write it through a pointer:
 // bodies of many kilobytes pass through here, mostly ASCII.
 std::string toUtf8(std::u16string_view s) {
     const size_t n = s.size();
     size_t bytes = n;
     for (size_t i = 0; i < n;) {
-        if (n - i >= 4 && asciiUnits(s.data() + i)) {
-            i += 4;
+        if (s[i] < 0x80) {
+            i += asciiUnits(s.data() + i, n - i);
             continue;
         }
         const char16_t c = s[i++];
-        if (c < 0x80) continue;
         if (c < 0x800) {
             bytes += 1;
             continue;
@@ -92,15 +130,10 @@ std::string toUtf8(std::u16string_view s) {
     auto* o = reinterpret_cast<unsigned char*>(out.data());
     size_t i = 0;
     while (i < n) {
-        // ASCII, four units at a time where it can.
-        while (n - i >= 4 && asciiUnits(s.data() + i)) {
-            for (size_t k = 0; k < 4; ++k) o[k] = static_cast<unsigned char>(s[i + k]);
-            o += 4;
-            i += 4;
-        }
-        if (i == n) break;
         if (s[i] < 0x80) {
-            *o++ = static_cast<unsigned char>(s[i++]);
+            const size_t k = narrowAscii(s.data() + i, n - i, reinterpret_cast<char*>(o));
+            o += k;
+            i += k;
             continue;
         }
         const char32_t cp = nextCodePoint(s, i);
@@ -128,14 +161,10 @@ std::u16string toUtf16(std::string_view s) {
     const size_t n = s.size();
     size_t i = 0;
     while (i < n) {
-        while (i + 8 <= n && asciiWord(p + i)) {
-            for (size_t k = 0; k < 8; ++k) o[k] = p[i + k];
-            o += 8;
-            i += 8;
-        }
-        if (i == n) break;
         if (p[i] < 0x80) {
-            *o++ = p[i++];
+            const size_t k = widenAscii(s.data() + i, n - i, o);
+            o += k;
+            i += k;
             continue;
         }
         const char32_t cp = decodeUtf8(s, i);

@@ -5,6 +5,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "fs/text.h"
 #include "store/core/codepage.h"
 #include "store/core/tags.h"
@@ -102,21 +106,30 @@ size_t subjectPrefixLength(const std::u16string& s) {
     return 0;
 }
 
+// The number of units at the start of `s` before any control character up
+// to CR (line ends among them): most of a text is skipped this way.
+size_t withoutLineEnds(const char16_t* s, size_t n) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi16(u'\r');
+    for (; n - i >= 8; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        // A unit up to CR is one that subtracting CR (saturated at 0) leaves 0.
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, cr), _mm_setzero_si128())) != 0) break;
+    }
+#endif
+    while (i < n && s[i] > u'\r') ++i;
+    return i;
+}
+
 std::u16string crlf(std::u16string s) {
     // Most text has CR LF line ends already: then it is kept as it is.
     size_t lone = 0;  // line ends that are not CR LF: each grows by one
     const size_t n = s.size();
     for (size_t i = 0; i < n; ++i) {
-        // Four units at a time while none is a control character up to CR.
-        while (n - i >= 4) {
-            uint64_t w;
-            std::memcpy(&w, s.data() + i, 8);
-            if (((w - 0x000E000E000E000Eull) & ~w & 0x8000800080008000ull) != 0) break;
-            i += 4;
-        }
+        i += withoutLineEnds(s.data() + i, n - i);
         if (i == n) break;
         const char16_t c = s[i];
-        if (c > u'\r') continue;
         if (c == u'\n') {
             lone += i == 0 || s[i - 1] != u'\r';
         } else if (c == u'\r') {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "fs/text.h"
 #include "store/core/codepage.h"
 
 namespace tavrin::store::mime {
@@ -165,13 +166,6 @@ bool isUtf8(ByteSpan b) {
 
 namespace {
 
-// Whether the 8 bytes at p are all ASCII.
-bool asciiWord(const uint8_t* p) {
-    uint64_t w;
-    std::memcpy(&w, p, 8);
-    return (w & 0x8080808080808080ull) == 0;
-}
-
 // UTF-8 as the WHATWG Encoding Standard decodes it (what browsers and mail
 // readers do): a maximal invalid subpart becomes one U+FFFD.
 std::u16string decodeUtf8(ByteSpan b) {
@@ -188,13 +182,9 @@ std::u16string decodeUtf8(ByteSpan b) {
         const uint8_t c = *p;
         if (needed == 0) {
             if (c < 0x80) {
-                // ASCII, eight bytes at a time where it can.
-                *o++ = *p++;
-                while (end - p >= 8 && asciiWord(p)) {
-                    for (int k = 0; k < 8; ++k) o[k] = p[k];
-                    o += 8;
-                    p += 8;
-                }
+                const size_t k = text::widenAscii(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p), o);
+                o += k;
+                p += k;
                 continue;
             }
             ++p;
