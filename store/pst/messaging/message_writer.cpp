@@ -638,8 +638,11 @@ std::vector<Property> convertProperties(PropertyBag& bag, ObjectKind kind, uint3
         if (a.rank != b.rank) return a.rank < b.rank;
         return a.index < b.index;
     });
+    // Room for what the writer adds to a message (subject, times, search
+    // key, addressing, body prefix, flags, size), so that adding them does
+    // not move every property to a larger vector.
     std::vector<Property> out;
-    out.reserve(keys.size());
+    out.reserve(keys.size() + (kind == ObjectKind::Message ? 16 : 4));
     for (size_t i = 0; i < keys.size(); ++i)
         if (i == 0 || keys[i].id != keys[i - 1].id) out.push_back(std::move(kept[keys[i].index]));
     return out;
