@@ -1,6 +1,7 @@
 #include "store/pst/messaging/message_writer.h"
 
 #include <algorithm>
+#include <bitset>
 #include <map>
 #include <optional>
 
@@ -96,14 +97,13 @@ std::u16string decode8(ByteSpan d, uint32_t cp) {
     return s;
 }
 
-// The value of one property in its PST form, taking `in`'s bytes; false
-// when it cannot be kept.
+// The value of one property in its PST form, taking `in`'s bytes, into
+// `out` (a new Property); false when it cannot be kept.
 bool convertValue(Property& in, uint32_t codepage, Property& out) {
     const uint16_t type = in.type();
     if (!store::isKnownType(type) || type == store::PT_NULL || type == store::PT_UNSPECIFIED ||
         store::baseType(type) == store::PT_OBJECT)
         return false;
-    out = Property{};
     out.flags = in.flags;
     if (!store::isMultiValued(type)) {
         if (type == store::PT_STRING8) {
@@ -216,13 +216,14 @@ struct SubnodeSink {
 Result<ltp::TcSchema> schemaFor(std::span<const uint32_t> base, const std::vector<std::vector<Property>>& rows,
                                 const std::function<bool(uint16_t)>& extras) {
     std::vector<uint32_t> tags(base.begin(), base.end());
-    auto has = [&](uint16_t id) {
-        return std::any_of(tags.begin(), tags.end(), [&](uint32_t tg) { return store::tagId(tg) == id; });
-    };
+    std::bitset<0x10000> has;  // the ids among `tags`
+    for (uint32_t tg : tags) has.set(store::tagId(tg));
     for (const auto& props : rows)
         for (const Property& p : props)
-            if (tags.size() < 253 && !has(p.id()) && extras(p.id()) && ltp::TcSchema::cellSize(p.type()) != 0)
+            if (tags.size() < 253 && !has.test(p.id()) && extras(p.id()) && ltp::TcSchema::cellSize(p.type()) != 0) {
                 tags.push_back(p.tag);
+                has.set(p.id());
+            }
     return ltp::TcSchema::make(tags);
 }
 
@@ -604,8 +605,12 @@ std::u16string markedSubject(const std::u16string& subject, const std::u16string
 }
 
 std::vector<Property> convertProperties(PropertyBag& bag, ObjectKind kind, uint32_t codepage, NameMapWriter& names) {
+    // Room for what the writer adds to a message (subject, times, search
+    // key, addressing, body prefix, flags, size), so that adding them does
+    // not move every property to a larger vector.
+    const size_t room = kind == ObjectKind::Message ? 16 : 4;
     std::vector<Property> kept;
-    kept.reserve(bag.size());
+    kept.reserve(bag.size() + room);
     struct Key {
         uint16_t id;
         uint8_t rank;    // 0 wins over 1 over 2
@@ -626,11 +631,13 @@ std::vector<Property> convertProperties(PropertyBag& bag, ObjectKind kind, uint3
         // (Outlook's) comes first.
         uint8_t rank = store::baseType(in.type()) == store::PT_STRING8 ? 2 : 0;
         if (id == t::PidTagHtml && in.type() != store::PT_BINARY) ++rank;
-        Property v;
-        if (!convertValue(in, codepage, v)) continue;
+        Property& v = kept.emplace_back();
+        if (!convertValue(in, codepage, v)) {
+            kept.pop_back();
+            continue;
+        }
         v.tag = store::makeTag(id, v.type());
-        keys.push_back({id, rank, static_cast<uint32_t>(kept.size())});
-        kept.push_back(std::move(v));
+        keys.push_back({id, rank, static_cast<uint32_t>(kept.size() - 1)});
     }
     // One property per id: the first of the best rank.
     std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
@@ -638,11 +645,13 @@ std::vector<Property> convertProperties(PropertyBag& bag, ObjectKind kind, uint3
         if (a.rank != b.rank) return a.rank < b.rank;
         return a.index < b.index;
     });
-    // Room for what the writer adds to a message (subject, times, search
-    // key, addressing, body prefix, flags, size), so that adding them does
-    // not move every property to a larger vector.
+    // Already in order, one per id (as a message file lists them): as they are.
+    bool inOrder = true;
+    for (size_t i = 0; i < keys.size() && inOrder; ++i)
+        inOrder = keys[i].index == i && (i == 0 || keys[i].id != keys[i - 1].id);
+    if (inOrder) return kept;
     std::vector<Property> out;
-    out.reserve(keys.size() + (kind == ObjectKind::Message ? 16 : 4));
+    out.reserve(keys.size() + room);
     for (size_t i = 0; i < keys.size(); ++i)
         if (i == 0 || keys[i].id != keys[i - 1].id) out.push_back(std::move(kept[keys[i].index]));
     return out;
