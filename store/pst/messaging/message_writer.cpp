@@ -169,6 +169,21 @@ void setProp(std::vector<Property>& props, Property p) {
         props.insert(it, std::move(p));
 }
 
+// Adds properties whose ids `props` does not hold, keeping the id order:
+// each property moves once, however many are added.
+void insertAll(std::vector<Property>& props, std::vector<Property>&& added) {
+    if (added.empty()) return;
+    std::sort(added.begin(), added.end(), [](const Property& a, const Property& b) { return a.id() < b.id(); });
+    size_t i = props.size(), j = added.size(), w = props.size() + added.size();
+    props.resize(w);
+    while (j > 0) {
+        if (i > 0 && props[i - 1].id() > added[j - 1].id())
+            props[--w] = std::move(props[--i]);
+        else
+            props[--w] = std::move(added[--j]);
+    }
+}
+
 void eraseId(std::vector<Property>& props, uint16_t id) {
     props.erase(std::remove_if(props.begin(), props.end(), [&](const Property& p) { return p.id() == id; }),
                 props.end());
@@ -239,6 +254,8 @@ std::vector<ltp::TcCell> rowCells(const ltp::TcSchema& schema, const std::vector
     return cells;
 }
 
+void sentRepresenting(const std::vector<Property>& props, std::vector<Property>& added);
+
 // A message's addressing as Outlook's store completes it.
 //  - PidTagDisplayTo/Cc/Bcc, when absent or empty: the display names of the
 //    recipients of that type, joined by "; ", as the store computes them
@@ -250,6 +267,8 @@ std::vector<ltp::TcCell> rowCells(const ltp::TcSchema& schema, const std::vector
 //    else's behalf represents the sender, so the sender's values are copied.
 void completeAddressing(std::vector<Property>& props, const std::vector<std::vector<Property>>& recipients) {
     const uint16_t displays[3] = {t::PidTagDisplayTo, t::PidTagDisplayCc, t::PidTagDisplayBcc};
+    std::vector<Property> added;
+    added.reserve(9);  // three displays, six sent-representing properties
     for (int type = 1; type <= 3; ++type) {
         const uint16_t id = displays[type - 1];
         if (const Property* p = findId(props, id); p && !p->data.empty()) continue;
@@ -268,9 +287,17 @@ void completeAddressing(std::vector<Property>& props, const std::vector<std::vec
             joined += name;
             any = true;
         }
-        if (any && !joined.empty()) setProp(props, Property::unicode(store::makeTag(id, store::PT_UNICODE), joined));
+        if (any && !joined.empty()) added.push_back(Property::unicode(store::makeTag(id, store::PT_UNICODE), joined));
     }
+    // Added at the end, all at once: the ids looked up in between are none
+    // of those added.
+    sentRepresenting(props, added);
+    insertAll(props, std::move(added));
+}
 
+// The sent-representing properties copied from the sender's (see above),
+// into `added`.
+void sentRepresenting(const std::vector<Property>& props, std::vector<Property>& added) {
     if (findId(props, t::PidTagSentRepresentingEmailAddress)) return;
     const Property* sender = findId(props, t::PidTagSenderEmailAddress);
     if (!sender) return;
@@ -291,7 +318,7 @@ void completeAddressing(std::vector<Property>& props, const std::vector<std::vec
         if (!src) continue;
         Property copy = *src;
         copy.tag = store::makeTag(to, src->type());
-        setProp(props, std::move(copy));
+        added.push_back(std::move(copy));
     }
 }
 
@@ -562,6 +589,7 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, Codep
     w.bidSub = *bidSub;
     w.size = size;
     w.flags = flags;
+    w.row.reserve(rowColumns.size());
     for (uint32_t tag : rowColumns) {
         if (tag == kTagMessageStatus) {
             w.row.push_back(Property::int32(tag, status));
