@@ -24,8 +24,10 @@ char16_t asciiUpper(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c -
 // True when `name` starts with the ASCII `prefix`, ignoring ASCII case.
 bool hasPrefix(std::u16string_view name, std::string_view prefix) {
     if (name.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (asciiUpper(name[i]) != asciiUpper(static_cast<char16_t>(static_cast<unsigned char>(prefix[i])))) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        const char16_t c = name[i], p = static_cast<unsigned char>(prefix[i]);
+        if (c != p && asciiUpper(c) != asciiUpper(p)) return false;
+    }
     return true;
 }
 bool isName(std::u16string_view name, std::string_view expected) {

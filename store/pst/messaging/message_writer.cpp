@@ -589,14 +589,22 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, Codep
     w.bidSub = *bidSub;
     w.size = size;
     w.flags = flags;
+    // The row takes its values from `props`, which are not needed after it
+    // (the conversation id, derived from some of them, is made first).
+    std::optional<Bytes> convId;
+    if (std::find(rowColumns.begin(), rowColumns.end(), kTagConversationId) != rowColumns.end())
+        convId = conversationId(props);
     w.row.reserve(rowColumns.size());
     for (uint32_t tag : rowColumns) {
         if (tag == kTagMessageStatus) {
             w.row.push_back(Property::int32(tag, status));
         } else if (tag == kTagConversationId) {
-            if (auto id = conversationId(props)) w.row.push_back(Property::binary(tag, *id));
-        } else if (const Property* p = findId(props, store::tagId(tag)); p && p->tag == tag) {
-            w.row.push_back(*p);
+            if (convId) w.row.push_back(Property::binary(tag, *convId));
+        } else if (auto it = std::lower_bound(props.begin(), props.end(), store::tagId(tag),
+                                              [](const Property& q, uint16_t v) { return q.id() < v; });
+                   it != props.end() && it->tag == tag) {
+            w.row.push_back(std::move(*it));
+            it->tag &= 0xFFFF0000u;  // taken (its id stays, for the search): a column named twice is filled once
         }
     }
     return w;
