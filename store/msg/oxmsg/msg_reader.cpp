@@ -492,11 +492,10 @@ private:
             const uint8_t* e = b.data() + i * kEntrySize;
             const uint32_t tag = loadLE32(e + entry::tag);
             if (!seen.insert(tag)) continue;  // a repeated entry: the first one counts
-            Property p;
+            Property& p = items.emplace_back();
             p.tag = tag;
             p.flags = loadLE32(e + entry::flags);
-            if (!readValue(o, p, e + entry::value, true) || !resolveName(p)) continue;
-            items.push_back(std::move(p));
+            if (!readValue(o, p, e + entry::value, true) || !resolveName(p)) items.pop_back();
         }
         // Streams of properties the property stream does not list (some
         // writers leave the entry out): kept, with flags 0.
@@ -505,11 +504,10 @@ private:
             const uint32_t tag = o.streams[k].first;
             if (!isVariableSize(tagType(tag)) && !isMultiValued(tagType(tag))) continue;
             if (!seen.insert(tag)) continue;
-            Property p;
+            Property& p = items.emplace_back();
             p.tag = tag;
             const uint8_t none[8] = {};
-            if (!readValue(o, p, none, false) || !resolveName(p)) continue;
-            items.push_back(std::move(p));
+            if (!readValue(o, p, none, false) || !resolveName(p)) items.pop_back();
         }
     }
 
