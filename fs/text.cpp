@@ -30,24 +30,6 @@ char32_t decodeUtf8(std::string_view s, size_t& i) {
     return cp;
 }
 
-void appendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 // The UTF-16 code unit sequence of a code point, as a sort key: code points
 // above U+FFFF start with a high surrogate (0xD800..0xDBFF), which sorts
 // below U+E000..U+FFFF.
@@ -60,10 +42,23 @@ uint32_t secondUnit(char32_t cp) { return 0xDC00 + ((cp - 0x10000) & 0x3FF); }
 }  // namespace
 
 std::string toUtf8(std::u16string_view s) {
-    std::string out;
-    out.reserve(s.size());
+    // At most three bytes per code unit (a surrogate pair, two units, makes
+    // four): written in place, then cut to length. A long text is measured
+    // first rather than given three times its room.
+    size_t room = 3 * s.size();
+    if (s.size() > 4096) {
+        room = 0;
+        for (char16_t c : s) room += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+    }
+    std::string out(room, '\0');
+    char* p = out.data();
+    auto put = [&p](uint32_t b) { *p++ = static_cast<char>(b); };
     for (size_t i = 0; i < s.size(); ++i) {
         char32_t c = s[i];
+        if (c < 0x80) {
+            put(c);
+            continue;
+        }
         if (c >= 0xD800 && c <= 0xDBFF) {
             if (i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
                 c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
@@ -74,8 +69,19 @@ std::string toUtf8(std::u16string_view s) {
         } else if (c >= 0xDC00 && c <= 0xDFFF) {
             c = kReplacement;
         }
-        appendUtf8(out, c);
+        if (c < 0x800) {
+            put(0xC0 | (c >> 6));
+        } else if (c < 0x10000) {
+            put(0xE0 | (c >> 12));
+            put(0x80 | ((c >> 6) & 0x3F));
+        } else {
+            put(0xF0 | (c >> 18));
+            put(0x80 | ((c >> 12) & 0x3F));
+            put(0x80 | ((c >> 6) & 0x3F));
+        }
+        put(0x80 | (c & 0x3F));
     }
+    out.resize(static_cast<size_t>(p - out.data()));
     return out;
 }
 
