@@ -48,6 +48,7 @@ bool contains(const std::vector<std::string>& v, const std::string& s) { return 
 Status recordLines(const RunSummary& r, FileResult which, size_t limit, std::vector<std::string>& out,
                    size_t& total) {
     total = 0;
+    if (r.records.count(which) == 0) return {};  // none to read back
     return r.records.forEach([&](const FileRecord& f) {
         if (f.result != which || (which == FileResult::Failed && contains(r.outputFailures, f.reason))) return;
         if (++total <= limit) out.push_back(f.reason.empty() ? f.source : f.source + ": " + f.reason);
@@ -94,8 +95,14 @@ constexpr size_t kResults = 7;
 
 // The result, then the five texts, each with its length.
 std::string encodeRecord(const FileRecord& f) {
-    std::string body(1, static_cast<char>(f.result));
-    for (const std::string* s : {&f.source, &f.reason, &f.pstFile, &f.storeFolder, &f.subject}) putText(body, *s);
+    const std::initializer_list<const std::string*> texts = {&f.source, &f.reason, &f.pstFile, &f.storeFolder,
+                                                             &f.subject};
+    size_t size = 1;
+    for (const std::string* s : texts) size += 4 + s->size();
+    std::string body;
+    body.reserve(size);
+    body += static_cast<char>(f.result);
+    for (const std::string* s : texts) putText(body, *s);
     return body;
 }
 

@@ -383,7 +383,7 @@ Result<std::shared_ptr<RDOMail>> RDOItems::Add(int kind) {
     if (auto s = folder_->session->check(); !s) return std::move(s).take();
     if (kind != 0) return Error(err::kInvalidParameter, "Items of kind " + std::to_string(kind) + " cannot be created.");
     auto item = std::make_shared<ItemImpl>(folder_->session, folder_->nid);
-    item->message.props.set(Property::unicodeUtf8(makeTag(tags::PidTagMessageClass, PT_UNICODE), "IPM.Note"));
+    item->message.props.set(Property::unicode(makeTag(tags::PidTagMessageClass, PT_UNICODE), u"IPM.Note"));
     return std::make_shared<RDOMail>(std::move(item));
 }
 

@@ -40,6 +40,29 @@ TEST(Text, LongTextsConvertWhateverFallsBetweenRunsOfAscii) {
     EXPECT_EQ(toUtf8(std::u16string_view(lone, 20)), "abcdefghijklmnopq\xEF\xBF\xBD" "e\xEF\xBF\xBD");
 }
 
+// Short and long texts (a long one is measured before it is written) of
+// every width, lone surrogates of both kinds included.
+TEST(Text, Utf8OfEveryWidthFitsShortAndLongTexts) {
+    const struct {
+        std::u16string unit;
+        std::string utf8;
+    } cases[] = {
+        {u"a", "a"},
+        {u"\u00E9", "\xC3\xA9"},
+        {u"\u4E2D", "\xE4\xB8\xAD"},
+        {u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
+        {std::u16string(1, u'\xD800'), "\xEF\xBF\xBD"},
+        {std::u16string(1, u'\xDC00') + u"a", "\xEF\xBF\xBD" "a"},
+    };
+    for (const auto& c : cases)
+        for (size_t n : {size_t(1), size_t(5000)}) {
+            std::u16string u;
+            std::string want;
+            for (size_t i = 0; i < n; ++i) u += c.unit, want += c.utf8;
+            EXPECT_EQ(toUtf8(u), want) << c.utf8 << " x" << n;
+        }
+}
+
 TEST(Text, OrdinalComparisonFollowsUtf16CodeUnits) {
     EXPECT_LT(compareOrdinal("A", "B"), 0);
     EXPECT_LT(compareOrdinal("B", "a"), 0);

@@ -24,8 +24,10 @@ char16_t asciiUpper(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c -
 // True when `name` starts with the ASCII `prefix`, ignoring ASCII case.
 bool hasPrefix(std::u16string_view name, std::string_view prefix) {
     if (name.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (asciiUpper(name[i]) != asciiUpper(static_cast<char16_t>(static_cast<unsigned char>(prefix[i])))) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        const char16_t c = name[i], p = static_cast<unsigned char>(prefix[i]);
+        if (c != p && asciiUpper(c) != asciiUpper(p)) return false;
+    }
     return true;
 }
 bool isName(std::u16string_view name, std::string_view expected) {
@@ -490,11 +492,10 @@ private:
             const uint8_t* e = b.data() + i * kEntrySize;
             const uint32_t tag = loadLE32(e + entry::tag);
             if (!seen.insert(tag)) continue;  // a repeated entry: the first one counts
-            Property p;
+            Property& p = items.emplace_back();
             p.tag = tag;
             p.flags = loadLE32(e + entry::flags);
-            if (!readValue(o, p, e + entry::value, true) || !resolveName(p)) continue;
-            items.push_back(std::move(p));
+            if (!readValue(o, p, e + entry::value, true) || !resolveName(p)) items.pop_back();
         }
         // Streams of properties the property stream does not list (some
         // writers leave the entry out): kept, with flags 0.
@@ -503,11 +504,10 @@ private:
             const uint32_t tag = o.streams[k].first;
             if (!isVariableSize(tagType(tag)) && !isMultiValued(tagType(tag))) continue;
             if (!seen.insert(tag)) continue;
-            Property p;
+            Property& p = items.emplace_back();
             p.tag = tag;
             const uint8_t none[8] = {};
-            if (!readValue(o, p, none, false) || !resolveName(p)) continue;
-            items.push_back(std::move(p));
+            if (!readValue(o, p, none, false) || !resolveName(p)) items.pop_back();
         }
     }
 

@@ -18,7 +18,16 @@ Error heapError(const std::string& what) { return Error(err::kCallFailed, "PST h
 }  // namespace
 
 HeapWriter::HeapWriter(uint8_t clientSig, BlockSink sink) : clientSig_(clientSig), sink_(std::move(sink)) {
-    open_.bytes.assign(heapBlockHeaderSize(0), 0);
+    openBlock();
+}
+
+// A block is at most kHeapBlockSize bytes: room for all of it at once, so
+// that allocations do not grow it step by step.
+void HeapWriter::openBlock() {
+    open_ = Block{};
+    open_.bytes.reserve(kHeapBlockSize);
+    open_.bytes.assign(heapBlockHeaderSize(current_), 0);
+    open_.starts.reserve(32);
 }
 
 bool HeapWriter::kept(uint32_t block) const { return !sink_ || heapBlockKind(block) != HeapBlockKind::Page; }
@@ -35,8 +44,7 @@ Result<uint32_t> HeapWriter::place(size_t size, const uint8_t* data) {
         if (current_ + 1 >= kMaxBlocks) return Error(err::kTooBig, "A table or item is too large for a PST heap.");
         if (auto s = closeBlock(false); !s) return std::move(s).take();
         ++current_;
-        open_ = Block{};
-        open_.bytes.assign(heapBlockHeaderSize(current_), 0);
+        openBlock();
     }
     const size_t start = open_.bytes.size();
     open_.starts.push_back(static_cast<uint16_t>(start));
@@ -80,6 +88,7 @@ Status HeapWriter::closeBlock(bool last) {
 }
 
 Status HeapWriter::patch(uint32_t hid, size_t offset, ByteSpan data) {
+    if (finished_) return heapError("patch after finish");
     const uint32_t block = hid >> 16, index = (hid >> 5) & 0x7FF;
     Block* b = nullptr;
     if (block == current_ && !open_.closed)
@@ -130,7 +139,9 @@ Result<std::vector<std::pair<uint32_t, Bytes>>> HeapWriter::finish() {
             for (uint32_t i = 0; i < kFillLevelBlocksInBitmap; ++i) setFillLevel(h.rgbFillLevel, i, levelOf(index + i));
             (void)h.encode(b.bytes);
         }
-        out.emplace_back(index, b.bytes);
+        // finish() hands the blocks over: only their allocation offsets
+        // stay (for locate()).
+        out.emplace_back(index, std::move(b.bytes));
     }
     return out;
 }

@@ -57,6 +57,7 @@ public:
 
 private:
     bool kept(uint32_t block) const;
+    void openBlock();
     Status closeBlock(bool last);
     Result<uint32_t> place(size_t size, const uint8_t* data);
 

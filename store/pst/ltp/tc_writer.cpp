@@ -152,7 +152,8 @@ Status TableWriter::addRow(std::span<const TcCell> cells) {
     if (rows_ >= rowCount_) return error_ = tcError("more rows than announced");
     const uint32_t rowId = static_cast<uint32_t>(cells[0].scalar);
     const size_t size = schema_.rowSize();
-    uint8_t row[kHeapBlockSize] = {};
+    uint8_t row[kHeapBlockSize];
+    std::memset(row, 0, size);
     if (auto s = encodeRow(cells, row); !s) return error_ = s;
     if (inHeap_) {
         idx_.emplace_back(rowId, rows_);

@@ -1,6 +1,7 @@
 #include "store/pst/messaging/message_writer.h"
 
 #include <algorithm>
+#include <bitset>
 #include <map>
 #include <optional>
 
@@ -96,14 +97,13 @@ std::u16string decode8(ByteSpan d, uint32_t cp) {
     return s;
 }
 
-// The value of one property in its PST form, taking `in`'s bytes; false
-// when it cannot be kept.
+// The value of one property in its PST form, taking `in`'s bytes, into
+// `out` (a new Property); false when it cannot be kept.
 bool convertValue(Property& in, uint32_t codepage, Property& out) {
     const uint16_t type = in.type();
     if (!store::isKnownType(type) || type == store::PT_NULL || type == store::PT_UNSPECIFIED ||
         store::baseType(type) == store::PT_OBJECT)
         return false;
-    out = Property{};
     out.flags = in.flags;
     if (!store::isMultiValued(type)) {
         if (type == store::PT_STRING8) {
@@ -169,6 +169,21 @@ void setProp(std::vector<Property>& props, Property p) {
         props.insert(it, std::move(p));
 }
 
+// Adds properties whose ids `props` does not hold, keeping the id order:
+// each property moves once, however many are added.
+void insertAll(std::vector<Property>& props, std::vector<Property>&& added) {
+    if (added.empty()) return;
+    std::sort(added.begin(), added.end(), [](const Property& a, const Property& b) { return a.id() < b.id(); });
+    size_t i = props.size(), j = added.size(), w = props.size() + added.size();
+    props.resize(w);
+    while (j > 0) {
+        if (i > 0 && props[i - 1].id() > added[j - 1].id())
+            props[--w] = std::move(props[--i]);
+        else
+            props[--w] = std::move(added[--j]);
+    }
+}
+
 void eraseId(std::vector<Property>& props, uint16_t id) {
     props.erase(std::remove_if(props.begin(), props.end(), [&](const Property& p) { return p.id() == id; }),
                 props.end());
@@ -216,13 +231,14 @@ struct SubnodeSink {
 Result<ltp::TcSchema> schemaFor(std::span<const uint32_t> base, const std::vector<std::vector<Property>>& rows,
                                 const std::function<bool(uint16_t)>& extras) {
     std::vector<uint32_t> tags(base.begin(), base.end());
-    auto has = [&](uint16_t id) {
-        return std::any_of(tags.begin(), tags.end(), [&](uint32_t tg) { return store::tagId(tg) == id; });
-    };
+    std::bitset<0x10000> has;  // the ids among `tags`
+    for (uint32_t tg : tags) has.set(store::tagId(tg));
     for (const auto& props : rows)
         for (const Property& p : props)
-            if (tags.size() < 253 && !has(p.id()) && extras(p.id()) && ltp::TcSchema::cellSize(p.type()) != 0)
+            if (tags.size() < 253 && !has.test(p.id()) && extras(p.id()) && ltp::TcSchema::cellSize(p.type()) != 0) {
                 tags.push_back(p.tag);
+                has.set(p.id());
+            }
     return ltp::TcSchema::make(tags);
 }
 
@@ -238,6 +254,8 @@ std::vector<ltp::TcCell> rowCells(const ltp::TcSchema& schema, const std::vector
     return cells;
 }
 
+void sentRepresenting(const std::vector<Property>& props, std::vector<Property>& added);
+
 // A message's addressing as Outlook's store completes it.
 //  - PidTagDisplayTo/Cc/Bcc, when absent or empty: the display names of the
 //    recipients of that type, joined by "; ", as the store computes them
@@ -249,6 +267,8 @@ std::vector<ltp::TcCell> rowCells(const ltp::TcSchema& schema, const std::vector
 //    else's behalf represents the sender, so the sender's values are copied.
 void completeAddressing(std::vector<Property>& props, const std::vector<std::vector<Property>>& recipients) {
     const uint16_t displays[3] = {t::PidTagDisplayTo, t::PidTagDisplayCc, t::PidTagDisplayBcc};
+    std::vector<Property> added;
+    added.reserve(9);  // three displays, six sent-representing properties
     for (int type = 1; type <= 3; ++type) {
         const uint16_t id = displays[type - 1];
         if (const Property* p = findId(props, id); p && !p->data.empty()) continue;
@@ -267,9 +287,17 @@ void completeAddressing(std::vector<Property>& props, const std::vector<std::vec
             joined += name;
             any = true;
         }
-        if (any && !joined.empty()) setProp(props, Property::unicode(store::makeTag(id, store::PT_UNICODE), joined));
+        if (any && !joined.empty()) added.push_back(Property::unicode(store::makeTag(id, store::PT_UNICODE), joined));
     }
+    // Added at the end, all at once: the ids looked up in between are none
+    // of those added.
+    sentRepresenting(props, added);
+    insertAll(props, std::move(added));
+}
 
+// The sent-representing properties copied from the sender's (see above),
+// into `added`.
+void sentRepresenting(const std::vector<Property>& props, std::vector<Property>& added) {
     if (findId(props, t::PidTagSentRepresentingEmailAddress)) return;
     const Property* sender = findId(props, t::PidTagSenderEmailAddress);
     if (!sender) return;
@@ -290,7 +318,7 @@ void completeAddressing(std::vector<Property>& props, const std::vector<std::vec
         if (!src) continue;
         Property copy = *src;
         copy.tag = store::makeTag(to, src->type());
-        setProp(props, std::move(copy));
+        added.push_back(std::move(copy));
     }
 }
 
@@ -576,13 +604,22 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, Codep
     w.bidSub = *bidSub;
     w.size = size;
     w.flags = flags;
+    // The row takes its values from `props`, which are not needed after it
+    // (the conversation id, derived from some of them, is made first).
+    std::optional<Bytes> convId;
+    if (std::find(rowColumns.begin(), rowColumns.end(), kTagConversationId) != rowColumns.end())
+        convId = conversationId(props);
+    w.row.reserve(rowColumns.size());
     for (uint32_t tag : rowColumns) {
         if (tag == kTagMessageStatus) {
             w.row.push_back(Property::int32(tag, status));
         } else if (tag == kTagConversationId) {
-            if (auto id = conversationId(props)) w.row.push_back(Property::binary(tag, *id));
-        } else if (const Property* p = findId(props, store::tagId(tag)); p && p->tag == tag) {
-            w.row.push_back(*p);
+            if (convId) w.row.push_back(Property::binary(tag, *convId));
+        } else if (auto it = std::lower_bound(props.begin(), props.end(), store::tagId(tag),
+                                              [](const Property& q, uint16_t v) { return q.id() < v; });
+                   it != props.end() && it->tag == tag) {
+            w.row.push_back(std::move(*it));
+            it->tag &= 0xFFFF0000u;  // taken (its id stays, for the search): a column named twice is filled once
         }
     }
     return w;
@@ -619,8 +656,12 @@ std::u16string markedSubject(const std::u16string& subject, const std::u16string
 }
 
 std::vector<Property> convertProperties(PropertyBag& bag, ObjectKind kind, uint32_t codepage, NameMapWriter& names) {
+    // Room for what the writer adds to a message (subject, times, search
+    // key, addressing, body prefix, flags, size), so that adding them does
+    // not move every property to a larger vector.
+    const size_t room = kind == ObjectKind::Message ? 16 : 4;
     std::vector<Property> kept;
-    kept.reserve(bag.size());
+    kept.reserve(bag.size() + room);
     struct Key {
         uint16_t id;
         uint8_t rank;    // 0 wins over 1 over 2
@@ -641,11 +682,13 @@ std::vector<Property> convertProperties(PropertyBag& bag, ObjectKind kind, uint3
         // (Outlook's) comes first.
         uint8_t rank = store::baseType(in.type()) == store::PT_STRING8 ? 2 : 0;
         if (id == t::PidTagHtml && in.type() != store::PT_BINARY) ++rank;
-        Property v;
-        if (!convertValue(in, codepage, v)) continue;
+        Property& v = kept.emplace_back();
+        if (!convertValue(in, codepage, v)) {
+            kept.pop_back();
+            continue;
+        }
         v.tag = store::makeTag(id, v.type());
-        keys.push_back({id, rank, static_cast<uint32_t>(kept.size())});
-        kept.push_back(std::move(v));
+        keys.push_back({id, rank, static_cast<uint32_t>(kept.size() - 1)});
     }
     // One property per id: the first of the best rank.
     std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
@@ -653,8 +696,13 @@ std::vector<Property> convertProperties(PropertyBag& bag, ObjectKind kind, uint3
         if (a.rank != b.rank) return a.rank < b.rank;
         return a.index < b.index;
     });
+    // Already in order, one per id (as a message file lists them): as they are.
+    bool inOrder = true;
+    for (size_t i = 0; i < keys.size() && inOrder; ++i)
+        inOrder = keys[i].index == i && (i == 0 || keys[i].id != keys[i - 1].id);
+    if (inOrder) return kept;
     std::vector<Property> out;
-    out.reserve(keys.size());
+    out.reserve(keys.size() + room);
     for (size_t i = 0; i < keys.size(); ++i)
         if (i == 0 || keys[i].id != keys[i - 1].id) out.push_back(std::move(kept[keys[i].index]));
     return out;

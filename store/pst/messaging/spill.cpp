@@ -26,10 +26,10 @@ Status SpillFile::append(uint32_t stream, store::ByteSpan record) {
     Stream& s = streams_[stream];
     if (!s.buffer.empty() && s.buffer.size() + 4 + record.size() > chunk_)
         if (auto st = flush(s); !st) return st;
-    const size_t at = s.buffer.size();
-    s.buffer.resize(at + 4 + record.size());
-    store::storeLE32(&s.buffer[at], static_cast<uint32_t>(record.size()));
-    if (!record.empty()) std::copy(record.begin(), record.end(), s.buffer.begin() + static_cast<ptrdiff_t>(at + 4));
+    uint8_t length[4];
+    store::storeLE32(length, static_cast<uint32_t>(record.size()));
+    s.buffer.insert(s.buffer.end(), length, length + 4);
+    s.buffer.insert(s.buffer.end(), record.begin(), record.end());
     buffered_ += 4 + record.size();
     ++s.count;
     if (buffered_ > budget_)

@@ -38,13 +38,18 @@ Error writerFailure(const std::string& what) { return Error(err::kCallFailed, "P
 // A contents-table row in the scratch file: row id, row version, then the
 // cells as tag + scalar or tag + bytes.
 Bytes encodeRow(uint32_t rowId, uint32_t rowVer, const std::vector<Property>& cells) {
-    store::ByteWriter w;
+    auto scalar = [](const Property& p) {
+        return ltp::TcSchema::cellSize(p.type()) != 4 || (!store::isMultiValued(p.type()) && store::fixedSize(p.type()) == 4);
+    };
+    size_t size = 10;
+    for (const Property& p : cells) size += 5 + (scalar(p) ? 8 : 4 + p.data.size());
+    store::ByteWriter w(size);
     w.u32(rowId);
     w.u32(rowVer);
     w.u16(static_cast<uint16_t>(cells.size()));
     for (const Property& p : cells) {
         w.u32(p.tag);
-        if (ltp::TcSchema::cellSize(p.type()) != 4 || (!store::isMultiValued(p.type()) && store::fixedSize(p.type()) == 4)) {
+        if (scalar(p)) {
             w.u8(0);
             w.u64(p.scalar);
         } else {

@@ -334,8 +334,12 @@ Status NdbWriter::put(uint64_t ib, ByteSpan data, bool mayFlush) {
     const uint64_t end = bufStart_ + buf_.size();
     if (!buf_.empty() && ib >= bufStart_ && ib <= end + 65536) {
         const size_t off = static_cast<size_t>(ib - bufStart_);
-        if (off + data.size() > buf_.size()) buf_.resize(off + data.size());  // a gap reads as zeros
-        std::memcpy(buf_.data() + off, data.data(), data.size());
+        if (off > buf_.size()) buf_.resize(off);  // a gap reads as zeros
+        // What lands inside the buffer is copied over; the rest is appended
+        // (not zeroed first).
+        const size_t inside = std::min(data.size(), buf_.size() - off);
+        if (inside) std::memcpy(buf_.data() + off, data.data(), inside);
+        buf_.insert(buf_.end(), data.begin() + static_cast<std::ptrdiff_t>(inside), data.end());
         if (mayFlush && buf_.size() >= opt_.writeBuffer) return flushBuffer();
         return {};
     }
