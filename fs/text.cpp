@@ -107,6 +107,26 @@ size_t narrowAscii(const char16_t* in, size_t n, char* out) {
     return i;
 }
 
+bool hasUnpairedSurrogate(std::u16string_view s) {
+    size_t i = 0;
+    const size_t n = s.size();
+    for (;;) {
+        // Most texts hold no surrogate at all: skipped eight units at a time.
+#if defined(__SSE2__)
+        const __m128i mask = _mm_set1_epi16(static_cast<short>(0xF800));
+        const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
+        for (; n - i >= 8; i += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, mask), surrogate)) != 0) break;
+        }
+#endif
+        while (i < n && (s[i] & 0xF800) != 0xD800) ++i;
+        if (i == n) return false;
+        if (s[i] > 0xDBFF || i + 1 == n || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) return true;
+        i += 2;
+    }
+}
+
 // Both directions size their output first and write it through a pointer:
 // bodies of many kilobytes pass through here, mostly ASCII.
 std::string toUtf8(std::u16string_view s) {

@@ -21,6 +21,10 @@ std::u16string toUtf16(std::string_view s);
 size_t widenAscii(const char* in, size_t n, char16_t* out);
 size_t narrowAscii(const char16_t* in, size_t n, char* out);
 
+// Whether the text holds a surrogate that is not part of a pair (which
+// UTF-8 cannot carry: toUtf8 makes it U+FFFD).
+bool hasUnpairedSurrogate(std::u16string_view s);
+
 // Ordinal comparison by UTF-16 code units of two UTF-8 texts, without
 // converting them: negative, zero or positive. A text that is a prefix of
 // the other sorts first.

@@ -301,17 +301,23 @@ public:
         }
     }
 
-    void noteLongLines(ByteSpan data) {
+    // One pass over the lines of a whole message: those too long are told;
+    // `mixed` is set when both CR LF and bare LF end lines.
+    void noteLongLines(ByteSpan data, bool* mixed) {
         size_t count = 0;
         size_t pos = 0;
+        bool lf = false, crlf = false;
         while (pos < data.size()) {
             const void* nl = std::memchr(data.data() + pos, '\n', data.size() - pos);
             const size_t eol = nl ? static_cast<size_t>(static_cast<const uint8_t*>(nl) - data.data()) : data.size();
             size_t len = eol - pos;
-            if (len && eol < data.size() && data[eol - 1] == '\r') --len;
+            const bool cr = eol > 0 && data[eol - 1] == '\r';
+            if (nl) (cr ? crlf : lf) = true;
+            if (len && nl && cr) --len;
             if (len > 998) ++count;
             pos = eol + 1;
         }
+        if (mixed) *mixed = lf && crlf;
         if (count)
             findings_.add(std::to_string(count) + (count == 1 ? " line is" : " lines are") +
                           " longer than 998 characters; read as they are");
@@ -423,11 +429,21 @@ private:
         size_t pos = 0;
         // boundary="" is read as given: its delimiter lines are "--".
         if (b && boundary.size() <= 200) {
+            // Only lines that start with "--" and the boundary can be
+            // delimiters: the body is searched for that, not read by line.
+            const std::string dashes = "--" + boundary;
+            const std::string_view view = asView(body);
             while (pos < body.size()) {
-                const Line l = lineAt(body, pos);
+                const size_t at = view.find(dashes, pos);
+                if (at == std::string_view::npos) break;
+                if (at > 0 && body[at - 1] != '\n') {
+                    pos = at + 1;
+                    continue;
+                }
+                const Line l = lineAt(body, at);
                 ByteSpan text = body.subspan(l.begin, l.contentEnd - l.begin);
                 bool close = false;
-                if (text.size() >= 2 && text[0] == '-' && isDelimiter(text, boundary, close)) {
+                if (isDelimiter(text, boundary, close)) {
                     if (partStart != SIZE_MAX) {
                         // The line end before the delimiter belongs to it.
                         size_t end = l.begin;
@@ -482,7 +498,7 @@ private:
 Entity parseEntity(ByteSpan data, Findings& findings, ParseOptions options) {
     Parser p(findings);
     Entity e;
-    if (options.topLevel) p.noteLongLines(data);
+    if (options.topLevel) p.noteLongLines(data, options.mixedLineEnds);
     p.parse(data, options, 0, e);
     return e;
 }

@@ -72,6 +72,7 @@ struct Entity {
 struct ParseOptions {
     bool topLevel = true;     // a whole message: a byte order mark and an mbox "From " line are skipped
     bool inDigest = false;    // a part of multipart/digest: message/rfc822 by default
+    bool* mixedLineEnds = nullptr;  // a whole message: set when both CR LF and bare LF end its lines
 };
 
 // Parses `data` as one entity (header, body and, for a multipart, its parts).

@@ -240,9 +240,12 @@ public:
     Converter(Findings& findings, int depth) : findings_(findings), depth_(depth) {}
 
     Result<Message> convert(ByteSpan data) {
-        Entity top = parseEntity(data, findings_);
+        bool mixedLineEnds = false;
+        ParseOptions options;
+        options.mixedLineEnds = &mixedLineEnds;
+        Entity top = parseEntity(data, findings_, options);
         if (top.headers.empty()) return Error(err::kCorrupt, "not an Internet message: it has no header fields");
-        noteLineEnds(data);
+        if (mixedLineEnds) findings_.add("line ends are mixed (CR LF and bare LF); read as they are");
         Message m;
         envelope(top, m);
         content(top, m);
@@ -407,20 +410,6 @@ private:
             b.set(Property::binary(makeTag(t::PidTagSearchKey, PT_BINARY), searchKey(mb.address)));
         }
         return r;
-    }
-
-    void noteLineEnds(ByteSpan data) {
-        bool lf = false, crlfSeen = false;
-        const uint8_t* p = data.data();
-        const uint8_t* const end = p + data.size();
-        while (p < end && !(lf && crlfSeen)) {
-            const auto* nl = static_cast<const uint8_t*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-            if (!nl) break;
-            if (nl > data.data() && nl[-1] == '\r') crlfSeen = true;
-            else lf = true;
-            p = nl + 1;
-        }
-        if (lf && crlfSeen) findings_.add("line ends are mixed (CR LF and bare LF); read as they are");
     }
 
     // ---- content ----

@@ -40,6 +40,21 @@ TEST(Text, LongTextsConvertWhateverFallsBetweenRunsOfAscii) {
     EXPECT_EQ(toUtf8(std::u16string_view(lone, 20)), "abcdefghijklmnopq\xEF\xBF\xBD" "e\xEF\xBF\xBD");
 }
 
+TEST(Text, UnpairedSurrogatesAreFoundAnywhere) {
+    const struct {
+        std::u16string_view text;
+        bool unpaired;
+    } cases[] = {
+        {u"plain text, long enough for a block", false},
+        {u"a pair \U0001F600 in a long enough text", false},
+        {std::u16string_view(u"0123456789\xD800", 11), true},
+        {std::u16string_view(u"01234567\xDC00\xD800x", 11), true},
+        {std::u16string_view(u"0123456\xD800\xDC00\xD800", 10), true},
+        {u"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(hasUnpairedSurrogate(c.text), c.unpaired) << c.text.size();
+}
+
 // Short and long texts (a long one is measured before it is written) of
 // every width, lone surrogates of both kinds included.
 TEST(Text, Utf8OfEveryWidthFitsShortAndLongTexts) {

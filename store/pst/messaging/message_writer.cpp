@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 
+#include "fs/text.h"
 #include "store/core/codepage.h"
 #include "store/core/md5.h"
 #include "store/core/tags.h"
@@ -322,15 +323,6 @@ void sentRepresenting(const std::vector<Property>& props, std::vector<Property>&
     }
 }
 
-bool hasUnpairedSurrogate(std::u16string_view s) {
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] < 0xD800 || s[i] > 0xDFFF) continue;
-        if (s[i] > 0xDBFF || i + 1 == s.size() || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) return true;
-        ++i;
-    }
-    return false;
-}
-
 // PidTagHtml as Outlook keeps it: binary, in the message's Internet code
 // page. A body given as a string (PidTagBodyHtml, 8-bit strings already
 // made Unicode) is encoded in `codepage`, or keeps its bytes (`html8`) when
@@ -345,7 +337,7 @@ void htmlAsBinary(std::vector<Property>& props, uint32_t codepage, const std::op
     std::optional<Bytes> bytes = html8;
     if (bytes) {
         while (!bytes->empty() && bytes->back() == 0) bytes->pop_back();
-    } else if (codepage == store::kCodepageUtf8 && !hasUnpairedSurrogate(text)) {
+    } else if (codepage == store::kCodepageUtf8 && !tavrin::text::hasUnpairedSurrogate(text)) {
         // UTF-8 gives back every such text: no round trip needed.
         bytes = store::encodeCodepage(text, store::kCodepageUtf8).value();
     } else if (auto enc = store::encodeCodepage(text, codepage))
