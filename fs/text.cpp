@@ -1,5 +1,6 @@
 #include "fs/text.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -64,9 +65,10 @@ size_t widenAscii(const char* in, size_t n, char16_t* out) {
     const __m128i zero = _mm_setzero_si128();
     for (; n - i >= 16; i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        if (_mm_movemask_epi8(v) != 0) break;
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+        // The units from the first 8-bit byte on are written but not counted.
+        if (const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v))) return i + std::countr_zero(high);
     }
 #endif
     for (; i < n && static_cast<unsigned char>(in[i]) < 0x80; ++i) out[i] = static_cast<char16_t>(in[i]);

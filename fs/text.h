@@ -17,7 +17,8 @@ std::u16string toUtf16(std::string_view s);
 
 // The fast paths of converters, for text that is mostly ASCII: the ASCII
 // characters at the start of `in` (at most `n`) copied to `out` as UTF-16
-// units, or as bytes; the number copied is returned.
+// units, or as bytes; the number copied is returned. `out` has room for `n`
+// units or bytes: those past the number returned may be overwritten.
 size_t widenAscii(const char* in, size_t n, char16_t* out);
 size_t narrowAscii(const char16_t* in, size_t n, char* out);
 

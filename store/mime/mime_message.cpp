@@ -1,6 +1,7 @@
 // MIME to MAPI: an Internet message into store::Message as Outlook's own
 // conversion stores it ([MS-OXCMAIL] 2.2.3 and 2.4). See internet_mail.h.
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -115,7 +116,8 @@ size_t withoutLineEnds(const char16_t* s, size_t n) {
     for (; n - i >= 8; i += 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
         // A unit up to CR is one that subtracting CR (saturated at 0) leaves 0.
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, cr), _mm_setzero_si128())) != 0) break;
+        const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, cr), _mm_setzero_si128())));
+        if (m) return i + std::countr_zero(m) / 2;
     }
 #endif
     while (i < n && s[i] > u'\r') ++i;
