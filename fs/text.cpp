@@ -1,6 +1,12 @@
 #include "fs/text.h"
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tavrin::text {
 namespace {
@@ -39,65 +45,159 @@ uint32_t firstUnit(char32_t cp) {
 }
 uint32_t secondUnit(char32_t cp) { return 0xDC00 + ((cp - 0x10000) & 0x3FF); }
 
+// The code point of the UTF-16 text at s[i] (a surrogate pair joined, an
+// unpaired surrogate U+FFFD), advancing i past it.
+inline char32_t nextCodePoint(std::u16string_view s, size_t& i) {
+    char32_t c = s[i++];
+    if (c >= 0xD800 && c <= 0xDBFF) {
+        if (i < s.size() && s[i] >= 0xDC00 && s[i] <= 0xDFFF) return 0x10000 + ((c - 0xD800) << 10) + (s[i++] - 0xDC00);
+        return kReplacement;
+    }
+    if (c >= 0xDC00 && c <= 0xDFFF) return kReplacement;
+    return c;
+}
+
 }  // namespace
 
-std::string toUtf8(std::u16string_view s) {
-    // At most three bytes per code unit (a surrogate pair, two units, makes
-    // four): written in place, then cut to length. A long text is measured
-    // first rather than given three times its room.
-    size_t room = 3 * s.size();
-    if (s.size() > 4096) {
-        room = 0;
-        for (char16_t c : s) room += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+size_t widenAscii(const char* in, size_t n, char16_t* out) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; n - i >= 16; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+        // The units from the first 8-bit byte on are written but not counted.
+        if (const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v))) return i + std::countr_zero(high);
     }
-    std::string out(room, '\0');
-    char* p = out.data();
-    auto put = [&p](uint32_t b) { *p++ = static_cast<char>(b); };
-    for (size_t i = 0; i < s.size(); ++i) {
-        char32_t c = s[i];
-        if (c < 0x80) {
-            put(c);
+#endif
+    for (; i < n && static_cast<unsigned char>(in[i]) < 0x80; ++i) out[i] = static_cast<char16_t>(in[i]);
+    return i;
+}
+
+namespace {
+
+// The number of ASCII units at the start of `in`.
+size_t asciiUnits(const char16_t* in, size_t n) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    for (; n - i >= 8; i += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(a, high), _mm_setzero_si128())) != 0xFFFF) break;
+    }
+#endif
+    while (i < n && in[i] < 0x80) ++i;
+    return i;
+}
+
+}  // namespace
+
+size_t narrowAscii(const char16_t* in, size_t n, char* out) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    for (; n - i >= 16; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(_mm_or_si128(a, b), high), _mm_setzero_si128())) != 0xFFFF)
+            break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+    }
+#endif
+    for (; i < n && in[i] < 0x80; ++i) out[i] = static_cast<char>(in[i]);
+    return i;
+}
+
+bool hasUnpairedSurrogate(std::u16string_view s) {
+    size_t i = 0;
+    const size_t n = s.size();
+    for (;;) {
+        // Most texts hold no surrogate at all: skipped eight units at a time.
+#if defined(__SSE2__)
+        const __m128i mask = _mm_set1_epi16(static_cast<short>(0xF800));
+        const __m128i surrogate = _mm_set1_epi16(static_cast<short>(0xD800));
+        for (; n - i >= 8; i += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, mask), surrogate)) != 0) break;
+        }
+#endif
+        while (i < n && (s[i] & 0xF800) != 0xD800) ++i;
+        if (i == n) return false;
+        if (s[i] > 0xDBFF || i + 1 == n || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) return true;
+        i += 2;
+    }
+}
+
+// Both directions size their output first and write it through a pointer:
+// bodies of many kilobytes pass through here, mostly ASCII.
+std::string toUtf8(std::u16string_view s) {
+    const size_t n = s.size();
+    size_t bytes = n;
+    for (size_t i = 0; i < n;) {
+        if (s[i] < 0x80) {
+            i += asciiUnits(s.data() + i, n - i);
             continue;
         }
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-                ++i;
-            } else {
-                c = kReplacement;
-            }
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            c = kReplacement;
-        }
+        const char16_t c = s[i++];
         if (c < 0x800) {
-            put(0xC0 | (c >> 6));
-        } else if (c < 0x10000) {
-            put(0xE0 | (c >> 12));
-            put(0x80 | ((c >> 6) & 0x3F));
-        } else {
-            put(0xF0 | (c >> 18));
-            put(0x80 | ((c >> 12) & 0x3F));
-            put(0x80 | ((c >> 6) & 0x3F));
+            bytes += 1;
+            continue;
         }
-        put(0x80 | (c & 0x3F));
+        // Three bytes, or four for a surrogate pair (two units).
+        bytes += 2;
+        if (c >= 0xD800 && c <= 0xDBFF && i < n && s[i] >= 0xDC00 && s[i] <= 0xDFFF) ++i;
     }
-    out.resize(static_cast<size_t>(p - out.data()));
+    std::string out(bytes, '\0');
+    auto* o = reinterpret_cast<unsigned char*>(out.data());
+    size_t i = 0;
+    while (i < n) {
+        if (s[i] < 0x80) {
+            const size_t k = narrowAscii(s.data() + i, n - i, reinterpret_cast<char*>(o));
+            o += k;
+            i += k;
+            continue;
+        }
+        const char32_t cp = nextCodePoint(s, i);
+        if (cp < 0x800) {
+            *o++ = static_cast<unsigned char>(0xC0 | (cp >> 6));
+        } else {
+            if (cp < 0x10000) {
+                *o++ = static_cast<unsigned char>(0xE0 | (cp >> 12));
+            } else {
+                *o++ = static_cast<unsigned char>(0xF0 | (cp >> 18));
+                *o++ = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+            }
+            *o++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+        }
+        *o++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+    }
     return out;
 }
 
 std::u16string toUtf16(std::string_view s) {
-    std::u16string out;
-    out.reserve(s.size());
+    // At most one UTF-16 unit per byte; cut to size at the end.
+    std::u16string out(s.size(), u'\0');
+    char16_t* o = out.data();
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const size_t n = s.size();
     size_t i = 0;
-    while (i < s.size()) {
-        char32_t cp = decodeUtf8(s, i);
+    while (i < n) {
+        if (p[i] < 0x80) {
+            const size_t k = widenAscii(s.data() + i, n - i, o);
+            o += k;
+            i += k;
+            continue;
+        }
+        const char32_t cp = decodeUtf8(s, i);
         if (cp < 0x10000) {
-            out.push_back(static_cast<char16_t>(cp));
+            *o++ = static_cast<char16_t>(cp);
         } else {
-            out.push_back(static_cast<char16_t>(firstUnit(cp)));
-            out.push_back(static_cast<char16_t>(secondUnit(cp)));
+            *o++ = static_cast<char16_t>(firstUnit(cp));
+            *o++ = static_cast<char16_t>(secondUnit(cp));
         }
     }
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
 }
 

@@ -15,6 +15,17 @@ std::string toUtf8(std::u16string_view s);
 // UTF-8 to UTF-16. An invalid sequence becomes U+FFFD.
 std::u16string toUtf16(std::string_view s);
 
+// The fast paths of converters, for text that is mostly ASCII: the ASCII
+// characters at the start of `in` (at most `n`) copied to `out` as UTF-16
+// units, or as bytes; the number copied is returned. `out` has room for `n`
+// units or bytes: those past the number returned may be overwritten.
+size_t widenAscii(const char* in, size_t n, char16_t* out);
+size_t narrowAscii(const char16_t* in, size_t n, char* out);
+
+// Whether the text holds a surrogate that is not part of a pair (which
+// UTF-8 cannot carry: toUtf8 makes it U+FFFD).
+bool hasUnpairedSurrogate(std::u16string_view s);
+
 // Ordinal comparison by UTF-16 code units of two UTF-8 texts, without
 // converting them: negative, zero or positive. A text that is a prefix of
 // the other sorts first.

@@ -138,7 +138,8 @@ Result<Bytes> encodeCodepage(std::u16string_view text, uint32_t codepage) {
         }
         case kCodepageUtf8: {
             const std::string s = text::toUtf8(text);
-            return Bytes(s.begin(), s.end());
+            const auto* b = reinterpret_cast<const uint8_t*>(s.data());
+            return Bytes(b, b + s.size());
         }
         case kCodepageAscii:
             return encodeLow(text, 0x80);

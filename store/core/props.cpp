@@ -1,6 +1,8 @@
 #include "store/core/props.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <cstdio>
 
 #include "fs/text.h"
@@ -74,8 +76,14 @@ Property Property::systime(uint32_t tag, uint64_t filetime) {
 Property Property::unicode(uint32_t tag, std::u16string_view v) {
     Property p;
     p.tag = tag;
-    p.data.resize(v.size() * 2);
-    for (size_t i = 0; i < v.size(); ++i) storeLE16(p.data.data() + 2 * i, v[i]);
+    if constexpr (std::endian::native == std::endian::little) {
+        // UTF-16LE is the string's own layout: one copy of its bytes.
+        const auto* b = reinterpret_cast<const uint8_t*>(v.data());
+        p.data.assign(b, b + v.size() * 2);
+    } else {
+        p.data.resize(v.size() * 2);
+        for (size_t i = 0; i < v.size(); ++i) storeLE16(p.data.data() + 2 * i, v[i]);
+    }
     return p;
 }
 Property Property::unicodeUtf8(uint32_t tag, std::string_view v) { return unicode(tag, text::toUtf16(v)); }
@@ -96,7 +104,10 @@ std::u16string Property::asUnicode() const {
     std::u16string s;
     if (baseType(type()) != PT_UNICODE || isMultiValued(type())) return s;
     s.resize(data.size() / 2);
-    for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char16_t>(loadLE16(data.data() + 2 * i));
+    if constexpr (std::endian::native == std::endian::little)
+        std::memcpy(s.data(), data.data(), s.size() * 2);
+    else
+        for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char16_t>(loadLE16(data.data() + 2 * i));
     return s;
 }
 

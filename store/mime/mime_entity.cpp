@@ -301,17 +301,23 @@ public:
         }
     }
 
-    void noteLongLines(ByteSpan data) {
+    // One pass over the lines of a whole message: those too long are told;
+    // `mixed` is set when both CR LF and bare LF end lines.
+    void noteLongLines(ByteSpan data, bool* mixed) {
         size_t count = 0;
         size_t pos = 0;
+        bool lf = false, crlf = false;
         while (pos < data.size()) {
             const void* nl = std::memchr(data.data() + pos, '\n', data.size() - pos);
             const size_t eol = nl ? static_cast<size_t>(static_cast<const uint8_t*>(nl) - data.data()) : data.size();
             size_t len = eol - pos;
-            if (len && eol < data.size() && data[eol - 1] == '\r') --len;
+            const bool cr = eol > 0 && data[eol - 1] == '\r';
+            if (nl) (cr ? crlf : lf) = true;
+            if (len && nl && cr) --len;
             if (len > 998) ++count;
             pos = eol + 1;
         }
+        if (mixed) *mixed = lf && crlf;
         if (count)
             findings_.add(std::to_string(count) + (count == 1 ? " line is" : " lines are") +
                           " longer than 998 characters; read as they are");
@@ -423,11 +429,21 @@ private:
         size_t pos = 0;
         // boundary="" is read as given: its delimiter lines are "--".
         if (b && boundary.size() <= 200) {
+            // Only lines that start with "--" and the boundary can be
+            // delimiters: the body is searched for that, not read by line.
+            const std::string dashes = "--" + boundary;
+            const std::string_view view = asView(body);
             while (pos < body.size()) {
-                const Line l = lineAt(body, pos);
+                const size_t at = view.find(dashes, pos);
+                if (at == std::string_view::npos) break;
+                if (at > 0 && body[at - 1] != '\n') {
+                    pos = at + 1;
+                    continue;
+                }
+                const Line l = lineAt(body, at);
                 ByteSpan text = body.subspan(l.begin, l.contentEnd - l.begin);
                 bool close = false;
-                if (text.size() >= 2 && text[0] == '-' && isDelimiter(text, boundary, close)) {
+                if (isDelimiter(text, boundary, close)) {
                     if (partStart != SIZE_MAX) {
                         // The line end before the delimiter belongs to it.
                         size_t end = l.begin;
@@ -482,30 +498,36 @@ private:
 Entity parseEntity(ByteSpan data, Findings& findings, ParseOptions options) {
     Parser p(findings);
     Entity e;
-    if (options.topLevel) p.noteLongLines(data);
+    if (options.topLevel) p.noteLongLines(data, options.mixedLineEnds);
     p.parse(data, options, 0, e);
     return e;
 }
 
-Bytes decodeBody(const Entity& e, Findings& findings, std::string_view where) {
+ByteSpan decodeBody(const Entity& e, Findings& findings, std::string_view where, Bytes& decoded) {
     const std::string& te = e.transferEncoding;
     bool bad = false;
-    Bytes out;
     if (te == "base64") {
-        out = decodeBase64(e.body, &bad);
+        decoded = decodeBase64(e.body, &bad);
         if (bad) findings.add(std::string(where) + ": damaged base64, decoded as far as it goes");
     } else if (te == "quoted-printable") {
-        out = decodeQuotedPrintable(e.body, &bad);
+        decoded = decodeQuotedPrintable(e.body, &bad);
         if (bad) findings.add(std::string(where) + ": damaged quoted-printable, decoded as far as it goes");
     } else if (te == "x-uuencode" || te == "uuencode" || te == "x-uue" || te == "uue") {
-        out = decodeUuencode(e.body, &bad);
+        decoded = decodeUuencode(e.body, &bad);
         if (bad) findings.add(std::string(where) + ": damaged uuencode, decoded as far as it goes");
     } else {
         if (!te.empty() && te != "7bit" && te != "8bit" && te != "binary")
             findings.add(std::string(where) + ": unknown transfer encoding \"" + te.substr(0, 40) + "\", kept as it is");
-        out.assign(e.body.begin(), e.body.end());
+        return e.body;
     }
-    return out;
+    return decoded;
+}
+
+Bytes decodeBody(const Entity& e, Findings& findings, std::string_view where) {
+    Bytes decoded;
+    const ByteSpan body = decodeBody(e, findings, where, decoded);
+    if (body.data() != decoded.data()) decoded.assign(body.begin(), body.end());
+    return decoded;
 }
 
 }  // namespace tavrin::store::mime

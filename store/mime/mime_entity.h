@@ -72,6 +72,7 @@ struct Entity {
 struct ParseOptions {
     bool topLevel = true;     // a whole message: a byte order mark and an mbox "From " line are skipped
     bool inDigest = false;    // a part of multipart/digest: message/rfc822 by default
+    bool* mixedLineEnds = nullptr;  // a whole message: set when both CR LF and bare LF end its lines
 };
 
 // Parses `data` as one entity (header, body and, for a multipart, its parts).
@@ -80,6 +81,9 @@ Entity parseEntity(ByteSpan data, Findings& findings, ParseOptions options = {})
 // The body of a leaf entity with its Content-Transfer-Encoding undone.
 // `where` names the part in findings.
 Bytes decodeBody(const Entity& e, Findings& findings, std::string_view where);
+// The same without a copy of a body that has no transfer encoding: the
+// entity's own bytes, or `decoded` holding the decoded ones.
+ByteSpan decodeBody(const Entity& e, Findings& findings, std::string_view where, Bytes& decoded);
 
 // Whether `data` starts like an Internet message: a header field (after an
 // optional byte order mark and mbox "From " line).

@@ -1,9 +1,14 @@
 // MIME to MAPI: an Internet message into store::Message as Outlook's own
 // conversion stores it ([MS-OXCMAIL] 2.2.3 and 2.4). See internet_mail.h.
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "fs/text.h"
 #include "store/core/codepage.h"
@@ -102,20 +107,38 @@ size_t subjectPrefixLength(const std::u16string& s) {
     return 0;
 }
 
-std::u16string crlf(std::u16string_view s) {
-    // Most text has CR LF line ends already: then it is taken as it is.
+// The number of units at the start of `s` before any control character up
+// to CR (line ends among them): most of a text is skipped this way.
+size_t withoutLineEnds(const char16_t* s, size_t n) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi16(u'\r');
+    for (; n - i >= 8; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        // A unit up to CR is one that subtracting CR (saturated at 0) leaves 0.
+        const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, cr), _mm_setzero_si128())));
+        if (m) return i + std::countr_zero(m) / 2;
+    }
+#endif
+    while (i < n && s[i] > u'\r') ++i;
+    return i;
+}
+
+std::u16string crlf(std::u16string s) {
+    // Most text has CR LF line ends already: then it is kept as it is.
     size_t lone = 0;  // line ends that are not CR LF: each grows by one
     const size_t n = s.size();
     for (size_t i = 0; i < n; ++i) {
+        i += withoutLineEnds(s.data() + i, n - i);
+        if (i == n) break;
         const char16_t c = s[i];
-        if (c > u'\r') continue;
         if (c == u'\n') {
             lone += i == 0 || s[i - 1] != u'\r';
         } else if (c == u'\r') {
             lone += i + 1 == n || s[i + 1] != u'\n';
         }
     }
-    if (lone == 0) return std::u16string(s);
+    if (lone == 0) return s;
     std::u16string out(s.size() + lone, u'\0');
     char16_t* o = out.data();
     for (size_t i = 0; i < n; ++i) {
@@ -219,9 +242,12 @@ public:
     Converter(Findings& findings, int depth) : findings_(findings), depth_(depth) {}
 
     Result<Message> convert(ByteSpan data) {
-        Entity top = parseEntity(data, findings_);
+        bool mixedLineEnds = false;
+        ParseOptions options;
+        options.mixedLineEnds = &mixedLineEnds;
+        Entity top = parseEntity(data, findings_, options);
         if (top.headers.empty()) return Error(err::kCorrupt, "not an Internet message: it has no header fields");
-        noteLineEnds(data);
+        if (mixedLineEnds) findings_.add("line ends are mixed (CR LF and bare LF); read as they are");
         Message m;
         envelope(top, m);
         content(top, m);
@@ -388,20 +414,6 @@ private:
         return r;
     }
 
-    void noteLineEnds(ByteSpan data) {
-        bool lf = false, crlfSeen = false;
-        const uint8_t* p = data.data();
-        const uint8_t* const end = p + data.size();
-        while (p < end && !(lf && crlfSeen)) {
-            const auto* nl = static_cast<const uint8_t*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-            if (!nl) break;
-            if (nl > data.data() && nl[-1] == '\r') crlfSeen = true;
-            else lf = true;
-            p = nl + 1;
-        }
-        if (lf && crlfSeen) findings_.add("line ends are mixed (CR LF and bare LF); read as they are");
-    }
-
     // ---- content ----
 
     void content(const Entity& top, Message& m) {
@@ -488,14 +500,19 @@ private:
         if (inlineText) {
             uint32_t cp = 0;
             const Parameter* cs = e.contentType.param("charset");
-            const Bytes raw = decodeBody(e, findings_, partName(path));
-            std::u16string text = decodeText(raw, cs ? cs->value : std::string(), &findings_, partName(path), &cp);
-            text = crlf(text);
+            const std::string where = partName(path);
+            Bytes decoded;
+            const ByteSpan raw = decodeBody(e, findings_, where, decoded);
+            std::u16string text = crlf(decodeText(raw, cs ? cs->value : std::string(), &findings_, where, &cp));
             const bool html = e.subtype == "html";
             std::u16string& into = html ? w.html : w.text;
             bool& have = html ? w.haveHtml : w.haveText;
-            if (have) into += u"\r\n";
-            into += text;
+            if (have) {
+                into += u"\r\n";
+                into += text;
+            } else {
+                into = std::move(text);
+            }
             have = true;
             uint32_t& slot = html ? w.htmlCodepage : w.textCodepage;
             if (slot == 0) slot = cp;

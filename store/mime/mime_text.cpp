@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "fs/text.h"
 #include "store/core/codepage.h"
 
 namespace tavrin::store::mime {
@@ -181,9 +182,9 @@ std::u16string decodeUtf8(ByteSpan b) {
         const uint8_t c = *p;
         if (needed == 0) {
             if (c < 0x80) {
-                // A run of ASCII.
-                do *o++ = *p++;
-                while (p < end && *p < 0x80);
+                const size_t k = text::widenAscii(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p), o);
+                o += k;
+                p += k;
                 continue;
             }
             ++p;
@@ -466,13 +467,32 @@ bool isSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'
 }  // namespace
 
 Bytes decodeBase64(ByteSpan text, bool* bad) {
-    Bytes out;
-    out.reserve(text.size() / 4 * 3 + 3);
+    // Three bytes at most for every four characters; written through a
+    // pointer and cut to size at the end.
+    Bytes out(text.size() / 4 * 3 + 3);
+    uint8_t* o = out.data();
+    const uint8_t* p = text.data();
+    const uint8_t* const end = p + text.size();
     uint32_t acc = 0;
     int bits = 0;
     bool broken = false;
     bool padded = false;
-    for (uint8_t c : text) {
+    while (p < end) {
+        if (bits == 0 && !padded) {
+            // Whole groups of four digits, the bulk of every line.
+            while (end - p >= 4) {
+                const int v0 = kBase64[p[0]], v1 = kBase64[p[1]], v2 = kBase64[p[2]], v3 = kBase64[p[3]];
+                if ((v0 | v1 | v2 | v3) < 0) break;
+                const uint32_t v = (uint32_t(v0) << 18) | (uint32_t(v1) << 12) | (uint32_t(v2) << 6) | uint32_t(v3);
+                o[0] = static_cast<uint8_t>(v >> 16);
+                o[1] = static_cast<uint8_t>(v >> 8);
+                o[2] = static_cast<uint8_t>(v);
+                o += 3;
+                p += 4;
+            }
+            if (p == end) break;
+        }
+        const uint8_t c = *p++;
         const int v = kBase64[c];
         if (v >= 0) {
             // Data after padding: a second encoded piece glued on (some
@@ -486,7 +506,7 @@ Bytes decodeBase64(ByteSpan text, bool* bad) {
             bits += 6;
             if (bits >= 8) {
                 bits -= 8;
-                out.push_back(static_cast<uint8_t>(acc >> bits));
+                *o++ = static_cast<uint8_t>(acc >> bits);
                 acc &= (1u << bits) - 1;
             }
         } else if (c == '=') {
@@ -499,53 +519,61 @@ Bytes decodeBase64(ByteSpan text, bool* bad) {
     // 4 are the padding of a group that ended early, which is fine.
     if (bits == 6) broken = true;
     if (bad) *bad = broken;
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
 }
 
 Bytes decodeQuotedPrintable(ByteSpan text, bool* bad) {
-    Bytes out;
-    out.reserve(text.size());
+    // The decoded text is never longer than the encoded one.
+    Bytes out(text.size());
+    uint8_t* o = out.data();
     bool broken = false;
+    const uint8_t* const base = text.data();
     const size_t n = text.size();
     size_t i = 0;
     while (i < n) {
         // One line: its content, then its end.
-        size_t eol = i;
-        while (eol < n && text[eol] != '\n') ++eol;
+        const void* nl = std::memchr(base + i, '\n', n - i);
+        const size_t eol = nl ? static_cast<size_t>(static_cast<const uint8_t*>(nl) - base) : n;
         size_t end = eol;
         if (end > i && text[end - 1] == '\r') --end;
         // Whitespace at the end of a line was added in transport (RFC 2045
         // 6.7 rule 3).
         while (end > i && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
         bool soft = false;
-        for (size_t k = i; k < end; ++k) {
-            const uint8_t c = text[k];
-            if (c != '=') {
-                out.push_back(c);
-                continue;
-            }
+        size_t k = i;
+        while (k < end) {
+            // The run up to the next '=' as it stands.
+            const void* eq = std::memchr(base + k, '=', end - k);
+            const size_t stop = eq ? static_cast<size_t>(static_cast<const uint8_t*>(eq) - base) : end;
+            std::memcpy(o, base + k, stop - k);
+            o += stop - k;
+            k = stop;
+            if (k == end) break;
             if (k + 1 == end) {
                 soft = true;  // soft line break
                 break;
             }
-            const int hi = k + 1 < end ? hexValue(text[k + 1]) : -1;
+            const int hi = hexValue(text[k + 1]);
             const int lo = k + 2 < end ? hexValue(text[k + 2]) : -1;
             if (hi >= 0 && lo >= 0) {
-                out.push_back(static_cast<uint8_t>(hi * 16 + lo));
-                k += 2;
+                *o++ = static_cast<uint8_t>(hi * 16 + lo);
+                k += 3;
             } else {
-                out.push_back('=');  // kept as it stands (RFC 2045 6.7 note 1)
+                *o++ = '=';  // kept as it stands (RFC 2045 6.7 note 1)
                 broken = true;
+                ++k;
             }
         }
         if (eol < n && !soft) {
             // The line end as it was (CRLF or LF).
-            if (eol > i && text[eol - 1] == '\r') out.push_back('\r');
-            out.push_back('\n');
+            if (eol > i && text[eol - 1] == '\r') *o++ = '\r';
+            *o++ = '\n';
         }
         i = eol + 1;
     }
     if (bad) *bad = broken;
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
 }
 

@@ -18,6 +18,43 @@ TEST(Text, InvalidInputBecomesReplacementCharacters) {
     EXPECT_EQ(toUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
 }
 
+TEST(Text, LongTextsConvertWhateverFallsBetweenRunsOfAscii) {
+    const struct {
+        const char* utf8;
+        const char16_t* utf16;
+    } cases[] = {
+        {"abcdefghabcdefghijklmnop\xC3\xA9" "abcdefghx", u"abcdefghabcdefghijklmnop\u00E9abcdefghx"},
+        {"abcdefghijklmnop\xFF" "abcdefgh", u"abcdefghijklmnop\uFFFDabcdefgh"},
+        {"abcdefg\xE4\xB8\xAD" "abcdefghijklmnopq", u"abcdefg\u4E2Dabcdefghijklmnopq"},
+        {"abcdefghijklmnopq\xF0\x9F\x98\x80" "abcdefgh", u"abcdefghijklmnopq\U0001F600abcdefgh"},
+        {"abcdefghijklmnopq\xE4\xB8", u"abcdefghijklmnopq\uFFFD\uFFFD"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(toUtf16(c.utf8), c.utf16) << c.utf8;
+        if (std::u16string_view(c.utf16).find(u'\uFFFD') == std::u16string_view::npos) {
+            EXPECT_EQ(toUtf8(c.utf16), c.utf8);
+        }
+    }
+    // Unpaired surrogates between runs of ASCII.
+    const char16_t lone[] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm', 'n', 'o', 'p', 'q', 0xDC00, 'e', 0xD800};
+    EXPECT_EQ(toUtf8(std::u16string_view(lone, 20)), "abcdefghijklmnopq\xEF\xBF\xBD" "e\xEF\xBF\xBD");
+}
+
+TEST(Text, UnpairedSurrogatesAreFoundAnywhere) {
+    const struct {
+        std::u16string_view text;
+        bool unpaired;
+    } cases[] = {
+        {u"plain text, long enough for a block", false},
+        {u"a pair \U0001F600 in a long enough text", false},
+        {std::u16string_view(u"0123456789\xD800", 11), true},
+        {std::u16string_view(u"01234567\xDC00\xD800x", 11), true},
+        {std::u16string_view(u"0123456\xD800\xDC00\xD800", 10), true},
+        {u"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(hasUnpairedSurrogate(c.text), c.unpaired) << c.text.size();
+}
+
 // Short and long texts (a long one is measured before it is written) of
 // every width, lone surrogates of both kinds included.
 TEST(Text, Utf8OfEveryWidthFitsShortAndLongTexts) {

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 
+#include "fs/text.h"
 #include "store/core/codepage.h"
 #include "store/core/md5.h"
 #include "store/core/tags.h"
@@ -336,6 +337,9 @@ void htmlAsBinary(std::vector<Property>& props, uint32_t codepage, const std::op
     std::optional<Bytes> bytes = html8;
     if (bytes) {
         while (!bytes->empty() && bytes->back() == 0) bytes->pop_back();
+    } else if (codepage == store::kCodepageUtf8 && !tavrin::text::hasUnpairedSurrogate(text)) {
+        // UTF-8 gives back every such text: no round trip needed.
+        bytes = store::encodeCodepage(text, store::kCodepageUtf8).value();
     } else if (auto enc = store::encodeCodepage(text, codepage))
         if (auto back = store::decodeCodepage(*enc, codepage); back && *back == text) bytes = std::move(*enc);
     if (!bytes) {
@@ -345,7 +349,10 @@ void htmlAsBinary(std::vector<Property>& props, uint32_t codepage, const std::op
         it = std::lower_bound(props.begin(), props.end(), t::PidTagHtml,
                               [](const Property& p, uint16_t v) { return p.id() < v; });
     }
-    *it = Property::binary(store::makeTag(t::PidTagHtml, store::PT_BINARY), *bytes);
+    Property html;
+    html.tag = store::makeTag(t::PidTagHtml, store::PT_BINARY);
+    html.data = std::move(*bytes);
+    *it = std::move(html);
 }
 
 // PidTagConversationId as Outlook fills a message's contents-table row with

@@ -36,6 +36,7 @@ TEST(MimeText, DecodeTextByCharset) {
         bool finding;
     } cases[] = {
         {"caf\xC3\xA9", "utf-8", "caf\xC3\xA9", false},
+        {"abcdefgh\xE0\x80zabcdefgh\xC3\xA9", "utf-8", "abcdefgh\xEF\xBF\xBD\xEF\xBF\xBDzabcdefgh\xC3\xA9", false},
         {"caf\xE9", "iso-8859-1", "caf\xC3\xA9", false},
         {"\x93q\x94", "iso-8859-1", "\xE2\x80\x9Cq\xE2\x80\x9D", false},  // 1252's quotes
         {"\xC0\xEB", "windows-1251", "\xD0\x90\xD0\xBB", false},
@@ -82,6 +83,8 @@ TEST(MimeText, Base64) {
         {"aGVsbG8=", "hello", false}, {"aGVs\r\nbG8=\r\n", "hello", false}, {"aGVsbG8", "hello", false},
         {"aGVsbA==", "hell", false},  {"aGVs*bG8=", "hello", true},        {"aGVsb", "hel", true},
         {"aGk=aGk=", "hihi", false},  {"", "", false},
+        {"aGVsbG8gd29y\r\nbGQ=", "hello world", false}, {"aGVsbG8g*d29y", "hello wor", true},
+        {"aG Vs bG8g d29y", "hello wor", false},
     };
     for (const auto& c : cases) {
         bool bad = false;
@@ -104,6 +107,7 @@ TEST(MimeText, QuotedPrintable) {
         {"a=zzb", "a=zzb", true},                         // kept as it stands
         {"end=", "end", false},
         {"x=4", "x=4", true},
+        {"a=\nb=C3=\r\n=A9 \n=", "ab\xC3\xA9\n", false},  // escapes split by soft breaks
     };
     for (const auto& c : cases) {
         bool bad = false;
