@@ -104,10 +104,12 @@ std::u16string Property::asUnicode() const {
     std::u16string s;
     if (baseType(type()) != PT_UNICODE || isMultiValued(type())) return s;
     s.resize(data.size() / 2);
-    if constexpr (std::endian::native == std::endian::little)
-        std::memcpy(s.data(), data.data(), s.size() * 2);
-    else
+    if constexpr (std::endian::native == std::endian::little) {
+        // memcpy is not given the null pointer of an empty value.
+        if (!s.empty()) std::memcpy(s.data(), data.data(), s.size() * 2);
+    } else {
         for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char16_t>(loadLE16(data.data() + 2 * i));
+    }
     return s;
 }
 
