@@ -2,7 +2,6 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -57,6 +56,20 @@ inline char32_t nextCodePoint(std::u16string_view s, size_t& i) {
     return c;
 }
 
+// The number of ASCII units at the start of `in`.
+size_t asciiUnits(const char16_t* in, size_t n) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    for (; n - i >= 8; i += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(a, high), _mm_setzero_si128())) != 0xFFFF) break;
+    }
+#endif
+    while (i < n && in[i] < 0x80) ++i;
+    return i;
+}
+
 }  // namespace
 
 size_t widenAscii(const char* in, size_t n, char16_t* out) {
@@ -74,24 +87,6 @@ size_t widenAscii(const char* in, size_t n, char16_t* out) {
     for (; i < n && static_cast<unsigned char>(in[i]) < 0x80; ++i) out[i] = static_cast<char16_t>(in[i]);
     return i;
 }
-
-namespace {
-
-// The number of ASCII units at the start of `in`.
-size_t asciiUnits(const char16_t* in, size_t n) {
-    size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
-    for (; n - i >= 8; i += 8) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(a, high), _mm_setzero_si128())) != 0xFFFF) break;
-    }
-#endif
-    while (i < n && in[i] < 0x80) ++i;
-    return i;
-}
-
-}  // namespace
 
 size_t narrowAscii(const char16_t* in, size_t n, char* out) {
     size_t i = 0;

@@ -255,7 +255,32 @@ std::vector<ltp::TcCell> rowCells(const ltp::TcSchema& schema, const std::vector
     return cells;
 }
 
-void sentRepresenting(const std::vector<Property>& props, std::vector<Property>& added);
+// The sent-representing properties copied from the sender's (see
+// completeAddressing), into `added`.
+void sentRepresenting(const std::vector<Property>& props, std::vector<Property>& added) {
+    if (findId(props, t::PidTagSentRepresentingEmailAddress)) return;
+    const Property* sender = findId(props, t::PidTagSenderEmailAddress);
+    if (!sender) return;
+    const Property* repName = findId(props, t::PidTagSentRepresentingName);
+    const Property* senderName = findId(props, t::PidTagSenderName);
+    if (repName && !(senderName && senderName->type() == repName->type() && senderName->data == repName->data)) return;
+    constexpr std::pair<uint16_t, uint16_t> pairs[] = {
+        {0x0C19, 0x0041},  // PidTagSenderEntryId -> PidTagSentRepresentingEntryId
+        {t::PidTagSenderName, t::PidTagSentRepresentingName},
+        {0x0C1D, 0x003B},  // PidTagSenderSearchKey -> PidTagSentRepresentingSearchKey
+        {0x0C1E, 0x0064},  // PidTagSenderAddressType -> PidTagSentRepresentingAddressType
+        {t::PidTagSenderEmailAddress, t::PidTagSentRepresentingEmailAddress},
+        {t::PidTagSenderSmtpAddress, t::PidTagSentRepresentingSmtpAddress},
+    };
+    for (const auto& [from, to] : pairs) {
+        if (findId(props, to)) continue;
+        const Property* src = findId(props, from);
+        if (!src) continue;
+        Property copy = *src;
+        copy.tag = store::makeTag(to, src->type());
+        added.push_back(std::move(copy));
+    }
+}
 
 // A message's addressing as Outlook's store completes it.
 //  - PidTagDisplayTo/Cc/Bcc, when absent or empty: the display names of the
@@ -294,33 +319,6 @@ void completeAddressing(std::vector<Property>& props, const std::vector<std::vec
     // of those added.
     sentRepresenting(props, added);
     insertAll(props, std::move(added));
-}
-
-// The sent-representing properties copied from the sender's (see above),
-// into `added`.
-void sentRepresenting(const std::vector<Property>& props, std::vector<Property>& added) {
-    if (findId(props, t::PidTagSentRepresentingEmailAddress)) return;
-    const Property* sender = findId(props, t::PidTagSenderEmailAddress);
-    if (!sender) return;
-    const Property* repName = findId(props, t::PidTagSentRepresentingName);
-    const Property* senderName = findId(props, t::PidTagSenderName);
-    if (repName && !(senderName && senderName->type() == repName->type() && senderName->data == repName->data)) return;
-    constexpr std::pair<uint16_t, uint16_t> pairs[] = {
-        {0x0C19, 0x0041},  // PidTagSenderEntryId -> PidTagSentRepresentingEntryId
-        {t::PidTagSenderName, t::PidTagSentRepresentingName},
-        {0x0C1D, 0x003B},  // PidTagSenderSearchKey -> PidTagSentRepresentingSearchKey
-        {0x0C1E, 0x0064},  // PidTagSenderAddressType -> PidTagSentRepresentingAddressType
-        {t::PidTagSenderEmailAddress, t::PidTagSentRepresentingEmailAddress},
-        {t::PidTagSenderSmtpAddress, t::PidTagSentRepresentingSmtpAddress},
-    };
-    for (const auto& [from, to] : pairs) {
-        if (findId(props, to)) continue;
-        const Property* src = findId(props, from);
-        if (!src) continue;
-        Property copy = *src;
-        copy.tag = store::makeTag(to, src->type());
-        added.push_back(std::move(copy));
-    }
 }
 
 // PidTagHtml as Outlook keeps it: binary, in the message's Internet code
