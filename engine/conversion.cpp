@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
 #include <limits>
 #include <map>
 #include <optional>
+#include <string_view>
 
 #include "engine/output_parts.h"
 #include "engine/store_folders.h"
@@ -269,6 +271,10 @@ struct ConversionEngine::State {
     void save(OutputParts& parts, Prepared& p, FileRecord& rec, const std::string& note);
     bool heldAlready(const OutputParts& parts, const Prepared& p) const;
     void showProgress(int64_t processedCount);
+    // The texts shown for each message are built here, in place: a million
+    // messages need not allocate three million strings to be shown.
+    std::string shown;
+    const std::string& showing(std::initializer_list<std::string_view> parts);
     std::optional<LoopEnd> answerRequests(std::pair<size_t, uint64_t> rest, const std::string& root);
 };
 
@@ -638,7 +644,7 @@ std::optional<ConversionEngine::State::LoopEnd> ConversionEngine::State::importM
 // are recorded).
 bool ConversionEngine::State::importMessage(OutputParts& parts, FolderOfFiles& folders, const Source& s) {
     yield();
-    view.setCurrentDbx("Converting Messages... from (" + s.name + ")");
+    view.setCurrentDbx(showing({"Converting Messages... from (", s.name, ")"}));
     FileRecord rec;
     rec.source = s.name;
     rec.storeFolder = StoreFolderText(folders.of(s.folder, parts).path);
@@ -753,13 +759,22 @@ void ConversionEngine::State::save(OutputParts& parts, Prepared& p, FileRecord& 
     parts.saved();
 }
 
+const std::string& ConversionEngine::State::showing(std::initializer_list<std::string_view> parts) {
+    shown.clear();
+    for (std::string_view part : parts) shown += part;
+    return shown;
+}
+
 void ConversionEngine::State::showProgress(int64_t processed) {
     // A mailbox may hold more messages than it did when it was counted.
     const int32_t processedCount = static_cast<int32_t>(std::min<int64_t>(processed, totalFiles));
-    view.setFrameCaption("Reading Messages & Email Metadata - (" + std::to_string(processedCount) + " of " +
-                         std::to_string(totalFiles) + ") File(s)");
+    char count[16], total[16], percent[24];
+    std::snprintf(count, sizeof count, "%d", processedCount);
+    std::snprintf(total, sizeof total, "%d", totalFiles);
+    view.setFrameCaption(showing({"Reading Messages & Email Metadata - (", count, " of ", total, ") File(s)"}));
     view.setProgressValue(static_cast<float>(static_cast<double>(processedCount) / totalFiles * 100.0));
-    view.setProgressLabel(std::to_string(static_cast<long>(std::nearbyint(view.progressValue()))) + "% Complete");
+    std::snprintf(percent, sizeof percent, "%ld", static_cast<long>(std::nearbyint(view.progressValue())));
+    view.setProgressLabel(showing({percent, "% Complete"}));
 }
 
 // The skip and stop requests, before `rest` (the entry, and the message of
