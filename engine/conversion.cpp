@@ -3,6 +3,7 @@
 #include "engine/conversion.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
@@ -137,6 +138,17 @@ std::string joined(const std::vector<std::string>& items, size_t from) {
     for (size_t k = from; k < items.size(); ++k) out += (out.empty() ? "" : "; ") + items[k];
     return out;
 }
+
+// A number in plain decimal, without allocating.
+class Decimal {
+public:
+    explicit Decimal(long n) : end_(std::to_chars(digits_, digits_ + sizeof digits_, n).ptr) {}
+    operator std::string_view() const { return {digits_, static_cast<size_t>(end_ - digits_)}; }
+
+private:
+    char digits_[24];
+    char* end_;
+};
 
 // A message file imported into a new item, not yet saved.
 struct Prepared {
@@ -768,13 +780,10 @@ const std::string& ConversionEngine::State::showing(std::initializer_list<std::s
 void ConversionEngine::State::showProgress(int64_t processed) {
     // A mailbox may hold more messages than it did when it was counted.
     const int32_t processedCount = static_cast<int32_t>(std::min<int64_t>(processed, totalFiles));
-    char count[16], total[16], percent[24];
-    std::snprintf(count, sizeof count, "%d", processedCount);
-    std::snprintf(total, sizeof total, "%d", totalFiles);
+    Decimal count(processedCount), total(totalFiles);
     view.setFrameCaption(showing({"Reading Messages & Email Metadata - (", count, " of ", total, ") File(s)"}));
     view.setProgressValue(static_cast<float>(static_cast<double>(processedCount) / totalFiles * 100.0));
-    std::snprintf(percent, sizeof percent, "%ld", static_cast<long>(std::nearbyint(view.progressValue())));
-    view.setProgressLabel(showing({percent, "% Complete"}));
+    view.setProgressLabel(showing({Decimal(static_cast<long>(std::nearbyint(view.progressValue()))), "% Complete"}));
 }
 
 // The skip and stop requests, before `rest` (the entry, and the message of
