@@ -301,7 +301,9 @@ void ConversionEngine::State::queueFolderFiles(std::string& folder, int32_t& nex
     yield();
     std::vector<std::pair<std::string, fs::FolderChain>> subFolders;
     fs::FileEntry e;
-    if (fs::FindFirstEntry(folder + "*", e) > 0) {
+    // Only the folder bit is read of each entry (no call per file for the
+    // rest, on POSIX systems).
+    if (fs::FindFirstEntry(folder + "*", e, fs::SearchDetail::FolderBit) > 0) {
         do {
             yield();
             std::string name = e.Name;
@@ -323,7 +325,7 @@ void ConversionEngine::State::queueFolderFiles(std::string& folder, int32_t& nex
             }
             queuedItems += static_cast<int64_t>(std::min<uint64_t>(items, uint64_t(1) << 40));
             if (!view.deleteSourceTicked())
-                view.setCount1(std::to_string(queuedItems) + " Messages Queued for Conversion.");
+                view.setCount1(showing({Decimal(queuedItems), " Messages Queued for Conversion."}));
             ++nextFileNumber;
         } while (fs::FindNextEntry(e) != 0);
         fs::EndFind(e);
