@@ -142,7 +142,7 @@ std::string joined(const std::vector<std::string>& items, size_t from) {
 // A number in plain decimal, without allocating.
 class Decimal {
 public:
-    explicit Decimal(long n) : end_(std::to_chars(digits_, digits_ + sizeof digits_, n).ptr) {}
+    explicit Decimal(int64_t n) : end_(std::to_chars(digits_, digits_ + sizeof digits_, n).ptr) {}
     operator std::string_view() const { return {digits_, static_cast<size_t>(end_ - digits_)}; }
 
 private:
@@ -785,7 +785,7 @@ void ConversionEngine::State::showProgress(int64_t processed) {
     Decimal count(processedCount), total(totalFiles);
     view.setFrameCaption(showing({"Reading Messages & Email Metadata - (", count, " of ", total, ") File(s)"}));
     view.setProgressValue(static_cast<float>(static_cast<double>(processedCount) / totalFiles * 100.0));
-    view.setProgressLabel(showing({Decimal(static_cast<long>(std::nearbyint(view.progressValue()))), "% Complete"}));
+    view.setProgressLabel(showing({Decimal(static_cast<int64_t>(std::nearbyint(view.progressValue()))), "% Complete"}));
 }
 
 // The skip and stop requests, before `rest` (the entry, and the message of
