@@ -117,6 +117,7 @@ struct TerminalView : StatusView {
     static constexpr int kIdle = -2;
     int lastTenth = kIdle;
     bool barShown = false;    // a bar line is open (no newline yet)
+    std::string shownBar;     // what it shows
     void setCount1(const std::string& c) override { c1 = c; }
     std::string count1() const override { return c1; }
     void setCurrentDbx(const std::string&) override {}
@@ -127,7 +128,12 @@ struct TerminalView : StatusView {
             const int filled = std::clamp(static_cast<int>(value / 5), 0, 20);
             char bar[32];
             std::snprintf(bar, sizeof bar, "\r[%-20s] ", std::string(static_cast<size_t>(filled), '#').c_str());
-            err(bar + c);
+            // Written when it changes (each whole percent), not for each
+            // of a million small files.
+            std::string line = bar + c;
+            if (barShown && line == shownBar) return;
+            err(line);
+            shownBar = std::move(line);
             barShown = true;
             return;
         }

@@ -50,10 +50,9 @@ Result<InputFile> InputFile::open(const std::string& path) {
         ::close(fd);
         return Error(err::kInvalidParameter, "The file " + path + " is not a regular file.");
     }
-    // Reads block normally from here on (O_NONBLOCK only kept open() from
-    // hanging on a FIFO that slipped past the check above).
-    const int fl = ::fcntl(fd, F_GETFL);
-    if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    // O_NONBLOCK only keeps open() from hanging on a FIFO that slipped past
+    // the check above; a regular file's reads ignore it (readAt clears it
+    // should a file system say otherwise), so it costs no further calls.
     InputFile f;
     f.handle_ = fd;
     f.size_ = static_cast<uint64_t>(st.st_size);
@@ -64,10 +63,17 @@ Result<InputFile> InputFile::open(const std::string& path) {
 Status InputFile::readAt(uint64_t offset, std::span<uint8_t> buf) const {
     if (handle_ < 0) return Error(err::kInvalidParameter, "The file is not open.");
     size_t done = 0;
+    bool blocking = false;
     while (done < buf.size()) {
         const ssize_t n = ::pread(fdOf(handle_), buf.data() + done, buf.size() - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
+            if ((errno == EAGAIN || errno == EWOULDBLOCK) && !blocking) {
+                blocking = true;
+                const int fl = ::fcntl(fdOf(handle_), F_GETFL);
+                if (fl >= 0 && ::fcntl(fdOf(handle_), F_SETFL, fl & ~O_NONBLOCK) == 0) continue;
+                errno = EAGAIN;
+            }
             return ioError(errno, "read", path_);
         }
         if (n == 0) return Error(err::kCorrupt, "The file " + path_ + " ends unexpectedly.");

@@ -162,7 +162,7 @@ int32_t GetPathAttributes(const std::string& path) {
     return result;
 }
 
-int32_t FindFirstEntry(const std::string& pattern, FileEntry& entry) {
+int32_t FindFirstEntry(const std::string& pattern, FileEntry& entry, SearchDetail wanted) {
     ensureApiSupport();
     entry.Pattern = pattern;
     if (startsWithFtp(pattern)) {
@@ -173,7 +173,7 @@ int32_t FindFirstEntry(const std::string& pattern, FileEntry& entry) {
     }
     detail::FoundItem item;
     int32_t code = 0;
-    std::unique_ptr<detail::SearchStream> search = detail::sysFindFirst(pattern, item, code);
+    std::unique_ptr<detail::SearchStream> search = detail::sysFindFirst(pattern, item, code, wanted);
     int32_t handle = -1;
     if (search) {
         handle = handles().add(std::move(search));

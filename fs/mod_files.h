@@ -138,13 +138,21 @@ bool FileExists(const std::string& path);
 // then holds the code).
 int32_t GetPathAttributes(const std::string& path);
 
+// What a search tells of each item: every attribute bit, or only the
+// folder and hidden bits, which is all a walk that tells folders from files
+// needs (a POSIX folder listing gives them for a file or a folder without
+// examining the entry: a walk of a million files need not make a million
+// calls for bits it does not read).
+enum class SearchDetail { AllAttributes, FolderBit };
+
 // Starts a search for a path or a pattern (folder, separator, name pattern).
 // Returns the search handle, with the first item in `entry`; -1 when nothing
 // matched or the search could not start (`entry.Failed`/`ErrorCode` tell
 // which, code 18 not counting as a failure); 0, without any search and with
 // `entry.Handle` unchanged, for a pattern beginning with "ftp://" in any
 // letter case.
-int32_t FindFirstEntry(const std::string& pattern, FileEntry& entry);
+int32_t FindFirstEntry(const std::string& pattern, FileEntry& entry,
+                       SearchDetail detail = SearchDetail::AllAttributes);
 
 // Moves to the next item. Nonzero when `entry` holds it; 0 when the search
 // has ended, in which case it is already closed (Handle 0), Failed and

@@ -33,8 +33,10 @@ public:
 int32_t sysGetFileAttributes(const std::string& path, int32_t& code);
 
 // FindFirstFile: the open search with its first item in `first`, or null
-// with `code` set (INVALID_HANDLE_VALUE).
-std::unique_ptr<SearchStream> sysFindFirst(const std::string& pattern, FoundItem& first, int32_t& code);
+// with `code` set (INVALID_HANDLE_VALUE). `wanted`: see SearchDetail (the
+// find data of Windows holds every bit anyway).
+std::unique_ptr<SearchStream> sysFindFirst(const std::string& pattern, FoundItem& first, int32_t& code,
+                                           SearchDetail wanted);
 
 // The identity of the folder that `path` leads to (links followed): its
 // volume and its file number on that volume. False with `code` on failure.

@@ -24,13 +24,17 @@ bool isDotOrDotDot(std::string_view name) { return name == "." || name == ".."; 
 // Attribute bits for an entry: `st` describes what it leads to (the link's
 // target for a link that resolves), `isLink` whether the entry itself is a
 // symbolic link.
-uint32_t attributesFrom(const struct stat& st, bool isLink, std::string_view name) {
+uint32_t attributesOf(bool folder, bool readOnly, bool isLink, std::string_view name) {
     uint32_t attributes = 0;
-    if (S_ISDIR(st.st_mode)) attributes |= kAttrDirectory;
-    else if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= kAttrReadOnly;
+    if (folder) attributes |= kAttrDirectory;
+    else if (readOnly) attributes |= kAttrReadOnly;
     if (!name.empty() && name[0] == '.' && !isDotOrDotDot(name)) attributes |= kAttrHidden;
     if (isLink) attributes |= kAttrReparsePoint;
     return attributes == 0 ? kAttrNormal : attributes;
+}
+
+uint32_t attributesFrom(const struct stat& st, bool isLink, std::string_view name) {
+    return attributesOf(S_ISDIR(st.st_mode), (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0, isLink, name);
 }
 
 // A dangling link or a link loop: the link itself, read as a file.
@@ -93,7 +97,8 @@ public:
 // A wildcard search over a directory stream.
 class DirectorySearch final : public SearchStream {
 public:
-    DirectorySearch(DIR* dir, std::u16string expression) : dir_(dir), expression_(std::move(expression)) {
+    DirectorySearch(DIR* dir, std::u16string expression, SearchDetail wanted)
+        : dir_(dir), expression_(std::move(expression)), all_(expression_ == u"*"), wanted_(wanted) {
         // "." and ".." first, as Windows reports them; the stream's own
         // copies are skipped below.
         for (const char* dot : {".", ".."}) {
@@ -128,7 +133,9 @@ public:
                 return false;
             }
             const std::string_view name = ent->d_name;
-            if (isDotOrDotDot(name) || !matchesSearchExpression(expression_, text::toUtf16(name))) continue;
+            if (isDotOrDotDot(name)) continue;
+            // "*" takes every name: a walk need not test each of a million.
+            if (!all_ && !matchesSearchExpression(expression_, text::toUtf16(name))) continue;
             uint32_t attributes = 0;
             if (!entryAttributes(*ent, attributes)) continue;  // gone since the stream listed it
             item.name = std::string(name);
@@ -149,6 +156,14 @@ public:
 
 private:
     bool entryAttributes(const struct dirent& ent, uint32_t& attributes) const {
+#ifdef DT_DIR
+        // A file or a folder (not a link, nor a type the listing leaves
+        // open): its folder and hidden bits are known without a call.
+        if (wanted_ == SearchDetail::FolderBit && (ent.d_type == DT_REG || ent.d_type == DT_DIR)) {
+            attributes = attributesOf(ent.d_type == DT_DIR, false, false, ent.d_name);
+            return true;
+        }
+#endif
         const int fd = ::dirfd(dir_);
         struct stat own {};
         if (::fstatat(fd, ent.d_name, &own, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -174,6 +189,8 @@ private:
 
     DIR* dir_;
     std::u16string expression_;
+    bool all_;  // the expression is "*"
+    SearchDetail wanted_;
     std::deque<FoundItem> pending_;
 };
 
@@ -200,7 +217,8 @@ int32_t windowsErrorFromErrno(int errnum) {
 
 int32_t sysGetFileAttributes(const std::string& path, int32_t& code) { return attributesOfPath(path, code); }
 
-std::unique_ptr<SearchStream> sysFindFirst(const std::string& pattern, FoundItem& first, int32_t& code) {
+std::unique_ptr<SearchStream> sysFindFirst(const std::string& pattern, FoundItem& first, int32_t& code,
+                                           SearchDetail wanted) {
     const size_t slash = pattern.rfind('/');
     const std::string namePart = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
     if (namePart.empty()) {  // a pattern ending in a separator names no entry
@@ -220,7 +238,7 @@ std::unique_ptr<SearchStream> sysFindFirst(const std::string& pattern, FoundItem
         code = errno == ENOENT ? kErrorPathNotFound : windowsErrorFromErrno(errno);
         return nullptr;
     }
-    auto search = std::make_unique<DirectorySearch>(dir, toSearchExpression(text::toUtf16(namePart)));
+    auto search = std::make_unique<DirectorySearch>(dir, toSearchExpression(text::toUtf16(namePart)), wanted);
     if (!search->next(first, code)) {
         if (code == kErrorNoMoreFiles) code = kErrorFileNotFound;  // nothing matched
         return nullptr;

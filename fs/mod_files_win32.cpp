@@ -132,7 +132,8 @@ int32_t sysGetFileAttributes(const std::string& path, int32_t& code) {
     return static_cast<int32_t>(result);
 }
 
-std::unique_ptr<SearchStream> sysFindFirst(const std::string& pattern, FoundItem& first, int32_t& code) {
+std::unique_ptr<SearchStream> sysFindFirst(const std::string& pattern, FoundItem& first, int32_t& code,
+                                           SearchDetail) {
     HANDLE handle;
     if (apiSupportState().wideFindFirstFile) {
         const std::wstring buffer = wideLongPath(pattern);

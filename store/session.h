@@ -240,7 +240,9 @@ public:
     // disk, an I/O error), or a target folder that was removed or renamed,
     // is returned here, and every later operation and Logoff fail with it.
     // Cheap enough to ask after every item, so that a conversion stops at
-    // once instead of at the end.
+    // once instead of at the end: a write failure is seen at the next call,
+    // a removed folder within a tenth of a second (the folder is looked at
+    // no more often than that).
     Status CheckOutput();
     // Completes the file (tables, B-trees, maps, header last) and gives it
     // its final name. After a failure nothing of it is left behind.

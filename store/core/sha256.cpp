@@ -66,6 +66,9 @@ __attribute__((target("sha,sse4.1,ssse3"))) void shaNiBlocks(std::array<uint32_t
     for (; count; --count, p += 64) {
         const __m128i abefBefore = abef, cdghBefore = cdgh;
         __m128i m[4];
+        // Unrolled, the ring of four stays in registers (indexed by a loop
+        // counter it lives on the stack, and every group waits for it).
+#pragma GCC unroll 16
         for (int g = 0; g < 16; ++g) {
             __m128i& x = m[g % 4];
             if (g < 4) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <tuple>
 #include <vector>
 
 #ifndef _WIN32
@@ -136,6 +137,29 @@ TEST(GetPathAttributes, ReadOnlyFilesCarryTheReadOnlyBit) {
     const std::string file = t.makeFile("a.msg");
     std::filesystem::permissions(file, std::filesystem::perms::owner_read);
     EXPECT_EQ(GetPathAttributes(file), static_cast<int32_t>(kAttrReadOnly));
+}
+
+// A search for the folder bit alone leaves out only the read-only bit;
+// links are still followed for it.
+TEST(Search, TheFolderBitAloneIsTheRestLeftOut) {
+    TempFolder t;
+    std::filesystem::permissions(t.makeFile("ro.msg"), std::filesystem::perms::owner_read);
+    t.makeFile(".hidden");
+    const std::string folder = t.makeFolder("Sent");
+    std::filesystem::create_directory_symlink(folder, t.at("link"));
+    const std::tuple<const char*, uint32_t, uint32_t> rows[] = {
+        {"ro.msg", kAttrReadOnly, kAttrNormal},
+        {".hidden", kAttrHidden, kAttrHidden},
+        {"Sent", kAttrDirectory, kAttrDirectory},
+        {"link", kAttrDirectory | kAttrReparsePoint, kAttrDirectory | kAttrReparsePoint},
+    };
+    for (const auto& [name, all, folderBit] : rows)
+        for (SearchDetail d : {SearchDetail::AllAttributes, SearchDetail::FolderBit}) {
+            FileEntry e;
+            ASSERT_GT(FindFirstEntry(t.path() + S + "*", e, d), 0);
+            while (e.Name != name) ASSERT_NE(FindNextEntry(e), 0) << name;
+            EXPECT_EQ(e.Attributes, d == SearchDetail::FolderBit ? folderBit : all) << name;
+        }
 }
 #else
 TEST(GetPathAttributes, FollowsLinksForTheFolderBitAndReadsBrokenLinksAsFiles) {

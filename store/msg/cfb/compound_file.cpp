@@ -1,6 +1,7 @@
 #include "store/msg/cfb/compound_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string>
 
@@ -10,6 +11,20 @@ namespace tavrin::store::cfb {
 namespace {
 
 Error corrupt(const std::string& what) { return Error(err::kCorrupt, "compound file: " + what); }
+
+// The code units of `s` before its first null, at most n. Four at a time:
+// a 16-bit lane that is zero sets its top bit in (w - 1s) & ~w.
+size_t untilNull(const char16_t* s, size_t n) {
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        uint64_t w;
+        std::memcpy(&w, s + i, 8);
+        if ((w - 0x0001000100010001ull) & ~w & 0x8000800080008000ull) break;
+    }
+    for (; i < n; ++i)
+        if (s[i] == 0) return i;
+    return n;
+}
 
 std::string hex32(uint32_t v) {
     static const char d[] = "0123456789ABCDEF";
@@ -211,13 +226,13 @@ Status CompoundFile::loadDirectory(uint32_t start) {
             e.type = static_cast<ObjectType>(type);
             e.black = p[direntry::bflags] == 1;
             const uint16_t cb = loadLE16(p + direntry::cb);
-            size_t len = cb >= 2 ? std::min<size_t>(cb / 2 - 1, direntry::kMaxNameChars) : 0;
-            for (size_t i = 0; i < len; ++i) {
-                const char16_t c = static_cast<char16_t>(loadLE16(p + 2 * i));
-                if (c == 0) { len = i; break; }
-                e.nameChars[i] = c;
+            const size_t len = cb >= 2 ? std::min<size_t>(cb / 2 - 1, direntry::kMaxNameChars) : 0;
+            if constexpr (std::endian::native == std::endian::little) {
+                std::memcpy(e.nameChars.data(), p, 2 * len);
+            } else {
+                for (size_t i = 0; i < len; ++i) e.nameChars[i] = static_cast<char16_t>(loadLE16(p + 2 * i));
             }
-            e.nameLength = static_cast<uint8_t>(len);
+            e.nameLength = static_cast<uint8_t>(untilNull(e.nameChars.data(), len));
             e.left = loadLE32(p + direntry::sidLeftSib);
             e.right = loadLE32(p + direntry::sidRightSib);
             e.child = loadLE32(p + direntry::sidChild);
