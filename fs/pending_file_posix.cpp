@@ -148,7 +148,7 @@ struct PendingFile::Impl {
     // commit's fsync has little left to wait for: a disk, and the host of a
     // virtual one, may keep written data in a cache until it is flushed.
     // A failure is kept and told by commit (the system tells it only once).
-    static constexpr uint64_t kSyncEvery = uint64_t(32) << 20;
+    static constexpr uint64_t kSyncEvery = uint64_t(16) << 20;
     std::mutex syncMutex;
     std::condition_variable syncWanted;
     std::thread syncer;

@@ -109,7 +109,7 @@ TEST_P(Pending, ALargeFileWrittenOutAsItComesCommitsWholeOrGoes) {
     for (const bool keep : {false, true}) {
         auto f = PendingFile::create(target);
         ASSERT_TRUE(f.ok());
-        for (uint64_t at = 0; at < (uint64_t(40) << 20); at += block.size()) {
+        for (uint64_t at = 0; at < (uint64_t(24) << 20); at += block.size()) {
             ASSERT_TRUE((*f)->writeAt(at, block).ok());
             (*f)->startWriteback(at, block.size());
         }
@@ -119,7 +119,7 @@ TEST_P(Pending, ALargeFileWrittenOutAsItComesCommitsWholeOrGoes) {
         f->reset();
         EXPECT_EQ(namesIn(dir.path()), keep ? std::vector<std::string>{"big.pst"} : std::vector<std::string>{});
     }
-    EXPECT_EQ(std::filesystem::file_size(target), uint64_t(40) << 20);
+    EXPECT_EQ(std::filesystem::file_size(target), uint64_t(24) << 20);
 }
 
 TEST_P(Pending, ScratchIsNeverSeenAndReadsBack) {
