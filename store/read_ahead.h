@@ -3,7 +3,8 @@
 // The import loop goes through a list of files in order and takes each
 // message file from here just when it would import it (RDOMail::Import of
 // what take() gives). Meanwhile worker threads read the next ones' bytes, in
-// list order; take() parses them into the shared model. What take() gives is
+// list order, and parse those of Internet mail; take() parses the others
+// into the shared model. What take() gives is
 // what Import(path) would have read in its place: the same message, the same
 // salvage warnings, the same failure. Only the loop's thread writes the
 // store. (The workers parse only Internet mail: with the C library's
