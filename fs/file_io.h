@@ -160,7 +160,9 @@ public:
     Status flush() override;
     // Closes without committing: the same as discard().
     Status close() override;
-    // On Linux, sync_file_range's start of write-out; elsewhere nothing.
+    // On Linux, sync_file_range's start of write-out, and every 16 MiB of
+    // it an fdatasync on a thread of the file's own (a failure of which
+    // commit tells); elsewhere nothing.
     void startWriteback(uint64_t offset, uint64_t size) override;
     Status check() const;
     Status commit(bool replaceExisting);

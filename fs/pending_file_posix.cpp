@@ -14,6 +14,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "fs/file_io.h"
 #include "fs/pending_file_platform.h"
@@ -139,8 +143,67 @@ struct PendingFile::Impl {
     std::string target, folder;
     std::string named;  // the temporary name of the named form; empty when nameless
 
+    // What was written is put on stable storage (fdatasync) on a thread of
+    // its own every kSyncEvery bytes whose write-out was started, so that
+    // commit's fsync has little left to wait for: a disk, and the host of a
+    // virtual one, may keep written data in a cache until it is flushed.
+    // A failure is kept and told by commit (the system tells it only once).
+    static constexpr uint64_t kSyncEvery = uint64_t(16) << 20;
+    std::mutex syncMutex;
+    std::condition_variable syncWanted;
+    std::thread syncer;
+    uint64_t startedBytes = 0;
+    bool syncAsked = false, syncStop = false;
+    int syncError = 0;
+
     ~Impl() { discard(); }
+    void askSync(uint64_t bytes) {
+        std::lock_guard<std::mutex> lock(syncMutex);
+        startedBytes += bytes;
+        if (startedBytes < kSyncEvery || syncStop) return;
+        startedBytes = 0;
+        syncAsked = true;
+        if (syncer.joinable()) {
+            syncWanted.notify_one();
+            return;
+        }
+        try {
+            syncer = std::thread([this] { syncLoop(); });
+        } catch (const std::system_error&) {
+            syncAsked = false;  // no thread: commit's fsync does it all
+        }
+    }
+    void syncLoop() {
+        std::unique_lock<std::mutex> lock(syncMutex);
+        for (;;) {
+            syncWanted.wait(lock, [&] { return syncAsked || syncStop; });
+            if (syncStop) return;
+            syncAsked = false;
+            lock.unlock();
+#ifdef __linux__
+            const int r = ::fdatasync(fd);
+#else
+            const int r = ::fsync(fd);
+#endif
+            const int e = errno;
+            lock.lock();
+            if (r != 0 && syncError == 0) syncError = e;
+        }
+    }
+    // Ends the thread; the failure it met, or 0.
+    int stopSync() {
+        std::thread t;
+        {
+            std::lock_guard<std::mutex> lock(syncMutex);
+            syncStop = true;
+            t = std::move(syncer);
+        }
+        syncWanted.notify_one();
+        if (t.joinable()) t.join();
+        return syncError;
+    }
     void discard() {
+        stopSync();
         if (fd >= 0) ::close(fd);
         fd = -1;
         if (!named.empty()) ::unlink(named.c_str());
@@ -181,8 +244,9 @@ Status PendingFile::flush() {
 }
 #ifdef __linux__
 void PendingFile::startWriteback(uint64_t offset, uint64_t size) {
-    if (impl_->fd >= 0 && size > 0)
-        (void)::sync_file_range(impl_->fd, static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+    if (impl_->fd < 0 || size == 0) return;
+    (void)::sync_file_range(impl_->fd, static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+    impl_->askSync(size);
 }
 #endif
 Status PendingFile::close() {
@@ -210,10 +274,10 @@ Status PendingFile::check() const {
 Status PendingFile::commit(bool replaceExisting) {
     Impl& m = *impl_;
     if (m.fd < 0) return Error(err::kInvalidParameter, "The file " + m.target + " is closed.");
-    if (::fsync(m.fd) != 0) {
-        const int e = errno;
+    if (const int e = m.stopSync(); e != 0 || ::fsync(m.fd) != 0) {
+        const int why = e != 0 ? e : errno;
         m.discard();
-        return ioError(e, "written", m.target);
+        return ioError(why, "written", m.target);
     }
     Status result;
     if (!m.named.empty()) {

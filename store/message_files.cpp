@@ -159,6 +159,10 @@ Result<Message> parseMessageBytes(Result<MessageFileBytes> read, MessageFileByte
     }
 }
 
+bool isInternetMail(const MessageFileBytes& read) {
+    return !read.large && isInternetMessage(ByteSpan(read.bytes.get(), std::min<size_t>(read.size, 1024)));
+}
+
 Result<Message> readMessageFile(const std::string& path, const std::function<bool(uint64_t)>& admit) {
     return parseMessageBytes(readMessageBytes(path, admit));
 }

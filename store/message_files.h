@@ -52,6 +52,8 @@ struct MessageFileBytes {
 Result<MessageFileBytes> readMessageBytes(const std::string& path, const std::function<bool(uint64_t)>& admit = {},
                                           MessageFileBytes* reuse = nullptr);
 Result<Message> parseMessageBytes(Result<MessageFileBytes> read, MessageFileBytes* spent = nullptr);
+// True when the bytes read are in memory and are an Internet message.
+bool isInternetMail(const MessageFileBytes& read);
 // Both steps at once.
 Result<Message> readMessageFile(const std::string& path, const std::function<bool(uint64_t)>& admit = {});
 // A message file's bytes already in memory, read as what they are.

@@ -3,19 +3,24 @@
 // The import loop goes through a list of files in order and takes each
 // message file from here just when it would import it (RDOMail::Import of
 // what take() gives). Meanwhile worker threads read the next ones' bytes, in
-// list order; take() parses them into the shared model. What take() gives is
+// list order, and parse those of Internet mail; take() parses the others
+// into the shared model. What take() gives is
 // what Import(path) would have read in its place: the same message, the same
 // salvage warnings, the same failure. Only the loop's thread writes the
-// store. (The workers do not parse: with the C library's allocator, a
-// message built on one thread and freed on another, the writer's, makes both
-// wait on the allocator's locks, which costs more than the parse.)
+// store. (The workers parse only Internet mail: with the C library's
+// allocator, a message built on one thread and freed on another, the
+// writer's, makes both wait on the allocator's locks, which costs more than
+// the parse of an Outlook message file, though far less than the parse of
+// an Internet message.)
 //
 // Memory is bounded by bytes, not by files: the files read ahead and not
 // yet taken, and the one the loop took last (until it takes the next), stay
 // within `budget` bytes. A file larger than the budget is read only when
 // nothing else is held, so one huge message never shares the memory with
 // another. Files are admitted in list order, so the one the loop waits for
-// is never held up by later ones.
+// is never held up by later ones. An Internet message parsed ahead counts
+// for its file's bytes, as the one the loop parses does (its text, held as
+// UTF-16, may take up to about twice as much).
 //
 // What the loop does not take is thrown away: taking entry i drops what was
 // read for the entries before it, and cancel() (a skip, a stop) or the
@@ -28,6 +33,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -98,6 +104,7 @@ private:
         bool admitted = false;
         uint64_t charge = 0;
         Result<MessageFileBytes> result = Error(err::kCancelled, "not read");
+        std::optional<Result<Message>> parsed;  // Internet mail, parsed by its reader
     };
     void work();
     bool admit(size_t i, uint64_t size, std::unique_lock<std::mutex>& lock);

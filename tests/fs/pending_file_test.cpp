@@ -100,6 +100,28 @@ TEST_P(Pending, ARemovedFolderFailsTheCheck) {
     EXPECT_EQ(c.error().description, "The file " + target + " could not be created: No such file or directory.");
 }
 
+// Tens of megabytes whose write-out is started as they are written (which
+// puts them on stable storage on a thread of the file's own as they come):
+// committed whole, or gone when discarded while that thread may be at work.
+TEST_P(Pending, ALargeFileWrittenOutAsItComesCommitsWholeOrGoes) {
+    const std::string target = dir.at("big.pst");
+    const std::vector<uint8_t> block(1 << 20, 0x5A);
+    for (const bool keep : {false, true}) {
+        auto f = PendingFile::create(target);
+        ASSERT_TRUE(f.ok());
+        for (uint64_t at = 0; at < (uint64_t(24) << 20); at += block.size()) {
+            ASSERT_TRUE((*f)->writeAt(at, block).ok());
+            (*f)->startWriteback(at, block.size());
+        }
+        if (keep) {
+            ASSERT_TRUE((*f)->commit(false).ok());
+        }
+        f->reset();
+        EXPECT_EQ(namesIn(dir.path()), keep ? std::vector<std::string>{"big.pst"} : std::vector<std::string>{});
+    }
+    EXPECT_EQ(std::filesystem::file_size(target), uint64_t(24) << 20);
+}
+
 TEST_P(Pending, ScratchIsNeverSeenAndReadsBack) {
     auto s = ScratchFile::create(dir.at("out.pst"));
     ASSERT_TRUE(s.ok()) << s.error().description;

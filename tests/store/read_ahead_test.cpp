@@ -35,7 +35,8 @@ std::string describe(const Result<Message>& r) {
 }
 
 // A folder of message files: good ones (some with a large attachment),
-// a salvaged one, one that is not a message and one that is missing.
+// a salvaged one, Internet mail (parsed by the workers), one that is not a
+// message and one that is missing.
 struct Files {
     ScratchDir dir;
     std::vector<std::string> paths;
@@ -48,6 +49,11 @@ struct Files {
                 continue;
             }
             if (i % 7 == 5) continue;  // missing
+            if (i % 7 == 4) {  // Internet mail, with a finding (a line too long)
+                writeText(p, "Subject: mail " + std::to_string(i) + "\r\nContent-Type: text/plain\r\n\r\n" +
+                                 std::string(i * 100, 'b') + "\r\n");
+                continue;
+            }
             MessageBuilder m;
             m.variable(makeTag(tags::PidTagSubject, PT_UNICODE), utf16le(u"message " + std::u16string(i % 5, u'x')));
             if (i % 7 == 6) m.entries.push_back({makeTag(0x0071, PT_BINARY), 6, 22});  // its stream is missing
@@ -70,6 +76,7 @@ TEST(ReadAhead, GivesWhatImportWouldReadWhateverTheOrderAndTheWorkers) {
     for (const std::string& p : f.paths) expected.push_back(describe(readMessageFile(p)));
     EXPECT_NE(expected[6].find("; property 0x00710102: the value stream is missing (22 bytes)"), std::string::npos);
     EXPECT_EQ(expected[3].rfind("error ", 0), 0u);
+    EXPECT_NE(expected[11].find("longer than 998 characters"), std::string::npos);
     EXPECT_EQ(expected[5].rfind("error ", 0), 0u);
     for (unsigned threads : {0u, 1u, 4u}) {
         ReadAheadOptions o;

@@ -109,23 +109,39 @@ namespace {
 
 #ifdef TAVRIN_CRC_CLMUL
 // The byte map 32 bytes at a time: the map as sixteen 16-byte tables, each
-// looked up by the low nibble (vpshufb) and kept where the high nibble
-// selects it.
+// looked up by the low nibble (vpshufb). The shuffle gives 0 where the index
+// has bit 7 set: with the byte less 16 times the table's number, an
+// unsigned saturating add of 0x70 leaves bit 7 clear just for the bytes of
+// that table (0x00-0x0F become 0x70-0x7F, all else 0x80 or more), and the
+// low nibble as it was. Two vectors a step share each table's load.
 __attribute__((target("avx2"))) size_t mapAvx2(const uint8_t* src, uint8_t* dst, size_t n,
                                                 const uint8_t (&map)[256]) {
     __m256i tables[16];
     for (int k = 0; k < 16; ++k)
         tables[k] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(map + 16 * k)));
-    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    const __m256i step = _mm256_set1_epi8(0x10), bias = _mm256_set1_epi8(0x70);
     size_t i = 0;
-    for (; i + 32 <= n; i += 32) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
-        const __m256i lo = _mm256_and_si256(v, nibble);
-        const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
-        __m256i r = _mm256_setzero_si256();
+    for (; i + 64 <= n; i += 64) {
+        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 32));
+        __m256i ra = _mm256_setzero_si256(), rb = _mm256_setzero_si256();
+#pragma GCC unroll 16
         for (int k = 0; k < 16; ++k) {
-            const __m256i hit = _mm256_cmpeq_epi8(hi, _mm256_set1_epi8(static_cast<char>(k)));
-            r = _mm256_or_si256(r, _mm256_and_si256(hit, _mm256_shuffle_epi8(tables[k], lo)));
+            ra = _mm256_or_si256(ra, _mm256_shuffle_epi8(tables[k], _mm256_adds_epu8(a, bias)));
+            rb = _mm256_or_si256(rb, _mm256_shuffle_epi8(tables[k], _mm256_adds_epu8(b, bias)));
+            a = _mm256_sub_epi8(a, step);
+            b = _mm256_sub_epi8(b, step);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), ra);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 32), rb);
+    }
+    for (; i + 32 <= n; i += 32) {
+        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        __m256i r = _mm256_setzero_si256();
+#pragma GCC unroll 16
+        for (int k = 0; k < 16; ++k) {
+            r = _mm256_or_si256(r, _mm256_shuffle_epi8(tables[k], _mm256_adds_epu8(a, bias)));
+            a = _mm256_sub_epi8(a, step);
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), r);
     }
