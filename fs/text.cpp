@@ -70,6 +70,41 @@ size_t asciiUnits(const char16_t* in, size_t n) {
     return i;
 }
 
+// The same two over UTF-16LE units given as bytes (2 * n of them).
+inline char16_t unitLe(const unsigned char* in, size_t i) {
+    return static_cast<char16_t>(in[2 * i] | (in[2 * i + 1] << 8));
+}
+
+size_t asciiUnitsLe(const unsigned char* in, size_t n) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // SSE2 lanes are little-endian: a 16-bit lane is the unit itself.
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    for (; n - i >= 8; i += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(a, high), _mm_setzero_si128())) != 0xFFFF) break;
+    }
+#endif
+    while (i < n && unitLe(in, i) < 0x80) ++i;
+    return i;
+}
+
+size_t narrowAsciiLe(const unsigned char* in, size_t n, unsigned char* out) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    for (; n - i >= 16; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i + 16));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(_mm_or_si128(a, b), high), _mm_setzero_si128())) != 0xFFFF)
+            break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+    }
+#endif
+    for (; i < n && unitLe(in, i) < 0x80; ++i) out[i] = in[2 * i];
+    return i;
+}
+
 }  // namespace
 
 size_t widenAscii(const char* in, size_t n, char16_t* out) {
@@ -168,6 +203,56 @@ std::string toUtf8(std::u16string_view s) {
         *o++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
     }
     return out;
+}
+
+bool utf16LeToUtf8(const unsigned char* in, size_t n, std::vector<unsigned char>& out) {
+    size_t bytes = n;
+    for (size_t i = 0; i < n;) {
+        const char16_t c = unitLe(in, i);
+        if (c < 0x80) {
+            i += asciiUnitsLe(in + 2 * i, n - i);
+            continue;
+        }
+        ++i;
+        if (c < 0x800) {
+            bytes += 1;
+            continue;
+        }
+        // Three bytes, or four for a surrogate pair (two units).
+        bytes += 2;
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            if (c > 0xDBFF || i == n || unitLe(in, i) < 0xDC00 || unitLe(in, i) > 0xDFFF) return false;
+            ++i;
+        }
+    }
+    std::vector<unsigned char> r(bytes);
+    unsigned char* o = r.data();
+    for (size_t i = 0; i < n;) {
+        char32_t cp = unitLe(in, i);
+        if (cp < 0x80) {
+            const size_t k = narrowAsciiLe(in + 2 * i, n - i, o);
+            o += k;
+            i += k;
+            continue;
+        }
+        ++i;
+        // Every surrogate is the first of a pair: checked above.
+        if (cp >= 0xD800 && cp <= 0xDBFF) cp = 0x10000 + ((cp - 0xD800) << 10) + (unitLe(in, i++) - 0xDC00);
+        if (cp < 0x800) {
+            *o++ = static_cast<unsigned char>(0xC0 | (cp >> 6));
+        } else {
+            if (cp < 0x10000) {
+                *o++ = static_cast<unsigned char>(0xE0 | (cp >> 12));
+            } else {
+                *o++ = static_cast<unsigned char>(0xF0 | (cp >> 18));
+                *o++ = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+            }
+            *o++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+        }
+        *o++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+    }
+    out = std::move(r);
+    return true;
 }
 
 std::u16string toUtf16(std::string_view s) {

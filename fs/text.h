@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavrin::text {
 
@@ -25,6 +26,12 @@ size_t narrowAscii(const char16_t* in, size_t n, char* out);
 // Whether the text holds a surrogate that is not part of a pair (which
 // UTF-8 cannot carry: toUtf8 makes it U+FFFD).
 bool hasUnpairedSurrogate(std::u16string_view s);
+
+// UTF-16LE to UTF-8 straight from a value's bytes: `units` code units at
+// `in` (any alignment), encoded as toUtf8 does into `out`, which is
+// replaced. False, with `out` untouched, when the text holds an unpaired
+// surrogate.
+bool utf16LeToUtf8(const unsigned char* in, size_t units, std::vector<unsigned char>& out);
 
 // Ordinal comparison by UTF-16 code units of two UTF-8 texts, without
 // converting them: negative, zero or positive. A text that is a prefix of

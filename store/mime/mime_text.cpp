@@ -351,6 +351,18 @@ constexpr std::array<int8_t, 256> makeBase64Table() {
 }
 constexpr auto kBase64 = makeBase64Table();
 
+// The same values already in place for each of the four digits of a group
+// (shifted by 18, 12, 6 and 0 bits); any other byte has the top bit set, so
+// that one test of the four ORed together finds it.
+constexpr std::array<std::array<uint32_t, 256>, 4> makeBase64Shifted() {
+    std::array<std::array<uint32_t, 256>, 4> t{};
+    for (int k = 0; k < 4; ++k)
+        for (int c = 0; c < 256; ++c)
+            t[k][c] = kBase64[c] < 0 ? 0x80000000u : static_cast<uint32_t>(kBase64[c]) << (18 - 6 * k);
+    return t;
+}
+constexpr auto kBase64Shifted = makeBase64Shifted();
+
 // UTF-7 (65000, RFC 2152), decoded here: iconv and Windows' converter
 // part ways on damaged text, and Windows' takes no error flag. "+-" is '+';
 // "+" starts base64 of UTF-16 units, ended by the first character outside
@@ -481,9 +493,9 @@ Bytes decodeBase64(ByteSpan text, bool* bad) {
         if (bits == 0 && !padded) {
             // Whole groups of four digits, the bulk of every line.
             while (end - p >= 4) {
-                const int v0 = kBase64[p[0]], v1 = kBase64[p[1]], v2 = kBase64[p[2]], v3 = kBase64[p[3]];
-                if ((v0 | v1 | v2 | v3) < 0) break;
-                const uint32_t v = (uint32_t(v0) << 18) | (uint32_t(v1) << 12) | (uint32_t(v2) << 6) | uint32_t(v3);
+                const uint32_t v = kBase64Shifted[0][p[0]] | kBase64Shifted[1][p[1]] | kBase64Shifted[2][p[2]] |
+                                   kBase64Shifted[3][p[3]];
+                if (v & 0x80000000u) break;
                 o[0] = static_cast<uint8_t>(v >> 16);
                 o[1] = static_cast<uint8_t>(v >> 8);
                 o[2] = static_cast<uint8_t>(v);

@@ -75,6 +75,14 @@ TEST(Text, Utf8OfEveryWidthFitsShortAndLongTexts) {
             std::string want;
             for (size_t i = 0; i < n; ++i) u += c.unit, want += c.utf8;
             EXPECT_EQ(toUtf8(u), want) << c.utf8 << " x" << n;
+            // From UTF-16LE bytes: the same, or false for a lone surrogate.
+            std::vector<unsigned char> le, out;
+            for (char16_t x : u) le.push_back(static_cast<unsigned char>(x)), le.push_back(static_cast<unsigned char>(x >> 8));
+            const bool lone = want.find("\xEF\xBF\xBD") != std::string::npos;
+            EXPECT_EQ(utf16LeToUtf8(le.data(), u.size(), out), !lone) << c.utf8 << " x" << n;
+            if (!lone) {
+                EXPECT_EQ(std::string(out.begin(), out.end()), want) << c.utf8 << " x" << n;
+            }
         }
 }
 

@@ -331,21 +331,26 @@ void htmlAsBinary(std::vector<Property>& props, uint32_t codepage, const std::op
     auto it = std::lower_bound(props.begin(), props.end(), t::PidTagHtml,
                                [](const Property& p, uint16_t v) { return p.id() < v; });
     if (it == props.end() || it->id() != t::PidTagHtml || it->type() != store::PT_UNICODE) return;
-    const std::u16string text = it->asUnicode();
     std::optional<Bytes> bytes = html8;
+    Bytes utf8;
     if (bytes) {
         while (!bytes->empty() && bytes->back() == 0) bytes->pop_back();
-    } else if (codepage == store::kCodepageUtf8 && !tavrin::text::hasUnpairedSurrogate(text)) {
-        // UTF-8 gives back every such text: no round trip needed.
-        bytes = store::encodeCodepage(text, store::kCodepageUtf8).value();
-    } else if (auto enc = store::encodeCodepage(text, codepage))
-        if (auto back = store::decodeCodepage(*enc, codepage); back && *back == text) bytes = std::move(*enc);
-    if (!bytes) {
-        bytes = store::encodeCodepage(text, store::kCodepageUtf8).value();
-        setProp(props, Property::int32(store::makeTag(t::PidTagInternetCodepage, store::PT_LONG),
-                                       static_cast<int32_t>(store::kCodepageUtf8)));
-        it = std::lower_bound(props.begin(), props.end(), t::PidTagHtml,
-                              [](const Property& p, uint16_t v) { return p.id() < v; });
+    } else if (codepage == store::kCodepageUtf8 &&
+               tavrin::text::utf16LeToUtf8(it->data.data(), it->data.size() / 2, utf8)) {
+        // UTF-8 gives back every text without an unpaired surrogate: no
+        // round trip needed, nor a copy of the text.
+        bytes = std::move(utf8);
+    } else {
+        const std::u16string text = it->asUnicode();
+        if (auto enc = store::encodeCodepage(text, codepage))
+            if (auto back = store::decodeCodepage(*enc, codepage); back && *back == text) bytes = std::move(*enc);
+        if (!bytes) {
+            bytes = store::encodeCodepage(text, store::kCodepageUtf8).value();
+            setProp(props, Property::int32(store::makeTag(t::PidTagInternetCodepage, store::PT_LONG),
+                                           static_cast<int32_t>(store::kCodepageUtf8)));
+            it = std::lower_bound(props.begin(), props.end(), t::PidTagHtml,
+                                  [](const Property& p, uint16_t v) { return p.id() < v; });
+        }
     }
     Property html;
     html.tag = store::makeTag(t::PidTagHtml, store::PT_BINARY);
