@@ -105,6 +105,24 @@ size_t narrowAsciiLe(const unsigned char* in, size_t n, unsigned char* out) {
     return i;
 }
 
+// A code point of two bytes or more (U+0080 up) in UTF-8 at `o`; the
+// byte after it.
+inline unsigned char* putUtf8(char32_t cp, unsigned char* o) {
+    if (cp < 0x800) {
+        *o++ = static_cast<unsigned char>(0xC0 | (cp >> 6));
+    } else {
+        if (cp < 0x10000) {
+            *o++ = static_cast<unsigned char>(0xE0 | (cp >> 12));
+        } else {
+            *o++ = static_cast<unsigned char>(0xF0 | (cp >> 18));
+            *o++ = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+        }
+        *o++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+    }
+    *o++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+    return o;
+}
+
 }  // namespace
 
 size_t widenAscii(const char* in, size_t n, char16_t* out) {
@@ -188,19 +206,7 @@ std::string toUtf8(std::u16string_view s) {
             i += k;
             continue;
         }
-        const char32_t cp = nextCodePoint(s, i);
-        if (cp < 0x800) {
-            *o++ = static_cast<unsigned char>(0xC0 | (cp >> 6));
-        } else {
-            if (cp < 0x10000) {
-                *o++ = static_cast<unsigned char>(0xE0 | (cp >> 12));
-            } else {
-                *o++ = static_cast<unsigned char>(0xF0 | (cp >> 18));
-                *o++ = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
-            }
-            *o++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-        }
-        *o++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+        o = putUtf8(nextCodePoint(s, i), o);
     }
     return out;
 }
@@ -238,18 +244,7 @@ bool utf16LeToUtf8(const unsigned char* in, size_t n, std::vector<unsigned char>
         ++i;
         // Every surrogate is the first of a pair: checked above.
         if (cp >= 0xD800 && cp <= 0xDBFF) cp = 0x10000 + ((cp - 0xD800) << 10) + (unitLe(in, i++) - 0xDC00);
-        if (cp < 0x800) {
-            *o++ = static_cast<unsigned char>(0xC0 | (cp >> 6));
-        } else {
-            if (cp < 0x10000) {
-                *o++ = static_cast<unsigned char>(0xE0 | (cp >> 12));
-            } else {
-                *o++ = static_cast<unsigned char>(0xF0 | (cp >> 18));
-                *o++ = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
-            }
-            *o++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-        }
-        *o++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+        o = putUtf8(cp, o);
     }
     out = std::move(r);
     return true;
