@@ -358,6 +358,25 @@ Status NdbWriter::put(uint64_t ib, ByteSpan data, bool mayFlush) {
     return {};
 }
 
+Status NdbWriter::putBlock(uint64_t ib, ByteSpan data, size_t total) {
+    if (failure_.failed()) return failure_;
+    // The usual case, the block just after (or a little after) the bytes
+    // in the buffer, or first in an empty one: copied once, straight from
+    // the caller's bytes.
+    if (buf_.empty()) bufStart_ = ib;
+    if (ib >= bufStart_ + buf_.size() && ib <= bufStart_ + buf_.size() + 65536) {
+        const size_t off = static_cast<size_t>(ib - bufStart_);
+        buf_.resize(off);  // a gap reads as zeros
+        buf_.insert(buf_.end(), data.begin(), data.end());
+        buf_.resize(off + total);  // the padding and the trailer's room
+        return {};
+    }
+    uint8_t block[kMaxBlockSize];
+    std::memcpy(block, data.data(), data.size());
+    std::memset(block + data.size(), 0, total - data.size());
+    return put(ib, ByteSpan(block, total), false);
+}
+
 Status NdbWriter::flushBuffer() {
     if (failure_.failed()) return failure_;
     if (buf_.empty()) return {};
@@ -399,10 +418,7 @@ Result<uint64_t> NdbWriter::writeBlock(ByteSpan data, bool internal, uint16_t re
     // The data goes into the write buffer as given; the writing thread
     // encodes it and adds the trailer with the CRC of the stored bytes.
     if (cryptMethod() > kCryptCyclic) return fail(writerError("unknown encoding")).error();
-    uint8_t block[kMaxBlockSize];
-    std::memcpy(block, data.data(), cb);
-    std::memset(block + cb, 0, static_cast<size_t>(total - cb));
-    if (auto s = put(*ib, ByteSpan(block, static_cast<size_t>(total)), false); !s) return s.error();
+    if (auto s = putBlock(*ib, data, static_cast<size_t>(total)); !s) return s.error();
     // The block lies in the current buffer (put starts a new one for a block
     // beyond it): encoded when the buffer is written.
     deferred_.push_back({*ib, cb, static_cast<uint32_t>(total), bid, internal});

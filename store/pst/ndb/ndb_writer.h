@@ -86,6 +86,9 @@ private:
     // Places bytes at `ib`: in the write buffer, or written out. A full
     // buffer is written unless `mayFlush` is false.
     Status put(uint64_t ib, ByteSpan data, bool mayFlush = true);
+    // Places a block's data at `ib` followed by zeros up to `total` bytes,
+    // in the write buffer; never writes the buffer out.
+    Status putBlock(uint64_t ib, ByteSpan data, size_t total);
     Status flushBuffer();
     Result<Bref> writePage(uint8_t ptype, MutableByteSpan page);
     Status fail(Error e);
