@@ -17,7 +17,6 @@ namespace tavrin::pst::ndb {
 namespace {
 
 constexpr uint64_t alignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
-constexpr uint32_t kSlotsPerSection = kAMapBytes * 8;  // 3968
 
 Error writerError(const std::string& what) { return Error(err::kCallFailed, "PST writer: " + what); }
 }  // namespace
@@ -300,18 +299,43 @@ void NdbWriter::openSection(uint64_t k) {
 
 Status NdbWriter::closeSection() {
     const uint64_t base = amapOffset(section_);
+    // Whole bytes of slots in use or free (nearly all of them) at once;
+    // the bits of the others one by one, the first slot in the high bit.
     uint32_t zeros = 0, run = 0, longest = 0;
-    for (uint32_t i = 0; i < kSlotsPerSection; ++i) {
-        if (amap_[i / 8] & (0x80 >> (i % 8))) {
+    for (const uint8_t byte : amap_) {
+        if (byte == 0xFF) {
             run = 0;
+        } else if (byte == 0) {
+            zeros += 8;
+            run += 8;
         } else {
-            ++zeros;
-            longest = std::max(longest, ++run);
+            for (int bit = 7; bit >= 0; --bit) {
+                if (byte & (1u << bit)) {
+                    run = 0;
+                } else {
+                    ++zeros;
+                    longest = std::max(longest, ++run);
+                }
+            }
         }
+        longest = std::max(longest, run);
     }
     freeSlots_ += zeros;
     longestRun_.push_back(static_cast<uint8_t>(std::min<uint32_t>(longest, 255)));
     return put(base, MapPage::sealed(amap_, ptypeAMap, base));
+}
+
+// Marks `count` slots from `first` in use: the first slot of a byte is its
+// high bit.
+void NdbWriter::markSlots(uint64_t first, uint64_t count) {
+    uint64_t s = first;
+    const uint64_t e = first + count;
+    for (; s < e && s % 8 != 0; ++s) amap_[s / 8] |= static_cast<uint8_t>(0x80 >> (s % 8));
+    if (e - s >= 8) {
+        std::memset(amap_.data() + s / 8, 0xFF, (e - s) / 8);
+        s += (e - s) / 8 * 8;
+    }
+    for (; s < e; ++s) amap_[s / 8] |= static_cast<uint8_t>(0x80 >> (s % 8));
 }
 
 Result<uint64_t> NdbWriter::allocate(uint64_t size, uint64_t align) {
@@ -319,8 +343,7 @@ Result<uint64_t> NdbWriter::allocate(uint64_t size, uint64_t align) {
         const uint64_t base = amapOffset(section_);
         const uint64_t pos = alignUp(cursor_, align);
         if (pos + size <= base + kAMapCoverage) {
-            for (uint64_t s = (pos - base) / kSlotSize, e = s + size / kSlotSize; s < e; ++s)
-                amap_[s / 8] |= static_cast<uint8_t>(0x80 >> (s % 8));
+            markSlots((pos - base) / kSlotSize, size / kSlotSize);
             cursor_ = pos + size;
             return pos;
         }

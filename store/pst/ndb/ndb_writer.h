@@ -81,6 +81,7 @@ public:
 private:
     friend class BTreeStream;
     Result<uint64_t> allocate(uint64_t size, uint64_t align);
+    void markSlots(uint64_t first, uint64_t count);
     void openSection(uint64_t k);
     Status closeSection();
     // Places bytes at `ib`: in the write buffer, or written out. A full
