@@ -123,6 +123,7 @@ public:
         uint64_t offset = 0;
         Bytes data;
         std::vector<Deferred> blocks;
+        std::vector<std::shared_ptr<const Bytes>> held;  // released once written
     };
     Background(fs::FileSink& sink, uint8_t cryptMethod, size_t limit)
         : sink_(sink), crypt_(cryptMethod), limit_(limit), thread_([this] { run(); }) {}
@@ -201,8 +202,8 @@ private:
             trailer.cb = static_cast<uint16_t>(d.cb);
             trailer.wSig = computeSig(d.ib, d.bid);
             trailer.bid = d.bid;
-            if (!encodeBlockCopy(d.internal ? kCryptNone : crypt_, block.first(d.cb), block.first(d.cb), d.bid,
-                                 trailer.dwCRC))
+            const ByteSpan from(d.src ? d.src : block.data(), d.cb);
+            if (!encodeBlockCopy(d.internal ? kCryptNone : crypt_, from, block.first(d.cb), d.bid, trailer.dwCRC))
                 return writerError("unknown encoding");
             (void)trailer.encode(block.last(kBlockTrailerSize));
         }
@@ -381,23 +382,30 @@ Status NdbWriter::put(uint64_t ib, ByteSpan data, bool mayFlush) {
     return {};
 }
 
-Status NdbWriter::putBlock(uint64_t ib, ByteSpan data, size_t total) {
+Result<const uint8_t*> NdbWriter::putBlock(uint64_t ib, ByteSpan data, size_t total,
+                                           const std::shared_ptr<const Bytes>* held) {
     if (failure_.failed()) return failure_;
     // The usual case, the block just after (or a little after) the bytes
     // in the buffer, or first in an empty one: copied once, straight from
-    // the caller's bytes.
+    // the caller's bytes, or not at all when they are held.
     if (buf_.empty()) bufStart_ = ib;
     if (ib >= bufStart_ + buf_.size() && ib <= bufStart_ + buf_.size() + 65536) {
         const size_t off = static_cast<size_t>(ib - bufStart_);
         buf_.resize(off);  // a gap reads as zeros
+        if (held) {
+            buf_.resize(off + total);
+            if (held_.empty() || held_.back() != *held) held_.push_back(*held);
+            return data.data();
+        }
         buf_.insert(buf_.end(), data.begin(), data.end());
         buf_.resize(off + total);  // the padding and the trailer's room
-        return {};
+        return static_cast<const uint8_t*>(nullptr);
     }
     uint8_t block[kMaxBlockSize];
     std::memcpy(block, data.data(), data.size());
     std::memset(block + data.size(), 0, total - data.size());
-    return put(ib, ByteSpan(block, total), false);
+    if (auto s = put(ib, ByteSpan(block, total), false); !s) return s.error();
+    return static_cast<const uint8_t*>(nullptr);
 }
 
 Status NdbWriter::flushBuffer() {
@@ -408,6 +416,8 @@ Status NdbWriter::flushBuffer() {
     job.data = std::move(buf_);
     job.blocks = std::move(deferred_);
     deferred_.clear();
+    job.held = std::move(held_);
+    held_.clear();
     bufStart_ += job.data.size();
     buf_ = background_->spare();
     buf_.reserve(opt_.writeBuffer + kMaxBlockSize);
@@ -426,6 +436,27 @@ Result<Bref> NdbWriter::writePage(uint8_t ptype, MutableByteSpan page) {
 }
 
 Result<uint64_t> NdbWriter::writeBlock(ByteSpan data, bool internal, uint16_t references) {
+    return writeBlockFrom(data, internal, references, nullptr);
+}
+
+Result<uint64_t> NdbWriter::writeStreamTaking(Bytes&& data, uint64_t* external, uint16_t references) {
+    if (data.empty() || data.size() > kMaxStreamSize) return writeStream(data, external, references);
+    const auto held = std::make_shared<const Bytes>(std::move(data));
+    const ByteSpan all(*held);
+    if (external) *external += all.size();
+    if (all.size() <= kMaxBlockData) return writeBlockFrom(all, false, references, &held);
+    DataTreeBuilder tree(*this);
+    for (size_t off = 0; off < all.size(); off += kMaxBlockData) {
+        const size_t n = std::min<size_t>(kMaxBlockData, all.size() - off);
+        auto bid = writeBlockFrom(all.subspan(off, n), false, 1, &held);
+        if (!bid) return bid;
+        tree.add(*bid, static_cast<uint32_t>(n));
+    }
+    return tree.finish();
+}
+
+Result<uint64_t> NdbWriter::writeBlockFrom(ByteSpan data, bool internal, uint16_t references,
+                                           const std::shared_ptr<const Bytes>* held) {
     if (failure_.failed()) return failure_;
     if (finished_) return writerError("block written after finish");
     if (data.size() > kMaxBlockData) return writerError("block larger than 8176 bytes");
@@ -441,10 +472,11 @@ Result<uint64_t> NdbWriter::writeBlock(ByteSpan data, bool internal, uint16_t re
     // The data goes into the write buffer as given; the writing thread
     // encodes it and adds the trailer with the CRC of the stored bytes.
     if (cryptMethod() > kCryptCyclic) return fail(writerError("unknown encoding")).error();
-    if (auto s = putBlock(*ib, data, static_cast<size_t>(total)); !s) return s.error();
+    auto src = putBlock(*ib, data, static_cast<size_t>(total), held);
+    if (!src) return std::move(src).error();
     // The block lies in the current buffer (put starts a new one for a block
     // beyond it): encoded when the buffer is written.
-    deferred_.push_back({*ib, cb, static_cast<uint32_t>(total), bid, internal});
+    deferred_.push_back({*ib, cb, static_cast<uint32_t>(total), bid, internal, *src});
     if (buf_.size() >= opt_.writeBuffer)
         if (auto s = flushBuffer(); !s) return s.error();
 

@@ -66,6 +66,10 @@ public:
     // BlockSink: blocks of the new file (writeStream and writeSubnodes
     // come with the interface).
     Result<uint64_t> writeBlock(ByteSpan data, bool internal, uint16_t references = 1) override;
+    // Keeps the stream's bytes until the writing thread has encoded its
+    // blocks from them: the thread building the file copies nothing.
+    Result<uint64_t> writeStreamTaking(Bytes&& data, uint64_t* external = nullptr,
+                                       uint16_t references = 1) override;
 
     // Completes the file: the NBT from `nodes`, the rest of the BBT, the
     // last AMap, FMaps, DList and the header. `rgnid` are the header's NID
@@ -87,9 +91,15 @@ private:
     // Places bytes at `ib`: in the write buffer, or written out. A full
     // buffer is written unless `mayFlush` is false.
     Status put(uint64_t ib, ByteSpan data, bool mayFlush = true);
+    // A block of `data`; with `held` (which owns the data) the data is read
+    // by the writing thread, not copied now.
+    Result<uint64_t> writeBlockFrom(ByteSpan data, bool internal, uint16_t references,
+                                    const std::shared_ptr<const Bytes>* held);
     // Places a block's data at `ib` followed by zeros up to `total` bytes,
-    // in the write buffer; never writes the buffer out.
-    Status putBlock(uint64_t ib, ByteSpan data, size_t total);
+    // in the write buffer; never writes the buffer out. With `held`, only
+    // room is made where the block lies inside the buffer: returns where
+    // the writing thread then reads the data from (null: it is in place).
+    Result<const uint8_t*> putBlock(uint64_t ib, ByteSpan data, size_t total, const std::shared_ptr<const Bytes>* held);
     Status flushBuffer();
     Result<Bref> writePage(uint8_t ptype, MutableByteSpan page);
     Status fail(Error e);
@@ -123,8 +133,11 @@ private:
         uint32_t total;
         uint64_t bid;
         bool internal;
+        const uint8_t* src;  // the data, when not in the buffer
     };
     std::vector<Deferred> deferred_;
+    // The owners of the data the blocks in buf_ are read from.
+    std::vector<std::shared_ptr<const Bytes>> held_;
     class Background;
     std::unique_ptr<Background> background_;
 
