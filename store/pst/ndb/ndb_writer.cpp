@@ -19,6 +19,20 @@ namespace {
 constexpr uint64_t alignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
 
 Error writerError(const std::string& what) { return Error(err::kCallFailed, "PST writer: " + what); }
+
+// A write buffer grows without its bytes being touched; these then copy or
+// zero them in one go (the allocator would take them one by one).
+void append(WriteBuffer& b, ByteSpan data) {
+    const size_t at = b.size();
+    b.resize(at + data.size());
+    if (!data.empty()) std::memcpy(b.data() + at, data.data(), data.size());
+}
+void growZeroed(WriteBuffer& b, size_t size) {
+    const size_t at = b.size();
+    if (size <= at) return;
+    b.resize(size);
+    std::memset(b.data() + at, 0, size - at);
+}
 }  // namespace
 
 // A B-tree written bottom-up from entries in ascending key order
@@ -121,7 +135,7 @@ class NdbWriter::Background {
 public:
     struct Job {
         uint64_t offset = 0;
-        Bytes data;
+        WriteBuffer data;
         std::vector<Deferred> blocks;
         std::vector<std::shared_ptr<const Bytes>> held;  // released once written
     };
@@ -156,10 +170,10 @@ public:
         return failure_;
     }
     // A buffer written before, for the next one (none: a new one).
-    Bytes spare() {
+    WriteBuffer spare() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (spares_.empty()) return {};
-        Bytes b = std::move(spares_.back());
+        WriteBuffer b = std::move(spares_.back());
         spares_.pop_back();
         b.clear();
         return b;
@@ -231,7 +245,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable work_, room_;
     std::deque<Job> queue_;
-    std::vector<Bytes> spares_;
+    std::vector<WriteBuffer> spares_;
     size_t waiting_ = 0;
     bool busy_ = false;
     bool stop_ = false;
@@ -260,7 +274,7 @@ const Error& NdbWriter::error() const {
 Status NdbWriter::write(uint64_t ib, ByteSpan data) {
     Background::Job job;
     job.offset = ib;
-    job.data.assign(data.begin(), data.end());
+    append(job.data, data);
     return background_->submit(std::move(job));
 }
 
@@ -358,12 +372,12 @@ Status NdbWriter::put(uint64_t ib, ByteSpan data, bool mayFlush) {
     const uint64_t end = bufStart_ + buf_.size();
     if (!buf_.empty() && ib >= bufStart_ && ib <= end + 65536) {
         const size_t off = static_cast<size_t>(ib - bufStart_);
-        if (off > buf_.size()) buf_.resize(off);  // a gap reads as zeros
+        growZeroed(buf_, off);  // a gap reads as zeros
         // What lands inside the buffer is copied over; the rest is appended
         // (not zeroed first).
         const size_t inside = std::min(data.size(), buf_.size() - off);
         if (inside) std::memcpy(buf_.data() + off, data.data(), inside);
-        buf_.insert(buf_.end(), data.begin() + static_cast<std::ptrdiff_t>(inside), data.end());
+        append(buf_, data.subspan(inside));
         if (mayFlush && buf_.size() >= opt_.writeBuffer) return flushBuffer();
         return {};
     }
@@ -378,7 +392,8 @@ Status NdbWriter::put(uint64_t ib, ByteSpan data, bool mayFlush) {
     }
     if (auto s = flushBuffer(); !s) return s;
     bufStart_ = ib;
-    buf_.assign(data.begin(), data.end());
+    buf_.clear();
+    append(buf_, data);
     return {};
 }
 
@@ -391,14 +406,15 @@ Result<const uint8_t*> NdbWriter::putBlock(uint64_t ib, ByteSpan data, size_t to
     if (buf_.empty()) bufStart_ = ib;
     if (ib >= bufStart_ + buf_.size() && ib <= bufStart_ + buf_.size() + 65536) {
         const size_t off = static_cast<size_t>(ib - bufStart_);
-        buf_.resize(off);  // a gap reads as zeros
+        growZeroed(buf_, off);  // a gap reads as zeros
         if (held) {
-            buf_.resize(off + total);
+            buf_.resize(off + data.size());  // filled in by the writing thread
             if (held_.empty() || held_.back() != *held) held_.push_back(*held);
-            return data.data();
+        } else {
+            append(buf_, data);
         }
-        buf_.insert(buf_.end(), data.begin(), data.end());
-        buf_.resize(off + total);  // the padding and the trailer's room
+        growZeroed(buf_, off + total);  // the padding and the trailer's room
+        if (held) return data.data();
         return static_cast<const uint8_t*>(nullptr);
     }
     uint8_t block[kMaxBlockSize];

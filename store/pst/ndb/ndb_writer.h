@@ -27,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "fs/file_io.h"
@@ -55,6 +56,23 @@ struct NdbOptions {
 };
 
 class BTreeStream;
+
+// Bytes that a resize leaves as they were: room for data another thread
+// fills in is not written twice. (Inserting or filling through this
+// allocator goes byte by byte: the writer copies and zeroes with memcpy and
+// memset into room made by resize.)
+template <class T>
+struct UninitializedAllocator : std::allocator<T> {
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using WriteBuffer = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
 
 class NdbWriter final : public BlockSink {
 public:
@@ -124,7 +142,7 @@ private:
 
     // Write buffer over [bufStart_, bufStart_ + buf_.size()).
     uint64_t bufStart_ = 0;
-    Bytes buf_;
+    WriteBuffer buf_;
     // The blocks in buf_, still to be encoded, checksummed and given their
     // trailer.
     struct Deferred {
