@@ -141,6 +141,24 @@ size_t widenAscii(const char* in, size_t n, char16_t* out) {
     return i;
 }
 
+size_t widenAsciiLe(const char* in, size_t n, unsigned char* out) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; n - i >= 16; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 16), _mm_unpackhi_epi8(v, zero));
+        if (const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v))) return i + std::countr_zero(high);
+    }
+#endif
+    for (; i < n && static_cast<unsigned char>(in[i]) < 0x80; ++i) {
+        out[2 * i] = static_cast<unsigned char>(in[i]);
+        out[2 * i + 1] = 0;
+    }
+    return i;
+}
+
 size_t narrowAscii(const char16_t* in, size_t n, char* out) {
     size_t i = 0;
 #if defined(__SSE2__)
@@ -274,6 +292,37 @@ std::u16string toUtf16(std::string_view s) {
     }
     out.resize(static_cast<size_t>(o - out.data()));
     return out;
+}
+
+void appendUtf16Le(std::string_view s, std::vector<unsigned char>& out) {
+    // At most one unit (two bytes) per byte; cut to size at the end.
+    const size_t start = out.size();
+    out.resize(start + 2 * s.size());
+    unsigned char* o = out.data() + start;
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const size_t n = s.size();
+    auto put = [&o](uint32_t unit) {
+        o[0] = static_cast<unsigned char>(unit);
+        o[1] = static_cast<unsigned char>(unit >> 8);
+        o += 2;
+    };
+    size_t i = 0;
+    while (i < n) {
+        if (p[i] < 0x80) {
+            const size_t k = widenAsciiLe(s.data() + i, n - i, o);
+            o += 2 * k;
+            i += k;
+            continue;
+        }
+        const char32_t cp = decodeUtf8(s, i);
+        if (cp < 0x10000) {
+            put(cp);
+        } else {
+            put(firstUnit(cp));
+            put(secondUnit(cp));
+        }
+    }
+    out.resize(static_cast<size_t>(o - out.data()));
 }
 
 int compareOrdinal(std::string_view a, std::string_view b) {

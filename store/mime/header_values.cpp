@@ -1,6 +1,9 @@
 #include "store/mime/header_values.h"
 
 #include <array>
+#include <span>
+
+#include "fs/text.h"
 
 namespace tavrin::store::mime {
 
@@ -19,6 +22,7 @@ struct Token {
 // brackets run to the end.
 std::vector<Token> tokenize(std::string_view s) {
     std::vector<Token> out;
+    out.reserve(8);  // a few addresses of a name and an address each
     size_t i = 0;
     while (i < s.size()) {
         const char c = s[i];
@@ -344,43 +348,47 @@ std::optional<uint64_t> parseIso(std::string_view s) {
 
 std::optional<uint64_t> parseDateTime(std::string_view value) {
     // Comments out, then words split at spaces, commas and dashes between
-    // the date's parts.
-    std::string text;
+    // the date's parts. A date is short: the first 257 characters outside
+    // comments and 17 words are read, on the stack.
+    std::array<char, 257> buf;
+    size_t len = 0;
     int depth = 0;
     for (char c : value) {
         if (c == '(') ++depth;
         else if (c == ')' && depth > 0) --depth;
-        else if (depth == 0) text.push_back(c);
-        if (text.size() > 256) break;
+        else if (depth == 0) buf[len++] = c;
+        if (len > 256) break;
     }
-    std::string_view t = trimWhitespace(text);
+    std::string_view t = trimWhitespace(std::string_view(buf.data(), len));
     if (auto iso = parseIso(t)) return iso;
-    std::vector<std::string_view> words;
+    std::array<std::string_view, 17> words;
+    size_t wordCount = 0;
     size_t i = 0;
     while (i < t.size()) {
         while (i < t.size() && (t[i] == ' ' || t[i] == '\t' || t[i] == ',' || t[i] == '\r' || t[i] == '\n')) ++i;
         size_t j = i;
         while (j < t.size() && t[j] != ' ' && t[j] != '\t' && t[j] != ',' && t[j] != '\r' && t[j] != '\n') ++j;
-        if (j > i) words.push_back(t.substr(i, j - i));
+        if (j > i) words[wordCount++] = t.substr(i, j - i);
         i = j;
-        if (words.size() > 16) break;
+        if (wordCount > 16) break;
     }
     // "10-Jul-2016" is three words.
-    std::vector<std::string_view> parts;
-    for (std::string_view w : words) {
+    std::array<std::string_view, 3 * 17> parts;
+    size_t partCount = 0;
+    for (std::string_view w : std::span(words.data(), wordCount)) {
         const size_t d1 = w.find('-');
         if (d1 != std::string_view::npos && d1 > 0 && monthOf(w.substr(d1 + 1)) && w.find('-', d1 + 1) != std::string_view::npos) {
             const size_t d2 = w.find('-', d1 + 1);
-            parts.push_back(w.substr(0, d1));
-            parts.push_back(w.substr(d1 + 1, d2 - d1 - 1));
-            parts.push_back(w.substr(d2 + 1));
+            parts[partCount++] = w.substr(0, d1);
+            parts[partCount++] = w.substr(d1 + 1, d2 - d1 - 1);
+            parts[partCount++] = w.substr(d2 + 1);
         } else {
-            parts.push_back(w);
+            parts[partCount++] = w;
         }
     }
     int day = -1, month = 0, year = -1, h = -1, m = 0, s = 0;
     std::optional<int> zone;
-    for (std::string_view w : parts) {
+    for (std::string_view w : std::span(parts.data(), partCount)) {
         if (isDayName(w) && !monthOf(w)) continue;
         if (h < 0 && w.find(':') != std::string_view::npos) {
             if (!parseClock(w, h, m, s)) return std::nullopt;
@@ -406,8 +414,8 @@ std::optional<uint64_t> parseDateTime(std::string_view value) {
                 continue;
             }
             // "GMT+0200", "UTC-5"
-            const std::string l = lowerAscii(w);
-            if ((l.rfind("gmt", 0) == 0 || l.rfind("utc", 0) == 0) && w.size() > 3) {
+            const std::string_view head = w.substr(0, 3);
+            if ((text::equalsIgnoreAsciiCase(head, "gmt") || text::equalsIgnoreAsciiCase(head, "utc")) && w.size() > 3) {
                 if (auto z = numericZone(w.substr(3))) {
                     zone = *z;
                     continue;

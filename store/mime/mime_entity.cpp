@@ -421,6 +421,7 @@ private:
         const size_t start = pos;
         size_t headerEnd = pos;
         bool any = false;
+        e.headers.reserve(topLevel ? 32 : 4);  // about what a message or a part has
         while (pos < data.size()) {
             const Line l = lineAt(data, pos);
             ByteSpan text = data.subspan(l.begin, l.contentEnd - l.begin);

@@ -57,12 +57,9 @@ std::u16string widen(std::string_view ascii) {
 }
 
 void appendUtf16Z(Bytes& b, std::u16string_view s) {
-    for (char16_t c : s) {
-        b.push_back(static_cast<uint8_t>(c));
-        b.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    b.push_back(0);
-    b.push_back(0);
+    const size_t at = b.size();
+    b.resize(at + 2 * (s.size() + 1));
+    for (size_t i = 0; i < s.size(); ++i) storeLE16(b.data() + at + 2 * i, s[i]);
 }
 
 // [MS-OXCDATA] 2.2.5.1 one-off entry id with Unicode strings and no rich
@@ -78,18 +75,22 @@ Bytes oneOffEntryId(const std::u16string& name, const std::string& address) {
     Bytes b = w.take();
     appendUtf16Z(b, name);
     appendUtf16Z(b, u"SMTP");
-    appendUtf16Z(b, text::toUtf16(address));
+    text::appendUtf16Le(address, b);
+    b.push_back(0);
+    b.push_back(0);
     return b;
 }
 
 // PidTagSearchKey of an address: "SMTP:" and the address in upper case,
 // with a terminating NUL ([MS-OXCMAIL] 2.2.3.2.1).
 Bytes searchKey(const std::string& address) {
-    std::string k = "SMTP:";
-    for (char c : address) k.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c);
-    Bytes b(k.begin(), k.end());
-    b.push_back(0);
-    return b;
+    Bytes b(5 + address.size() + 1);
+    std::memcpy(b.data(), "SMTP:", 5);
+    for (size_t i = 0; i < address.size(); ++i) {
+        const char c = address[i];
+        b[5 + i] = static_cast<uint8_t>(c >= 'a' && c <= 'z' ? c - 32 : c);
+    }
+    return b;  // ends with the NUL of its construction
 }
 
 std::u16string displayNameOf(const Mailbox& m) { return m.name.empty() ? text::toUtf16(m.address) : m.name; }
@@ -263,6 +264,7 @@ public:
         if (top.headers.empty()) return Error(err::kCorrupt, "not an Internet message: it has no header fields");
         if (mixedLineEnds) findings_.add("line ends are mixed (CR LF and bare LF); read as they are");
         Message m;
+        m.props.reserve(40);  // about what a message with a sender, a date and both bodies has
         envelope(top, m);
         content(top, m);
         m.props.set(Property::int32(makeTag(t::PidTagMessageFlags, PT_LONG),
@@ -291,7 +293,7 @@ private:
             m.props.set(text16(t::PidTagConversationTopic, decodeHeaderText(asBytes(tt->value), &findings_, "Thread-Topic")));
         if (const HeaderField* ti = top.field("Thread-Index")) {
             Bytes index = decodeBase64(asBytes(ti->value));
-            if (index.size() >= 22) m.props.set(Property::binary(makeTag(t::PidTagConversationIndex, PT_BINARY), index));
+            if (index.size() >= 22) m.props.set(Property::binary(makeTag(t::PidTagConversationIndex, PT_BINARY), std::move(index)));
         }
 
         const std::vector<Mailbox> from = addresses(top, "From");
@@ -303,11 +305,10 @@ private:
         if (!sender.empty() && !sameSender) setAddress(m.props, sender.front(), true);
         else if (!from.empty()) setAddress(m.props, from.front(), true);
 
-        int type = 1;
-        for (const char* field : {"To", "Cc", "Bcc"}) {
-            for (const Mailbox& mb : addresses(top, field)) m.recipients.push_back(recipient(mb, type));
-            ++type;
-        }
+        std::vector<Mailbox> lists[3] = {addresses(top, "To"), addresses(top, "Cc"), addresses(top, "Bcc")};
+        m.recipients.reserve(lists[0].size() + lists[1].size() + lists[2].size());
+        for (int type = 1; type <= 3; ++type)
+            for (const Mailbox& mb : lists[type - 1]) m.recipients.push_back(recipient(mb, type));
         if (const std::vector<Mailbox> reply = addresses(top, "Reply-To"); !reply.empty()) {
             std::u16string names;
             ByteWriter entries;
@@ -325,7 +326,7 @@ private:
             const size_t cb = entries.size() - 8;
             entries.patchLE32(4, static_cast<uint32_t>(cb));
             m.props.set(text16(PidTagReplyRecipientNames, names));
-            m.props.set(Property::binary(makeTag(PidTagReplyRecipientEntries, PT_BINARY), entries.buffer()));
+            m.props.set(Property::binary(makeTag(PidTagReplyRecipientEntries, PT_BINARY), entries.take()));
         }
 
         std::optional<uint64_t> date;
@@ -358,9 +359,11 @@ private:
 
     std::vector<Mailbox> addresses(const Entity& e, const char* field) {
         std::vector<Mailbox> out;
-        for (const HeaderField* f : e.fields(field)) {
-            std::vector<Mailbox> list = parseAddressList(f->value, &findings_, field);
-            out.insert(out.end(), std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
+        for (const HeaderField& f : e.headers) {
+            if (!text::equalsIgnoreAsciiCase(f.name, field)) continue;
+            std::vector<Mailbox> list = parseAddressList(f.value, &findings_, field);
+            if (out.empty()) out = std::move(list);
+            else out.insert(out.end(), std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
         }
         return out;
     }
@@ -411,6 +414,7 @@ private:
     static Recipient recipient(const Mailbox& mb, int type) {
         Recipient r;
         PropertyBag& b = r.props;
+        b.reserve(11);  // what follows sets
         const std::u16string name = displayNameOf(mb);
         b.set(Property::int32(makeTag(t::PidTagRecipientType, PT_LONG), type));
         b.set(text16(t::PidTagDisplayName, name));

@@ -716,14 +716,18 @@ std::u16string decodeHeaderText(ByteSpan value, Findings* findings, std::string_
     bool legacy8bit = false;
     auto flushWords = [&] {
         if (!havePending) return;
-        out += decodeText(pending, pendingCharset, findings, where);
+        std::u16string words = decodeText(pending, pendingCharset, findings, where);
+        if (out.empty()) out = std::move(words);
+        else out += words;
         pending.clear();
         havePending = false;
     };
     auto rawText = [&](std::string_view t) {
         if (t.empty()) return;
         bool legacy = false;
-        out += decodeUnlabelled(asBytes(t), &legacy);
+        std::u16string raw = decodeUnlabelled(asBytes(t), &legacy);
+        if (out.empty()) out = std::move(raw);
+        else out += raw;
         legacy8bit = legacy8bit || legacy;
     };
     size_t i = 0;

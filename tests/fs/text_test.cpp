@@ -31,6 +31,11 @@ TEST(Text, LongTextsConvertWhateverFallsBetweenRunsOfAscii) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(toUtf16(c.utf8), c.utf16) << c.utf8;
+        // The same units as UTF-16LE bytes, after what `out` held.
+        std::vector<unsigned char> le{'>'}, want{'>'};
+        appendUtf16Le(c.utf8, le);
+        for (char16_t u : std::u16string_view(c.utf16)) want.insert(want.end(), {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8)});
+        EXPECT_EQ(le, want) << c.utf8;
         if (std::u16string_view(c.utf16).find(u'\uFFFD') == std::u16string_view::npos) {
             EXPECT_EQ(toUtf8(c.utf16), c.utf8);
         }
