@@ -108,69 +108,79 @@ size_t subjectPrefixLength(const std::u16string& s) {
     return 0;
 }
 
-// The number of units at the start of `s` before any control character up
-// to CR (line ends among them): most of a text is skipped this way.
-size_t withoutLineEnds(const char16_t* s, size_t n) {
-    size_t i = 0;
+// Whether every line end of the UTF-16LE text of `n` units at `s` is
+// CR LF already: each CR has an LF after it and each LF a CR before it,
+// which is unit k being CR exactly when unit k + 1 is LF, over the whole
+// text, with neither an LF first nor a CR last.
+bool allCrlf(const uint8_t* s, size_t n) {
+    if (n == 0) return true;
+    if (loadLE16(s) == u'\n' || loadLE16(s + 2 * (n - 1)) == u'\r') return false;
+    size_t i = 0;  // units k < i are checked
 #if defined(__SSE2__)
-    const __m128i cr = _mm_set1_epi16(u'\r');
-    // A unit up to CR is one that subtracting CR (saturated at 0) leaves 0;
-    // sixteen units are tested at a time, then eight.
-    for (; n - i >= 16; i += 16) {
-        const __m128i a = _mm_cmpeq_epi16(_mm_subs_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)), cr),
-                                          _mm_setzero_si128());
-        const __m128i b = _mm_cmpeq_epi16(
-            _mm_subs_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8)), cr), _mm_setzero_si128());
-        if (_mm_movemask_epi8(_mm_or_si128(a, b))) {
-            const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(a)) | (static_cast<unsigned>(_mm_movemask_epi8(b)) << 16);
-            return i + std::countr_zero(m) / 2;
-        }
+    // Eight units at a time against the eight after each of them; the
+    // differences are gathered and looked at every 64 units.
+    const __m128i cr = _mm_set1_epi16(u'\r'), lf = _mm_set1_epi16(u'\n');
+    __m128i diff = _mm_setzero_si128();
+    for (; n - i >= 9; i += 8) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * i + 2));
+        diff = _mm_or_si128(diff, _mm_xor_si128(_mm_cmpeq_epi16(here, cr), _mm_cmpeq_epi16(next, lf)));
+        if ((i & 63) == 56 && _mm_movemask_epi8(diff)) return false;
     }
-    for (; n - i >= 8; i += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, cr), _mm_setzero_si128())));
-        if (m) return i + std::countr_zero(m) / 2;
-    }
+    if (_mm_movemask_epi8(diff)) return false;
 #endif
-    while (i < n && s[i] > u'\r') ++i;
-    return i;
+    for (; i + 1 < n; ++i)
+        if ((loadLE16(s + 2 * i) == u'\r') != (loadLE16(s + 2 * i + 2) == u'\n')) return false;
+    return true;
 }
 
-std::u16string crlf(std::u16string s) {
-    // Most text has CR LF line ends already: then it is kept as it is.
-    size_t lone = 0;  // line ends that are not CR LF: each grows by one
-    const size_t n = s.size();
+// The UTF-16LE text with every line end made CR LF: a bare CR or LF
+// becomes CR LF. Most text has CR LF line ends already: then it is kept as
+// it is.
+void crlf(Bytes& b) {
+    const size_t n = b.size() / 2;
+    if (allCrlf(b.data(), n)) return;
+    Bytes out;
+    out.reserve(b.size() + b.size() / 8);
+    auto put = [&out](char16_t c) {
+        out.push_back(static_cast<uint8_t>(c));
+        out.push_back(static_cast<uint8_t>(c >> 8));
+    };
     for (size_t i = 0; i < n; ++i) {
-        i += withoutLineEnds(s.data() + i, n - i);
-        if (i == n) break;
-        const char16_t c = s[i];
-        if (c == u'\n') {
-            lone += i == 0 || s[i - 1] != u'\r';
-        } else if (c == u'\r') {
-            if (i + 1 < n && s[i + 1] == u'\n')
-                ++i;  // CR LF: the LF needs no look of its own
-            else
-                ++lone;
-        }
-    }
-    if (lone == 0) return s;
-    std::u16string out(s.size() + lone, u'\0');
-    char16_t* o = out.data();
-    for (size_t i = 0; i < n; ++i) {
-        const char16_t c = s[i];
+        const char16_t c = static_cast<char16_t>(loadLE16(b.data() + 2 * i));
         if (c == u'\r') {
-            *o++ = u'\r';
-            *o++ = u'\n';
-            if (i + 1 < n && s[i + 1] == u'\n') ++i;
+            put(u'\r');
+            put(u'\n');
+            if (i + 1 < n && loadLE16(b.data() + 2 * i + 2) == u'\n') ++i;
         } else if (c == u'\n') {
-            *o++ = u'\r';
-            *o++ = u'\n';
+            put(u'\r');
+            put(u'\n');
         } else {
-            *o++ = c;
+            put(c);
         }
     }
-    out.resize(static_cast<size_t>(o - out.data()));
-    return out;
+    b = std::move(out);
+}
+
+// Whether the UTF-16LE text holds `what` (at a unit boundary).
+bool containsUnits(const Bytes& text, std::u16string_view what) {
+    Bytes needle;
+    needle.reserve(2 * what.size());
+    for (char16_t c : what) {
+        needle.push_back(static_cast<uint8_t>(c));
+        needle.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    const std::string_view hay = asView(text), pin = asView(needle);
+    for (size_t at = hay.find(pin); at != std::string_view::npos; at = hay.find(pin, at + 1))
+        if (at % 2 == 0) return true;
+    return false;
+}
+
+Property textLe(uint16_t id, Bytes&& v) {
+    Property p;
+    p.tag = tagU(id);
+    p.data = std::move(v);
+    return p;
 }
 
 std::string trimmed(std::string_view v) { return std::string(trimWhitespace(v)); }
@@ -277,9 +287,12 @@ private:
 
     void envelope(const Entity& top, Message& m) {
         // The header block as it came, with CRLF line ends.
-        std::u16string headers = crlf(decodeUnlabelled(top.header));
-        if (!headers.empty() && headers.back() != u'\n') headers += u"\r\n";
-        m.props.set(text16(PidTagTransportMessageHeaders, headers));
+        Bytes headers;
+        decodeUnlabelledLe(top.header, headers);
+        crlf(headers);
+        if (!headers.empty() && loadLE16(headers.data() + headers.size() - 2) != u'\n')
+            headers.insert(headers.end(), {'\r', 0, '\n', 0});
+        m.props.set(textLe(PidTagTransportMessageHeaders, std::move(headers)));
 
         if (const HeaderField* s = top.field("Subject")) {
             const std::u16string subject = decodeHeaderText(asBytes(s->value), &findings_, "Subject");
@@ -480,8 +493,8 @@ private:
 
     struct Walk {
         bool bodiesOnly = false;
-        std::u16string text;
-        std::u16string html;
+        Bytes text;  // UTF-16LE, as their properties keep them
+        Bytes html;
         bool haveText = false;
         bool haveHtml = false;
         uint32_t textCodepage = 0;
@@ -521,13 +534,15 @@ private:
             const std::string where = partName(path);
             Bytes decoded;
             const ByteSpan raw = decodeBody(e, findings_, where, decoded);
-            std::u16string text = crlf(decodeText(raw, cs ? cs->value : std::string(), &findings_, where, &cp));
+            Bytes text;
+            decodeTextLe(raw, cs ? cs->value : std::string(), &findings_, where, &cp, text);
+            crlf(text);
             const bool html = e.subtype == "html";
-            std::u16string& into = html ? w.html : w.text;
+            Bytes& into = html ? w.html : w.text;
             bool& have = html ? w.haveHtml : w.haveText;
             if (have) {
-                into += u"\r\n";
-                into += text;
+                into.insert(into.end(), {'\r', 0, '\n', 0});
+                into.insert(into.end(), text.begin(), text.end());
             } else {
                 into = std::move(text);
             }
@@ -640,17 +655,24 @@ private:
     }
 
     void finishContent(Message& m, Walk& w, const std::string& cls) {
+        // The resources of multipart/related that the HTML shows are hidden
+        // (looked for before the HTML moves into its property).
+        std::vector<bool> hidden(w.attachments.size());
+        for (size_t k = 0; k < w.attachments.size(); ++k) {
+            const PendingAttachment& pa = w.attachments[k];
+            hidden[k] = pa.related && w.haveHtml &&
+                        ((!pa.contentId.empty() && containsUnits(w.html, text::toUtf16("cid:" + pa.contentId))) ||
+                         (!pa.contentLocation.empty() && containsUnits(w.html, text::toUtf16(pa.contentLocation))));
+        }
         m.props.set(text8(t::PidTagMessageClass, cls));
-        if (w.haveText && !w.text.empty()) m.props.set(text16(t::PidTagBody, w.text));
-        if (w.haveHtml && !w.html.empty()) m.props.set(text16(t::PidTagHtml, w.html));
+        if (w.haveText && !w.text.empty()) m.props.set(textLe(t::PidTagBody, std::move(w.text)));
+        if (w.haveHtml && !w.html.empty()) m.props.set(textLe(t::PidTagHtml, std::move(w.html)));
         const uint32_t cp = w.haveHtml ? w.htmlCodepage : w.haveText ? w.textCodepage : 0;
         m.props.set(Property::int32(makeTag(t::PidTagInternetCodepage, PT_LONG),
                                     static_cast<int32_t>(internetCodepageFor(cp ? cp : kCodepageUtf8))));
-        // The resources of multipart/related that the HTML shows are hidden.
-        for (PendingAttachment& pa : w.attachments) {
-            if (pa.related && w.haveHtml &&
-                ((!pa.contentId.empty() && w.html.find(text::toUtf16("cid:" + pa.contentId)) != std::u16string::npos) ||
-                 (!pa.contentLocation.empty() && w.html.find(text::toUtf16(pa.contentLocation)) != std::u16string::npos))) {
+        for (size_t k = 0; k < w.attachments.size(); ++k) {
+            PendingAttachment& pa = w.attachments[k];
+            if (hidden[k]) {
                 pa.att.props.set(Property::boolean(makeTag(t::PidTagAttachmentHidden, PT_BOOLEAN), true));
                 pa.att.props.set(Property::int32(makeTag(t::PidTagAttachFlags, PT_LONG), kAttachFlagMhtmlRef));
             }

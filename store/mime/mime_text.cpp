@@ -166,13 +166,36 @@ bool isUtf8(ByteSpan b) {
 
 namespace {
 
+// Where decoded text goes, through a pointer into room sized beforehand:
+// UTF-16 units, or the same as UTF-16LE bytes.
+struct UnitsOut {
+    char16_t* o;
+    void unit(char16_t u) { *o++ = u; }
+    size_t ascii(const uint8_t* p, size_t n) {
+        const size_t k = text::widenAscii(reinterpret_cast<const char*>(p), n, o);
+        o += k;
+        return k;
+    }
+};
+struct LeBytesOut {
+    uint8_t* o;
+    void unit(char16_t u) {
+        o[0] = static_cast<uint8_t>(u);
+        o[1] = static_cast<uint8_t>(u >> 8);
+        o += 2;
+    }
+    size_t ascii(const uint8_t* p, size_t n) {
+        const size_t k = text::widenAsciiLe(reinterpret_cast<const char*>(p), n, o);
+        o += 2 * k;
+        return k;
+    }
+};
+
 // UTF-8 as the WHATWG Encoding Standard decodes it (what browsers and mail
-// readers do): a maximal invalid subpart becomes one U+FFFD.
-std::u16string decodeUtf8(ByteSpan b) {
-    // At most one UTF-16 unit per byte; written through a pointer and cut
-    // to size at the end.
-    std::u16string out(b.size(), u'\0');
-    char16_t* o = out.data();
+// readers do): a maximal invalid subpart becomes one U+FFFD. At most one
+// UTF-16 unit is written per byte; the output after the last one is returned.
+template <class Out>
+Out decodeUtf8To(ByteSpan b, Out out) {
     const uint8_t* p = b.data();
     const uint8_t* const end = p + b.size();
     uint32_t cp = 0;
@@ -182,9 +205,7 @@ std::u16string decodeUtf8(ByteSpan b) {
         const uint8_t c = *p;
         if (needed == 0) {
             if (c < 0x80) {
-                const size_t k = text::widenAscii(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p), o);
-                o += k;
-                p += k;
+                p += out.ascii(p, static_cast<size_t>(end - p));
                 continue;
             }
             ++p;
@@ -202,7 +223,7 @@ std::u16string decodeUtf8(ByteSpan b) {
                 needed = 3;
                 cp = c & 0x07;
             } else {
-                *o++ = 0xFFFD;
+                out.unit(0xFFFD);
             }
             continue;
         }
@@ -212,7 +233,7 @@ std::u16string decodeUtf8(ByteSpan b) {
             needed = seen = 0;
             lower = 0x80;
             upper = 0xBF;
-            *o++ = 0xFFFD;
+            out.unit(0xFFFD);
             continue;
         }
         ++p;
@@ -221,18 +242,30 @@ std::u16string decodeUtf8(ByteSpan b) {
         cp = (cp << 6) | (c & 0x3F);
         if (++seen == needed) {
             if (cp < 0x10000) {
-                *o++ = static_cast<char16_t>(cp);
+                out.unit(static_cast<char16_t>(cp));
             } else {
-                *o++ = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-                *o++ = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+                out.unit(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+                out.unit(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
             }
             cp = 0;
             needed = seen = 0;
         }
     }
-    if (needed) *o++ = 0xFFFD;
-    out.resize(static_cast<size_t>(o - out.data()));
+    if (needed) out.unit(0xFFFD);
     return out;
+}
+
+std::u16string decodeUtf8(ByteSpan b) {
+    std::u16string out(b.size(), u'\0');
+    const UnitsOut end = decodeUtf8To(b, UnitsOut{out.data()});
+    out.resize(static_cast<size_t>(end.o - out.data()));
+    return out;
+}
+
+void decodeUtf8Le(ByteSpan b, Bytes& out) {
+    out.resize(2 * b.size());
+    const LeBytesOut end = decodeUtf8To(b, LeBytesOut{out.data()});
+    out.resize(static_cast<size_t>(end.o - out.data()));
 }
 
 // UTF-16BE (1201) and UTF-32 (12000, 12001), which Windows' converter
@@ -419,18 +452,28 @@ std::u16string decodeOr(ByteSpan bytes, uint32_t cp) {
 
 }  // namespace
 
-std::u16string decodeUnlabelled(ByteSpan bytes, bool* wasLegacy) {
+namespace {
+
+// The code page text is read in, and the bytes to read (a byte order mark
+// left out), as decodeText chooses them; the findings about the charset
+// are told here.
+struct TextSource {
+    ByteSpan bytes;
+    uint32_t codepage = 0;
+};
+
+TextSource unlabelledSource(ByteSpan bytes, bool* wasLegacy) {
     if (wasLegacy) *wasLegacy = false;
     if (isAscii(bytes) || isUtf8(bytes)) {
         size_t skip = bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
-        return decodeOr(bytes.subspan(skip), kCodepageUtf8);
+        return {bytes.subspan(skip), kCodepageUtf8};
     }
     if (wasLegacy) *wasLegacy = true;
-    return decodeOr(bytes, kCodepageWindows1252);
+    return {bytes, kCodepageWindows1252};
 }
 
-std::u16string decodeText(ByteSpan bytes, std::string_view charset, Findings* findings, std::string_view where,
-                          uint32_t* codepage) {
+TextSource textSource(ByteSpan bytes, std::string_view charset, Findings* findings, std::string_view where,
+                      uint32_t* codepage) {
     uint32_t cp = codepageOfCharset(charset);
     const std::string name(trimWhitespace(charset));
     if (cp == 1201 || cp == 1200 || cp == 12001 || cp == 12000) {
@@ -448,10 +491,10 @@ std::u16string decodeText(ByteSpan bytes, std::string_view charset, Findings* fi
         if (codepage) *codepage = cp;
         if (cp == kCodepageUtf8 && bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
             bytes = bytes.subspan(3);
-        return decodeOr(bytes, cp);
+        return {bytes, cp};
     }
     bool legacy = false;
-    std::u16string text = decodeUnlabelled(bytes, &legacy);
+    const TextSource source = unlabelledSource(bytes, &legacy);
     if (codepage) *codepage = legacy ? kCodepageWindows1252 : kCodepageUtf8;
     if (findings) {
         const char* as = legacy ? "windows-1252" : "UTF-8";
@@ -460,7 +503,37 @@ std::u16string decodeText(ByteSpan bytes, std::string_view charset, Findings* fi
         else if (legacy)
             findings->add(std::string(where) + ": 8-bit text without a charset, read as windows-1252");
     }
-    return text;
+    return source;
+}
+
+void decodeOrLe(const TextSource& source, Bytes& out) {
+    if (source.codepage == kCodepageUtf8) {
+        decodeUtf8Le(source.bytes, out);
+        return;
+    }
+    const std::u16string text = decodeOr(source.bytes, source.codepage);
+    out.resize(2 * text.size());
+    for (size_t i = 0; i < text.size(); ++i) storeLE16(out.data() + 2 * i, text[i]);
+}
+
+}  // namespace
+
+std::u16string decodeUnlabelled(ByteSpan bytes, bool* wasLegacy) {
+    const TextSource source = unlabelledSource(bytes, wasLegacy);
+    return decodeOr(source.bytes, source.codepage);
+}
+
+void decodeUnlabelledLe(ByteSpan bytes, Bytes& out) { decodeOrLe(unlabelledSource(bytes, nullptr), out); }
+
+std::u16string decodeText(ByteSpan bytes, std::string_view charset, Findings* findings, std::string_view where,
+                          uint32_t* codepage) {
+    const TextSource source = textSource(bytes, charset, findings, where, codepage);
+    return decodeOr(source.bytes, source.codepage);
+}
+
+void decodeTextLe(ByteSpan bytes, std::string_view charset, Findings* findings, std::string_view where,
+                  uint32_t* codepage, Bytes& out) {
+    decodeOrLe(textSource(bytes, charset, findings, where, codepage), out);
 }
 
 // ---- transfer encodings ----
