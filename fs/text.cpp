@@ -3,7 +3,9 @@
 #include <bit>
 #include <cstdint>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -141,8 +143,36 @@ size_t widenAscii(const char* in, size_t n, char16_t* out) {
     return i;
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TAVRIN_TEXT_AVX2 1
+namespace {
+// widenAsciiLe's 32 bytes a step where the CPU has AVX2.
+__attribute__((target("avx2"))) size_t widenAsciiLeAvx2(const char* in, size_t n, unsigned char* out) {
+    size_t i = 0;
+    for (; n - i >= 32; i += 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * i), _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * i + 32),
+                            _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v, 1)));
+        if (const unsigned high = static_cast<unsigned>(_mm256_movemask_epi8(v))) return i + std::countr_zero(high);
+    }
+    return i;
+}
+const bool kTextAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}();
+}  // namespace
+#endif
+
 size_t widenAsciiLe(const char* in, size_t n, unsigned char* out) {
     size_t i = 0;
+#if defined(TAVRIN_TEXT_AVX2)
+    if (kTextAvx2) {
+        i = widenAsciiLeAvx2(in, n, out);
+        if (n - i >= 32) return i;  // stopped at an 8-bit byte
+    }
+#endif
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     for (; n - i >= 16; i += 16) {

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <new>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -111,24 +113,59 @@ size_t subjectPrefixLength(const std::u16string& s) {
 // Whether every line end of the UTF-16LE text of `n` units at `s` is
 // CR LF already: each CR has an LF after it and each LF a CR before it,
 // which is unit k being CR exactly when unit k + 1 is LF, over the whole
-// text, with neither an LF first nor a CR last.
-bool allCrlf(const uint8_t* s, size_t n) {
-    if (n == 0) return true;
-    if (loadLE16(s) == u'\n' || loadLE16(s + 2 * (n - 1)) == u'\r') return false;
-    size_t i = 0;  // units k < i are checked
+// text, with neither an LF first nor a CR last. The vector steps compare
+// the units at k with those at k + 1 and gather the differences, looked at
+// every 64 units; each returns the number of units k it checked.
 #if defined(__SSE2__)
-    // Eight units at a time against the eight after each of them; the
-    // differences are gathered and looked at every 64 units.
+size_t crlfPairsSse2(const uint8_t* s, size_t n, bool& lone) {
     const __m128i cr = _mm_set1_epi16(u'\r'), lf = _mm_set1_epi16(u'\n');
     __m128i diff = _mm_setzero_si128();
+    size_t i = 0;
     for (; n - i >= 9; i += 8) {
         const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * i));
         const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * i + 2));
         diff = _mm_or_si128(diff, _mm_xor_si128(_mm_cmpeq_epi16(here, cr), _mm_cmpeq_epi16(next, lf)));
-        if ((i & 63) == 56 && _mm_movemask_epi8(diff)) return false;
+        if ((i & 63) == 56 && _mm_movemask_epi8(diff)) break;
     }
-    if (_mm_movemask_epi8(diff)) return false;
+    lone = _mm_movemask_epi8(diff) != 0;
+    return i;
+}
 #endif
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TAVRIN_CRLF_AVX2 1
+__attribute__((target("avx2"))) size_t crlfPairsAvx2(const uint8_t* s, size_t n, bool& lone) {
+    const __m256i cr = _mm256_set1_epi16(u'\r'), lf = _mm256_set1_epi16(u'\n');
+    __m256i diff = _mm256_setzero_si256();
+    size_t i = 0;
+    for (; n - i >= 17; i += 16) {
+        const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 2 * i));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 2 * i + 2));
+        diff = _mm256_or_si256(diff, _mm256_xor_si256(_mm256_cmpeq_epi16(here, cr), _mm256_cmpeq_epi16(next, lf)));
+        if ((i & 63) == 48 && _mm256_movemask_epi8(diff)) break;
+    }
+    lone = _mm256_movemask_epi8(diff) != 0;
+    return i;
+}
+const bool kCrlfAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}();
+#endif
+
+bool allCrlf(const uint8_t* s, size_t n) {
+    if (n == 0) return true;
+    if (loadLE16(s) == u'\n' || loadLE16(s + 2 * (n - 1)) == u'\r') return false;
+    size_t i = 0;  // units k < i are checked
+    bool lone = false;
+#if defined(TAVRIN_CRLF_AVX2)
+    if (kCrlfAvx2) i = crlfPairsAvx2(s, n, lone);
+    else
+#endif
+#if defined(__SSE2__)
+        i = crlfPairsSse2(s, n, lone);
+#endif
+    if (lone) return false;
     for (; i + 1 < n; ++i)
         if ((loadLE16(s + 2 * i) == u'\r') != (loadLE16(s + 2 * i + 2) == u'\n')) return false;
     return true;
