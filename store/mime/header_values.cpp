@@ -1,5 +1,6 @@
 #include "store/mime/header_values.h"
 
+#include <algorithm>
 #include <array>
 #include <span>
 
@@ -31,6 +32,12 @@ std::vector<Token> tokenize(std::string_view s) {
         } else if (c == '"') {
             std::string t;
             ++i;
+            // Most quoted strings have no escapes: taken whole.
+            const size_t close = std::min(s.find('"', i), s.size());
+            if (s.substr(i, close - i).find('\\') == std::string_view::npos) {
+                t.assign(s.substr(i, close - i));
+                i = close;
+            }
             while (i < s.size() && s[i] != '"') {
                 if (s[i] == '\\' && i + 1 < s.size()) ++i;
                 t.push_back(s[i++]);
@@ -54,19 +61,19 @@ std::vector<Token> tokenize(std::string_view s) {
             ++i;
             out.push_back({Tok::Comment, std::move(t)});
         } else if (c == '<') {
-            std::string t;
-            ++i;
+            // Up to the '>' outside a quoted local part, as it stands.
+            const size_t start = ++i;
             while (i < s.size() && s[i] != '>') {
                 if (s[i] == '"') {  // a quoted local part
-                    t.push_back(s[i++]);
-                    while (i < s.size() && s[i] != '"') t.push_back(s[i++]);
-                    if (i < s.size()) t.push_back(s[i++]);
+                    ++i;
+                    while (i < s.size() && s[i] != '"') ++i;
+                    if (i < s.size()) ++i;
                     continue;
                 }
-                t.push_back(s[i++]);
+                ++i;
             }
+            out.push_back({Tok::Angle, std::string(s.substr(start, i - start))});
             ++i;
-            out.push_back({Tok::Angle, std::move(t)});
         } else if (c == ',') {
             out.push_back({Tok::Comma, {}});
             ++i;
@@ -78,6 +85,21 @@ std::vector<Token> tokenize(std::string_view s) {
             ++i;
         } else {
             std::string t;
+            // The run up to a delimiter, taken whole when it holds no stray
+            // closer.
+            size_t end = i;
+            bool stray = false;
+            for (; end < s.size(); ++end) {
+                const char d = s[end];
+                if (d == ' ' || d == '\t' || d == '\r' || d == '\n' || d == '"' || d == '(' || d == '<' || d == ',' ||
+                    d == ';' || d == ':')
+                    break;
+                stray = stray || d == '>' || d == ')';
+            }
+            if (!stray) {
+                t.assign(s.substr(i, end - i));
+                i = end;
+            }
             while (i < s.size()) {
                 const char d = s[i];
                 if (d == ' ' || d == '\t' || d == '\r' || d == '\n' || d == '"' || d == '(' || d == '<' || d == ',' ||
@@ -98,8 +120,9 @@ std::vector<Token> tokenize(std::string_view s) {
     return out;
 }
 
-std::string stripAddress(std::string a) {
+std::string stripAddress(std::string_view a) {
     // A source route ("@a,@b:user@c") goes; spaces inside go.
+    if (!a.empty() && a[0] != '@' && a.find_first_of(" \t\r\n") == std::string_view::npos) return std::string(a);
     if (!a.empty() && a[0] == '@') {
         const size_t colon = a.find(':');
         if (colon != std::string::npos) a = a.substr(colon + 1);
