@@ -137,6 +137,7 @@ std::string stripAddress(std::string_view a) {
 
 std::vector<Mailbox> parseAddressList(std::string_view value, Findings* findings, std::string_view where) {
     std::vector<Mailbox> out;
+    out.reserve(4);
     const std::vector<Token> tokens = tokenize(value);
     std::vector<const Token*> seg;
     auto finish = [&] {

@@ -255,6 +255,20 @@ StructuredValue parseStructured(std::string_view value) {
         out.params.push_back(std::move(p));
     }
     // Plain parameters first, in their order (the first of a repeated name counts).
+    if (out.params.empty()) {
+        // No RFC 2231 value: the plain ones in place, repeats left out.
+        size_t kept = 0;
+        for (size_t k = 0; k < plain.size(); ++k) {
+            bool repeat = false;
+            for (size_t q = 0; q < kept && !repeat; ++q) repeat = plain[q].name == plain[k].name;
+            if (repeat) continue;
+            if (kept != k) plain[kept] = std::move(plain[k]);
+            ++kept;
+        }
+        plain.resize(kept);
+        out.params = std::move(plain);
+        return out;
+    }
     std::vector<Parameter> all;
     for (Parameter& p : plain)
         if (std::none_of(all.begin(), all.end(), [&](const Parameter& q) { return q.name == p.name; }))

@@ -48,7 +48,7 @@ constexpr uint32_t kAttachFlagMhtmlRef = 4;  // ATT_MHTML_REF
 
 constexpr uint32_t tagU(uint16_t id) { return makeTag(id, PT_UNICODE); }
 
-Property text16(uint16_t id, const std::u16string& v) { return Property::unicode(tagU(id), v); }
+Property text16(uint16_t id, std::u16string_view v) { return Property::unicode(tagU(id), v); }
 Property text8(uint16_t id, std::string_view v) { return Property::unicodeUtf8(tagU(id), v); }
 
 std::u16string widen(std::string_view ascii) {
@@ -335,9 +335,10 @@ private:
             const std::u16string subject = decodeHeaderText(asBytes(s->value), &findings_, "Subject");
             m.props.set(text16(t::PidTagSubject, subject));
             const size_t n = subjectPrefixLength(subject);
-            m.props.set(text16(t::PidTagSubjectPrefix, subject.substr(0, n)));
-            m.props.set(text16(t::PidTagNormalizedSubject, subject.substr(n)));
-            m.props.set(text16(t::PidTagConversationTopic, subject.substr(n)));
+            const std::u16string_view view = subject;
+            m.props.set(text16(t::PidTagSubjectPrefix, view.substr(0, n)));
+            m.props.set(text16(t::PidTagNormalizedSubject, view.substr(n)));
+            m.props.set(text16(t::PidTagConversationTopic, view.substr(n)));
         }
         if (const HeaderField* tt = top.field("Thread-Topic"))
             m.props.set(text16(t::PidTagConversationTopic, decodeHeaderText(asBytes(tt->value), &findings_, "Thread-Topic")));
@@ -351,7 +352,7 @@ private:
         if (!from.empty()) setAddress(m.props, from.front(), false);
         // A Sender of the From address adds nothing (and often no name).
         const bool sameSender = !sender.empty() && !from.empty() &&
-                                lowerAscii(sender.front().address) == lowerAscii(from.front().address);
+                                text::equalsIgnoreAsciiCase(sender.front().address, from.front().address);
         if (!sender.empty() && !sameSender) setAddress(m.props, sender.front(), true);
         else if (!from.empty()) setAddress(m.props, from.front(), true);
 
