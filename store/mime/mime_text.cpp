@@ -4,6 +4,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
+
 #include "fs/text.h"
 #include "store/core/codepage.h"
 
@@ -551,6 +555,60 @@ bool isSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'
 
 }  // namespace
 
+namespace {
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TAVRIN_BASE64_AVX2 1
+// Base64 digits 32 at a time where the CPU has AVX2: whole blocks of
+// digits only (a block with padding, a space, a line end or any other
+// byte is left to the caller), each the same 24 bytes as its eight groups.
+// The number of digits read is returned; three bytes per four are written.
+// A byte is a digit when the bits its low nibble allows among high nibbles
+// 2 to 7 hold that of its high nibble: '+' and '/' under 2, '0'-'9' under
+// 3, 'A'-'O' and 'a'-'o' under 4 and 6, 'P'-'Z' and 'p'-'z' under 5 and 7.
+// Its value is the byte plus an offset chosen by the high nibble, and for
+// '/' by the nibble below (W. Mula, "Base64 decoding with SIMD").
+__attribute__((target("avx2"))) size_t decodeBase64Avx2(const uint8_t* p, size_t n, uint8_t* o) {
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    const __m256i lowBits = _mm256_setr_epi8(0x0A, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0C, 0x05,
+                                             0x04, 0x04, 0x04, 0x05, 0x0A, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E, 0x0E,
+                                             0x0E, 0x0E, 0x0C, 0x05, 0x04, 0x04, 0x04, 0x05);
+    const __m256i highBits = _mm256_setr_epi8(0, 0, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                              0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i offsets = _mm256_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 19, 4,
+                                             -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i slash = _mm256_set1_epi8('/');
+    const __m256i mergeAb = _mm256_set1_epi32(0x01400140), mergeAbcd = _mm256_set1_epi32(0x00011000);
+    const __m256i order = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1, 0, 6, 5, 4,
+                                           10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
+    size_t i = 0;
+    for (; n - i >= 32; i += 32) {
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+        const __m256i high = _mm256_and_si256(_mm256_srli_epi32(c, 4), nibble);
+        const __m256i allowed = _mm256_and_si256(_mm256_shuffle_epi8(lowBits, _mm256_and_si256(c, nibble)),
+                                                 _mm256_shuffle_epi8(highBits, high));
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(allowed, _mm256_setzero_si256()))) break;
+        const __m256i v = _mm256_add_epi8(
+            c, _mm256_shuffle_epi8(offsets, _mm256_add_epi8(high, _mm256_cmpeq_epi8(c, slash))));
+        // Four 6-bit values a b c d into one 24-bit a<<18|b<<12|c<<6|d a
+        // 32-bit lane, then its three bytes high first, twelve a half.
+        const __m256i abcd = _mm256_madd_epi16(_mm256_maddubs_epi16(v, mergeAb), mergeAbcd);
+        const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(abcd, order), lanes);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm256_castsi256_si128(packed));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 16), _mm256_extracti128_si256(packed, 1));
+        o += 24;
+    }
+    return i;
+}
+const bool kBase64Avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}();
+#endif
+
+}  // namespace
+
 Bytes decodeBase64(ByteSpan text, bool* bad) {
     // Three bytes at most for every four characters; written through a
     // pointer and cut to size at the end.
@@ -565,6 +623,13 @@ Bytes decodeBase64(ByteSpan text, bool* bad) {
     while (p < end) {
         if (bits == 0 && !padded) {
             // Whole groups of four digits, the bulk of every line.
+#if defined(TAVRIN_BASE64_AVX2)
+            if (kBase64Avx2 && end - p >= 32) {
+                const size_t k = decodeBase64Avx2(p, static_cast<size_t>(end - p), o);
+                p += k;
+                o += k / 4 * 3;
+            }
+#endif
             while (end - p >= 4) {
                 const uint32_t v = kBase64Shifted[0][p[0]] | kBase64Shifted[1][p[1]] | kBase64Shifted[2][p[2]] |
                                    kBase64Shifted[3][p[3]];
