@@ -212,6 +212,18 @@ Out decodeUtf8To(ByteSpan b, Out out) {
                 p += out.ascii(p, static_cast<size_t>(end - p));
                 continue;
             }
+            // A whole sequence of two bytes, or of three without the
+            // limits E0 and ED put on the second byte: decoded at once.
+            if (c >= 0xC2 && c <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+                out.unit(static_cast<char16_t>((c & 0x1F) << 6 | (p[1] & 0x3F)));
+                p += 2;
+                continue;
+            }
+            if (c >= 0xE1 && c <= 0xEF && c != 0xED && end - p >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+                out.unit(static_cast<char16_t>((c & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F)));
+                p += 3;
+                continue;
+            }
             ++p;
             if (c >= 0xC2 && c <= 0xDF) {
                 needed = 1;
