@@ -80,11 +80,13 @@ inline char16_t unitLe(const unsigned char* in, size_t i) {
 size_t asciiUnitsLe(const unsigned char* in, size_t n) {
     size_t i = 0;
 #if defined(__SSE2__)
-    // SSE2 lanes are little-endian: a 16-bit lane is the unit itself.
+    // SSE2 lanes are little-endian: a 16-bit lane is the unit itself. The
+    // mask has two bits a unit, clear from the first unit past ASCII.
     const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
     for (; n - i >= 8; i += 8) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(a, high), _mm_setzero_si128())) != 0xFFFF) break;
+        const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(a, high), _mm_setzero_si128())));
+        if (m != 0xFFFF) return i + std::countr_zero(~m) / 2;
     }
 #endif
     while (i < n && unitLe(in, i) < 0x80) ++i;
@@ -98,9 +100,13 @@ size_t narrowAsciiLe(const unsigned char* in, size_t n, unsigned char* out) {
     for (; n - i >= 16; i += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i + 16));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(_mm_or_si128(a, b), high), _mm_setzero_si128())) != 0xFFFF)
-            break;
+        // Written whole: the bytes from the first unit past ASCII on are
+        // written again later (the output has a byte or more a unit).
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+        const unsigned m =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(a, high), _mm_setzero_si128()))) |
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(b, high), _mm_setzero_si128()))) << 16;
+        if (m != 0xFFFFFFFFu) return i + std::countr_zero(~m) / 2;
     }
 #endif
     for (; i < n && unitLe(in, i) < 0x80; ++i) out[i] = in[2 * i];

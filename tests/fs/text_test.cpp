@@ -73,6 +73,8 @@ TEST(Text, Utf8OfEveryWidthFitsShortAndLongTexts) {
         {u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
         {std::u16string(1, u'\xD800'), "\xEF\xBF\xBD"},
         {std::u16string(1, u'\xDC00') + u"a", "\xEF\xBF\xBD" "a"},
+        // Runs of ASCII that end anywhere in a step of the vector loops.
+        {u"abcdefghij\u00E9klmnopqrstuvwxyz01234\u4E2D", "abcdefghij\xC3\xA9klmnopqrstuvwxyz01234\xE4\xB8\xAD"},
     };
     for (const auto& c : cases)
         for (size_t n : {size_t(1), size_t(5000)}) {
