@@ -229,28 +229,48 @@ std::vector<Mailbox> parseAddressList(std::string_view value, Findings* findings
 
 namespace {
 
-int monthOf(std::string_view w) {
-    static constexpr std::array<const char*, 12> names = {"jan", "feb", "mar", "apr", "may", "jun",
-                                                          "jul", "aug", "sep", "oct", "nov", "dec"};
+// The first three letters of a word in lower case as one number (the
+// first in the high byte), or 0 for a shorter word.
+uint32_t key3(std::string_view w) {
     if (w.size() < 3) return 0;
-    const std::string l = lowerAscii(w.substr(0, 3));
+    uint32_t k = 0;
+    for (size_t i = 0; i < 3; ++i) {
+        const char c = w[i];
+        k = k << 8 | static_cast<uint8_t>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    return k;
+}
+constexpr uint32_t key3(const char (&s)[4]) {
+    return uint32_t(uint8_t(s[0])) << 16 | uint32_t(uint8_t(s[1])) << 8 | uint8_t(s[2]);
+}
+
+int monthOf(std::string_view w) {
+    static constexpr std::array<uint32_t, 12> names = {key3("jan"), key3("feb"), key3("mar"), key3("apr"),
+                                                       key3("may"), key3("jun"), key3("jul"), key3("aug"),
+                                                       key3("sep"), key3("oct"), key3("nov"), key3("dec")};
+    const uint32_t k = key3(w);
+    if (k == 0) return 0;
     for (size_t i = 0; i < names.size(); ++i)
-        if (l == names[i]) return static_cast<int>(i) + 1;
+        if (k == names[i]) return static_cast<int>(i) + 1;
     return 0;
 }
 
 bool isDayName(std::string_view w) {
-    static constexpr std::array<const char*, 7> names = {"mon", "tue", "wed", "thu", "fri", "sat", "sun"};
-    if (w.size() < 3) return false;
-    const std::string l = lowerAscii(w.substr(0, 3));
-    for (const char* n : names)
-        if (l == n) return true;
+    static constexpr std::array<uint32_t, 7> names = {key3("mon"), key3("tue"), key3("wed"), key3("thu"),
+                                                      key3("fri"), key3("sat"), key3("sun")};
+    const uint32_t k = key3(w);
+    if (k == 0) return false;
+    for (uint32_t n : names)
+        if (k == n) return true;
     return false;
 }
 
 // Minutes east of UTC of a zone name, or nullopt.
 std::optional<int> zoneName(std::string_view w) {
-    const std::string l = lowerAscii(w);
+    if (w.size() > 4) return std::nullopt;  // no name is longer
+    char buf[4];
+    for (size_t i = 0; i < w.size(); ++i) buf[i] = w[i] >= 'A' && w[i] <= 'Z' ? static_cast<char>(w[i] + 32) : w[i];
+    const std::string_view l(buf, w.size());
     if (l == "ut" || l == "utc" || l == "gmt" || l == "z" || l == "wet") return 0;
     if (l == "edt") return -4 * 60;
     if (l == "est" || l == "cdt") return -5 * 60;
