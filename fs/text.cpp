@@ -3,7 +3,9 @@
 #include <bit>
 #include <cstdint>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -78,11 +80,13 @@ inline char16_t unitLe(const unsigned char* in, size_t i) {
 size_t asciiUnitsLe(const unsigned char* in, size_t n) {
     size_t i = 0;
 #if defined(__SSE2__)
-    // SSE2 lanes are little-endian: a 16-bit lane is the unit itself.
+    // SSE2 lanes are little-endian: a 16-bit lane is the unit itself. The
+    // mask has two bits a unit, clear from the first unit past ASCII.
     const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
     for (; n - i >= 8; i += 8) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(a, high), _mm_setzero_si128())) != 0xFFFF) break;
+        const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(a, high), _mm_setzero_si128())));
+        if (m != 0xFFFF) return i + std::countr_zero(~m) / 2;
     }
 #endif
     while (i < n && unitLe(in, i) < 0x80) ++i;
@@ -96,9 +100,13 @@ size_t narrowAsciiLe(const unsigned char* in, size_t n, unsigned char* out) {
     for (; n - i >= 16; i += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i + 16));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(_mm_or_si128(a, b), high), _mm_setzero_si128())) != 0xFFFF)
-            break;
+        // Written whole: the bytes from the first unit past ASCII on are
+        // written again later (the output has a byte or more a unit).
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+        const unsigned m =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(a, high), _mm_setzero_si128()))) |
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(b, high), _mm_setzero_si128()))) << 16;
+        if (m != 0xFFFFFFFFu) return i + std::countr_zero(~m) / 2;
     }
 #endif
     for (; i < n && unitLe(in, i) < 0x80; ++i) out[i] = in[2 * i];
@@ -138,6 +146,52 @@ size_t widenAscii(const char* in, size_t n, char16_t* out) {
     }
 #endif
     for (; i < n && static_cast<unsigned char>(in[i]) < 0x80; ++i) out[i] = static_cast<char16_t>(in[i]);
+    return i;
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TAVRIN_TEXT_AVX2 1
+namespace {
+// widenAsciiLe's 32 bytes a step where the CPU has AVX2.
+__attribute__((target("avx2"))) size_t widenAsciiLeAvx2(const char* in, size_t n, unsigned char* out) {
+    size_t i = 0;
+    for (; n - i >= 32; i += 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * i), _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 2 * i + 32),
+                            _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v, 1)));
+        if (const unsigned high = static_cast<unsigned>(_mm256_movemask_epi8(v))) return i + std::countr_zero(high);
+    }
+    return i;
+}
+const bool kTextAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}();
+}  // namespace
+#endif
+
+size_t widenAsciiLe(const char* in, size_t n, unsigned char* out) {
+    size_t i = 0;
+#if defined(TAVRIN_TEXT_AVX2)
+    if (kTextAvx2) {
+        i = widenAsciiLeAvx2(in, n, out);
+        if (n - i >= 32) return i;  // stopped at an 8-bit byte
+    }
+#endif
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; n - i >= 16; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i + 16), _mm_unpackhi_epi8(v, zero));
+        if (const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v))) return i + std::countr_zero(high);
+    }
+#endif
+    for (; i < n && static_cast<unsigned char>(in[i]) < 0x80; ++i) {
+        out[2 * i] = static_cast<unsigned char>(in[i]);
+        out[2 * i + 1] = 0;
+    }
     return i;
 }
 
@@ -274,6 +328,37 @@ std::u16string toUtf16(std::string_view s) {
     }
     out.resize(static_cast<size_t>(o - out.data()));
     return out;
+}
+
+void appendUtf16Le(std::string_view s, std::vector<unsigned char>& out) {
+    // At most one unit (two bytes) per byte; cut to size at the end.
+    const size_t start = out.size();
+    out.resize(start + 2 * s.size());
+    unsigned char* o = out.data() + start;
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const size_t n = s.size();
+    auto put = [&o](uint32_t unit) {
+        o[0] = static_cast<unsigned char>(unit);
+        o[1] = static_cast<unsigned char>(unit >> 8);
+        o += 2;
+    };
+    size_t i = 0;
+    while (i < n) {
+        if (p[i] < 0x80) {
+            const size_t k = widenAsciiLe(s.data() + i, n - i, o);
+            o += 2 * k;
+            i += k;
+            continue;
+        }
+        const char32_t cp = decodeUtf8(s, i);
+        if (cp < 0x10000) {
+            put(cp);
+        } else {
+            put(firstUnit(cp));
+            put(secondUnit(cp));
+        }
+    }
+    out.resize(static_cast<size_t>(o - out.data()));
 }
 
 int compareOrdinal(std::string_view a, std::string_view b) {

@@ -22,6 +22,8 @@ std::u16string toUtf16(std::string_view s);
 // units or bytes: those past the number returned may be overwritten.
 size_t widenAscii(const char* in, size_t n, char16_t* out);
 size_t narrowAscii(const char16_t* in, size_t n, char* out);
+// widenAscii into UTF-16LE bytes (2 * n of room at `out`).
+size_t widenAsciiLe(const char* in, size_t n, unsigned char* out);
 
 // Whether the text holds a surrogate that is not part of a pair (which
 // UTF-8 cannot carry: toUtf8 makes it U+FFFD).
@@ -32,6 +34,10 @@ bool hasUnpairedSurrogate(std::u16string_view s);
 // replaced. False, with `out` untouched, when the text holds an unpaired
 // surrogate.
 bool utf16LeToUtf8(const unsigned char* in, size_t units, std::vector<unsigned char>& out);
+
+// UTF-8 to UTF-16LE bytes appended to `out`, decoded as toUtf16 decodes
+// it: a property value's form without a UTF-16 string between.
+void appendUtf16Le(std::string_view s, std::vector<unsigned char>& out);
 
 // Ordinal comparison by UTF-16 code units of two UTF-8 texts, without
 // converting them: negative, zero or positive. A text that is a prefix of

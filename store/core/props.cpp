@@ -86,7 +86,12 @@ Property Property::unicode(uint32_t tag, std::u16string_view v) {
     }
     return p;
 }
-Property Property::unicodeUtf8(uint32_t tag, std::string_view v) { return unicode(tag, text::toUtf16(v)); }
+Property Property::unicodeUtf8(uint32_t tag, std::string_view v) {
+    Property p;
+    p.tag = tag;
+    text::appendUtf16Le(v, p.data);
+    return p;
+}
 Property Property::string8(uint32_t tag, ByteSpan v) {
     Property p;
     p.tag = tag;
@@ -97,6 +102,12 @@ Property Property::binary(uint32_t tag, ByteSpan v) {
     Property p;
     p.tag = tag;
     p.data.assign(v.begin(), v.end());
+    return p;
+}
+Property Property::binary(uint32_t tag, Bytes&& v) {
+    Property p;
+    p.tag = tag;
+    p.data = std::move(v);
     return p;
 }
 

@@ -129,6 +129,7 @@ struct Property {
     static Property unicodeUtf8(uint32_t tag, std::string_view v);
     static Property string8(uint32_t tag, ByteSpan v);
     static Property binary(uint32_t tag, ByteSpan v);
+    static Property binary(uint32_t tag, Bytes&& v);  // the bytes moved in
 
     int32_t asInt32() const { return static_cast<int32_t>(static_cast<uint32_t>(scalar)); }
     int64_t asInt64() const { return static_cast<int64_t>(scalar); }
@@ -144,6 +145,7 @@ public:
     const std::vector<Property>& items() const { return items_; }
     size_t size() const { return items_.size(); }
     bool empty() const { return items_.empty(); }
+    void reserve(size_t n) { items_.reserve(n); }
 
     // The property with this exact tag, or null.
     const Property* findTag(uint32_t tag) const;

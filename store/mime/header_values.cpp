@@ -1,6 +1,10 @@
 #include "store/mime/header_values.h"
 
+#include <algorithm>
 #include <array>
+#include <span>
+
+#include "fs/text.h"
 
 namespace tavrin::store::mime {
 
@@ -19,6 +23,7 @@ struct Token {
 // brackets run to the end.
 std::vector<Token> tokenize(std::string_view s) {
     std::vector<Token> out;
+    out.reserve(8);  // a few addresses of a name and an address each
     size_t i = 0;
     while (i < s.size()) {
         const char c = s[i];
@@ -27,6 +32,12 @@ std::vector<Token> tokenize(std::string_view s) {
         } else if (c == '"') {
             std::string t;
             ++i;
+            // Most quoted strings have no escapes: taken whole.
+            const size_t close = std::min(s.find('"', i), s.size());
+            if (s.substr(i, close - i).find('\\') == std::string_view::npos) {
+                t.assign(s.substr(i, close - i));
+                i = close;
+            }
             while (i < s.size() && s[i] != '"') {
                 if (s[i] == '\\' && i + 1 < s.size()) ++i;
                 t.push_back(s[i++]);
@@ -50,19 +61,19 @@ std::vector<Token> tokenize(std::string_view s) {
             ++i;
             out.push_back({Tok::Comment, std::move(t)});
         } else if (c == '<') {
-            std::string t;
-            ++i;
+            // Up to the '>' outside a quoted local part, as it stands.
+            const size_t start = ++i;
             while (i < s.size() && s[i] != '>') {
                 if (s[i] == '"') {  // a quoted local part
-                    t.push_back(s[i++]);
-                    while (i < s.size() && s[i] != '"') t.push_back(s[i++]);
-                    if (i < s.size()) t.push_back(s[i++]);
+                    ++i;
+                    while (i < s.size() && s[i] != '"') ++i;
+                    if (i < s.size()) ++i;
                     continue;
                 }
-                t.push_back(s[i++]);
+                ++i;
             }
+            out.push_back({Tok::Angle, std::string(s.substr(start, i - start))});
             ++i;
-            out.push_back({Tok::Angle, std::move(t)});
         } else if (c == ',') {
             out.push_back({Tok::Comma, {}});
             ++i;
@@ -74,6 +85,21 @@ std::vector<Token> tokenize(std::string_view s) {
             ++i;
         } else {
             std::string t;
+            // The run up to a delimiter, taken whole when it holds no stray
+            // closer.
+            size_t end = i;
+            bool stray = false;
+            for (; end < s.size(); ++end) {
+                const char d = s[end];
+                if (d == ' ' || d == '\t' || d == '\r' || d == '\n' || d == '"' || d == '(' || d == '<' || d == ',' ||
+                    d == ';' || d == ':')
+                    break;
+                stray = stray || d == '>' || d == ')';
+            }
+            if (!stray) {
+                t.assign(s.substr(i, end - i));
+                i = end;
+            }
             while (i < s.size()) {
                 const char d = s[i];
                 if (d == ' ' || d == '\t' || d == '\r' || d == '\n' || d == '"' || d == '(' || d == '<' || d == ',' ||
@@ -94,8 +120,9 @@ std::vector<Token> tokenize(std::string_view s) {
     return out;
 }
 
-std::string stripAddress(std::string a) {
+std::string stripAddress(std::string_view a) {
     // A source route ("@a,@b:user@c") goes; spaces inside go.
+    if (!a.empty() && a[0] != '@' && a.find_first_of(" \t\r\n") == std::string_view::npos) return std::string(a);
     if (!a.empty() && a[0] == '@') {
         const size_t colon = a.find(':');
         if (colon != std::string::npos) a = a.substr(colon + 1);
@@ -110,6 +137,7 @@ std::string stripAddress(std::string a) {
 
 std::vector<Mailbox> parseAddressList(std::string_view value, Findings* findings, std::string_view where) {
     std::vector<Mailbox> out;
+    out.reserve(4);
     const std::vector<Token> tokens = tokenize(value);
     std::vector<const Token*> seg;
     auto finish = [&] {
@@ -201,28 +229,48 @@ std::vector<Mailbox> parseAddressList(std::string_view value, Findings* findings
 
 namespace {
 
-int monthOf(std::string_view w) {
-    static constexpr std::array<const char*, 12> names = {"jan", "feb", "mar", "apr", "may", "jun",
-                                                          "jul", "aug", "sep", "oct", "nov", "dec"};
+// The first three letters of a word in lower case as one number (the
+// first in the high byte), or 0 for a shorter word.
+uint32_t key3(std::string_view w) {
     if (w.size() < 3) return 0;
-    const std::string l = lowerAscii(w.substr(0, 3));
+    uint32_t k = 0;
+    for (size_t i = 0; i < 3; ++i) {
+        const char c = w[i];
+        k = k << 8 | static_cast<uint8_t>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    return k;
+}
+constexpr uint32_t key3(const char (&s)[4]) {
+    return uint32_t(uint8_t(s[0])) << 16 | uint32_t(uint8_t(s[1])) << 8 | uint8_t(s[2]);
+}
+
+int monthOf(std::string_view w) {
+    static constexpr std::array<uint32_t, 12> names = {key3("jan"), key3("feb"), key3("mar"), key3("apr"),
+                                                       key3("may"), key3("jun"), key3("jul"), key3("aug"),
+                                                       key3("sep"), key3("oct"), key3("nov"), key3("dec")};
+    const uint32_t k = key3(w);
+    if (k == 0) return 0;
     for (size_t i = 0; i < names.size(); ++i)
-        if (l == names[i]) return static_cast<int>(i) + 1;
+        if (k == names[i]) return static_cast<int>(i) + 1;
     return 0;
 }
 
 bool isDayName(std::string_view w) {
-    static constexpr std::array<const char*, 7> names = {"mon", "tue", "wed", "thu", "fri", "sat", "sun"};
-    if (w.size() < 3) return false;
-    const std::string l = lowerAscii(w.substr(0, 3));
-    for (const char* n : names)
-        if (l == n) return true;
+    static constexpr std::array<uint32_t, 7> names = {key3("mon"), key3("tue"), key3("wed"), key3("thu"),
+                                                      key3("fri"), key3("sat"), key3("sun")};
+    const uint32_t k = key3(w);
+    if (k == 0) return false;
+    for (uint32_t n : names)
+        if (k == n) return true;
     return false;
 }
 
 // Minutes east of UTC of a zone name, or nullopt.
 std::optional<int> zoneName(std::string_view w) {
-    const std::string l = lowerAscii(w);
+    if (w.size() > 4) return std::nullopt;  // no name is longer
+    char buf[4];
+    for (size_t i = 0; i < w.size(); ++i) buf[i] = w[i] >= 'A' && w[i] <= 'Z' ? static_cast<char>(w[i] + 32) : w[i];
+    const std::string_view l(buf, w.size());
     if (l == "ut" || l == "utc" || l == "gmt" || l == "z" || l == "wet") return 0;
     if (l == "edt") return -4 * 60;
     if (l == "est" || l == "cdt") return -5 * 60;
@@ -344,43 +392,47 @@ std::optional<uint64_t> parseIso(std::string_view s) {
 
 std::optional<uint64_t> parseDateTime(std::string_view value) {
     // Comments out, then words split at spaces, commas and dashes between
-    // the date's parts.
-    std::string text;
+    // the date's parts. A date is short: the first 257 characters outside
+    // comments and 17 words are read, on the stack.
+    std::array<char, 257> buf;
+    size_t len = 0;
     int depth = 0;
     for (char c : value) {
         if (c == '(') ++depth;
         else if (c == ')' && depth > 0) --depth;
-        else if (depth == 0) text.push_back(c);
-        if (text.size() > 256) break;
+        else if (depth == 0) buf[len++] = c;
+        if (len > 256) break;
     }
-    std::string_view t = trimWhitespace(text);
+    std::string_view t = trimWhitespace(std::string_view(buf.data(), len));
     if (auto iso = parseIso(t)) return iso;
-    std::vector<std::string_view> words;
+    std::array<std::string_view, 17> words;
+    size_t wordCount = 0;
     size_t i = 0;
     while (i < t.size()) {
         while (i < t.size() && (t[i] == ' ' || t[i] == '\t' || t[i] == ',' || t[i] == '\r' || t[i] == '\n')) ++i;
         size_t j = i;
         while (j < t.size() && t[j] != ' ' && t[j] != '\t' && t[j] != ',' && t[j] != '\r' && t[j] != '\n') ++j;
-        if (j > i) words.push_back(t.substr(i, j - i));
+        if (j > i) words[wordCount++] = t.substr(i, j - i);
         i = j;
-        if (words.size() > 16) break;
+        if (wordCount > 16) break;
     }
     // "10-Jul-2016" is three words.
-    std::vector<std::string_view> parts;
-    for (std::string_view w : words) {
+    std::array<std::string_view, 3 * 17> parts;
+    size_t partCount = 0;
+    for (std::string_view w : std::span(words.data(), wordCount)) {
         const size_t d1 = w.find('-');
         if (d1 != std::string_view::npos && d1 > 0 && monthOf(w.substr(d1 + 1)) && w.find('-', d1 + 1) != std::string_view::npos) {
             const size_t d2 = w.find('-', d1 + 1);
-            parts.push_back(w.substr(0, d1));
-            parts.push_back(w.substr(d1 + 1, d2 - d1 - 1));
-            parts.push_back(w.substr(d2 + 1));
+            parts[partCount++] = w.substr(0, d1);
+            parts[partCount++] = w.substr(d1 + 1, d2 - d1 - 1);
+            parts[partCount++] = w.substr(d2 + 1);
         } else {
-            parts.push_back(w);
+            parts[partCount++] = w;
         }
     }
     int day = -1, month = 0, year = -1, h = -1, m = 0, s = 0;
     std::optional<int> zone;
-    for (std::string_view w : parts) {
+    for (std::string_view w : std::span(parts.data(), partCount)) {
         if (isDayName(w) && !monthOf(w)) continue;
         if (h < 0 && w.find(':') != std::string_view::npos) {
             if (!parseClock(w, h, m, s)) return std::nullopt;
@@ -406,8 +458,8 @@ std::optional<uint64_t> parseDateTime(std::string_view value) {
                 continue;
             }
             // "GMT+0200", "UTC-5"
-            const std::string l = lowerAscii(w);
-            if ((l.rfind("gmt", 0) == 0 || l.rfind("utc", 0) == 0) && w.size() > 3) {
+            const std::string_view head = w.substr(0, 3);
+            if ((text::equalsIgnoreAsciiCase(head, "gmt") || text::equalsIgnoreAsciiCase(head, "utc")) && w.size() > 3) {
                 if (auto z = numericZone(w.substr(3))) {
                     zone = *z;
                     continue;

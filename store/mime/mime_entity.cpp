@@ -1,8 +1,15 @@
 #include "store/mime/mime_entity.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <map>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tavrin::store::mime {
 
@@ -248,6 +255,20 @@ StructuredValue parseStructured(std::string_view value) {
         out.params.push_back(std::move(p));
     }
     // Plain parameters first, in their order (the first of a repeated name counts).
+    if (out.params.empty()) {
+        // No RFC 2231 value: the plain ones in place, repeats left out.
+        size_t kept = 0;
+        for (size_t k = 0; k < plain.size(); ++k) {
+            bool repeat = false;
+            for (size_t q = 0; q < kept && !repeat; ++q) repeat = plain[q].name == plain[k].name;
+            if (repeat) continue;
+            if (kept != k) plain[kept] = std::move(plain[k]);
+            ++kept;
+        }
+        plain.resize(kept);
+        out.params = std::move(plain);
+        return out;
+    }
     std::vector<Parameter> all;
     for (Parameter& p : plain)
         if (std::none_of(all.begin(), all.end(), [&](const Parameter& q) { return q.name == p.name; }))
@@ -270,6 +291,103 @@ std::vector<const HeaderField*> Entity::fields(std::string_view name) const {
     for (const HeaderField& h : headers)
         if (equalsNoCase(h.name, name)) out.push_back(&h);
     return out;
+}
+
+namespace {
+
+// The line scan reads 64 bytes at a time as masks of their LF and CR bytes
+// (bit k for byte k). Only the first LF of a block can end a line longer
+// than 64 bytes, so one length is looked at a block; the line ends are told
+// apart by the CR before each LF (the last byte of the block before carried
+// over).
+struct LineScan {
+    const uint8_t* p;
+    size_t lineStart = 0;
+    uint64_t crCarry = 0;  // 1 when the byte before the block is a CR
+    uint64_t anyCrlf = 0, anyBare = 0;
+    size_t longLines = 0;
+
+    void lineEnd(size_t eol) {
+        size_t len = eol - lineStart;
+        if (len > 998 && p[eol - 1] == '\r') --len;
+        if (len > 998) ++longLines;
+    }
+    void block(size_t at, uint64_t lf, uint64_t cr) {
+        const uint64_t crBefore = (cr << 1) | crCarry;
+        crCarry = cr >> 63;
+        if (!lf) return;
+        anyCrlf |= lf & crBefore;
+        anyBare |= lf & ~crBefore;
+        lineEnd(at + static_cast<size_t>(std::countr_zero(lf)));
+        lineStart = at + 64 - static_cast<size_t>(std::countl_zero(lf));
+    }
+};
+
+#if defined(__SSE2__)
+inline uint64_t bits16(__m128i v, __m128i c, int shift) {
+    return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, c)))) << shift;
+}
+
+// The whole 64-byte blocks of `n`; the number of bytes read is returned.
+size_t scanBlocksSse2(LineScan& s, size_t n) {
+    const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+    size_t i = 0;
+    for (; n - i >= 64; i += 64) {
+        const auto* q = reinterpret_cast<const __m128i*>(s.p + i);
+        const __m128i a = _mm_loadu_si128(q), b = _mm_loadu_si128(q + 1);
+        const __m128i c = _mm_loadu_si128(q + 2), d = _mm_loadu_si128(q + 3);
+        s.block(i, bits16(a, lf, 0) | bits16(b, lf, 16) | bits16(c, lf, 32) | bits16(d, lf, 48),
+                bits16(a, cr, 0) | bits16(b, cr, 16) | bits16(c, cr, 32) | bits16(d, cr, 48));
+    }
+    return i;
+}
+#endif
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TAVRIN_LINES_AVX2 1
+__attribute__((target("avx2"))) inline uint64_t bits32(__m256i v, __m256i c) {
+    return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, c))));
+}
+
+__attribute__((target("avx2"))) size_t scanBlocksAvx2(LineScan& s, size_t n) {
+    const __m256i lf = _mm256_set1_epi8('\n'), cr = _mm256_set1_epi8('\r');
+    size_t i = 0;
+    for (; n - i >= 64; i += 64) {
+        const auto* q = reinterpret_cast<const __m256i*>(s.p + i);
+        const __m256i a = _mm256_loadu_si256(q), b = _mm256_loadu_si256(q + 1);
+        s.block(i, bits32(a, lf) | bits32(b, lf) << 32, bits32(a, cr) | bits32(b, cr) << 32);
+    }
+    return i;
+}
+const bool kLinesAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}();
+#endif
+
+}  // namespace
+
+LineFacts scanLines(ByteSpan data) {
+    LineScan s{data.data()};
+    const size_t n = data.size();
+    size_t i = 0;
+#if defined(TAVRIN_LINES_AVX2)
+    if (kLinesAvx2) i = scanBlocksAvx2(s, n);
+    else
+#endif
+#if defined(__SSE2__)
+        i = scanBlocksSse2(s, n);
+#endif
+    for (; i < n; ++i) {
+        if (s.p[i] != '\n') continue;
+        (i > 0 && s.p[i - 1] == '\r' ? s.anyCrlf : s.anyBare) = 1;
+        s.lineEnd(i);
+        s.lineStart = i + 1;
+    }
+    LineFacts f;
+    f.longLines = s.longLines + (n - s.lineStart > 998);  // the last line, without LF
+    f.mixedEnds = s.anyCrlf && s.anyBare;
+    return f;
 }
 
 bool looksLikeHeader(ByteSpan data) {
@@ -304,20 +422,9 @@ public:
     // One pass over the lines of a whole message: those too long are told;
     // `mixed` is set when both CR LF and bare LF end lines.
     void noteLongLines(ByteSpan data, bool* mixed) {
-        size_t count = 0;
-        size_t pos = 0;
-        bool lf = false, crlf = false;
-        while (pos < data.size()) {
-            const void* nl = std::memchr(data.data() + pos, '\n', data.size() - pos);
-            const size_t eol = nl ? static_cast<size_t>(static_cast<const uint8_t*>(nl) - data.data()) : data.size();
-            size_t len = eol - pos;
-            const bool cr = eol > 0 && data[eol - 1] == '\r';
-            if (nl) (cr ? crlf : lf) = true;
-            if (len && nl && cr) --len;
-            if (len > 998) ++count;
-            pos = eol + 1;
-        }
-        if (mixed) *mixed = lf && crlf;
+        const LineFacts f = scanLines(data);
+        if (mixed) *mixed = f.mixedEnds;
+        const size_t count = f.longLines;
         if (count)
             findings_.add(std::to_string(count) + (count == 1 ? " line is" : " lines are") +
                           " longer than 998 characters; read as they are");
@@ -328,6 +435,7 @@ private:
         const size_t start = pos;
         size_t headerEnd = pos;
         bool any = false;
+        e.headers.reserve(topLevel ? 32 : 4);  // about what a message or a part has
         while (pos < data.size()) {
             const Line l = lineAt(data, pos);
             ByteSpan text = data.subspan(l.begin, l.contentEnd - l.begin);

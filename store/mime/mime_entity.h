@@ -75,6 +75,16 @@ struct ParseOptions {
     bool* mixedLineEnds = nullptr;  // a whole message: set when both CR LF and bare LF end its lines
 };
 
+// What one pass over the lines of a whole message finds: how many lines are
+// longer than RFC 5322's 998 characters (a CR before the LF not counted; a
+// last line without LF counted whole), and whether both CR LF and bare LF
+// end lines.
+struct LineFacts {
+    size_t longLines = 0;
+    bool mixedEnds = false;
+};
+LineFacts scanLines(ByteSpan data);
+
 // Parses `data` as one entity (header, body and, for a multipart, its parts).
 Entity parseEntity(ByteSpan data, Findings& findings, ParseOptions options = {});
 

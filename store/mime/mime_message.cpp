@@ -6,7 +6,9 @@
 #include <cstring>
 #include <new>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -46,7 +48,7 @@ constexpr uint32_t kAttachFlagMhtmlRef = 4;  // ATT_MHTML_REF
 
 constexpr uint32_t tagU(uint16_t id) { return makeTag(id, PT_UNICODE); }
 
-Property text16(uint16_t id, const std::u16string& v) { return Property::unicode(tagU(id), v); }
+Property text16(uint16_t id, std::u16string_view v) { return Property::unicode(tagU(id), v); }
 Property text8(uint16_t id, std::string_view v) { return Property::unicodeUtf8(tagU(id), v); }
 
 std::u16string widen(std::string_view ascii) {
@@ -57,12 +59,9 @@ std::u16string widen(std::string_view ascii) {
 }
 
 void appendUtf16Z(Bytes& b, std::u16string_view s) {
-    for (char16_t c : s) {
-        b.push_back(static_cast<uint8_t>(c));
-        b.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    b.push_back(0);
-    b.push_back(0);
+    const size_t at = b.size();
+    b.resize(at + 2 * (s.size() + 1));
+    for (size_t i = 0; i < s.size(); ++i) storeLE16(b.data() + at + 2 * i, s[i]);
 }
 
 // [MS-OXCDATA] 2.2.5.1 one-off entry id with Unicode strings and no rich
@@ -78,18 +77,22 @@ Bytes oneOffEntryId(const std::u16string& name, const std::string& address) {
     Bytes b = w.take();
     appendUtf16Z(b, name);
     appendUtf16Z(b, u"SMTP");
-    appendUtf16Z(b, text::toUtf16(address));
+    text::appendUtf16Le(address, b);
+    b.push_back(0);
+    b.push_back(0);
     return b;
 }
 
 // PidTagSearchKey of an address: "SMTP:" and the address in upper case,
 // with a terminating NUL ([MS-OXCMAIL] 2.2.3.2.1).
 Bytes searchKey(const std::string& address) {
-    std::string k = "SMTP:";
-    for (char c : address) k.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c);
-    Bytes b(k.begin(), k.end());
-    b.push_back(0);
-    return b;
+    Bytes b(5 + address.size() + 1);
+    std::memcpy(b.data(), "SMTP:", 5);
+    for (size_t i = 0; i < address.size(); ++i) {
+        const char c = address[i];
+        b[5 + i] = static_cast<uint8_t>(c >= 'a' && c <= 'z' ? c - 32 : c);
+    }
+    return b;  // ends with the NUL of its construction
 }
 
 std::u16string displayNameOf(const Mailbox& m) { return m.name.empty() ? text::toUtf16(m.address) : m.name; }
@@ -107,69 +110,114 @@ size_t subjectPrefixLength(const std::u16string& s) {
     return 0;
 }
 
-// The number of units at the start of `s` before any control character up
-// to CR (line ends among them): most of a text is skipped this way.
-size_t withoutLineEnds(const char16_t* s, size_t n) {
-    size_t i = 0;
+// Whether every line end of the UTF-16LE text of `n` units at `s` is
+// CR LF already: each CR has an LF after it and each LF a CR before it,
+// which is unit k being CR exactly when unit k + 1 is LF, over the whole
+// text, with neither an LF first nor a CR last. The vector steps compare
+// the units at k with those at k + 1 and gather the differences, looked at
+// every 64 units; each returns the number of units k it checked.
 #if defined(__SSE2__)
-    const __m128i cr = _mm_set1_epi16(u'\r');
-    // A unit up to CR is one that subtracting CR (saturated at 0) leaves 0;
-    // sixteen units are tested at a time, then eight.
-    for (; n - i >= 16; i += 16) {
-        const __m128i a = _mm_cmpeq_epi16(_mm_subs_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)), cr),
-                                          _mm_setzero_si128());
-        const __m128i b = _mm_cmpeq_epi16(
-            _mm_subs_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8)), cr), _mm_setzero_si128());
-        if (_mm_movemask_epi8(_mm_or_si128(a, b))) {
-            const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(a)) | (static_cast<unsigned>(_mm_movemask_epi8(b)) << 16);
-            return i + std::countr_zero(m) / 2;
-        }
+size_t crlfPairsSse2(const uint8_t* s, size_t n, bool& lone) {
+    const __m128i cr = _mm_set1_epi16(u'\r'), lf = _mm_set1_epi16(u'\n');
+    __m128i diff = _mm_setzero_si128();
+    size_t i = 0;
+    for (; n - i >= 9; i += 8) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * i + 2));
+        diff = _mm_or_si128(diff, _mm_xor_si128(_mm_cmpeq_epi16(here, cr), _mm_cmpeq_epi16(next, lf)));
+        if ((i & 63) == 56 && _mm_movemask_epi8(diff)) break;
     }
-    for (; n - i >= 8; i += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, cr), _mm_setzero_si128())));
-        if (m) return i + std::countr_zero(m) / 2;
-    }
-#endif
-    while (i < n && s[i] > u'\r') ++i;
+    lone = _mm_movemask_epi8(diff) != 0;
     return i;
 }
+#endif
 
-std::u16string crlf(std::u16string s) {
-    // Most text has CR LF line ends already: then it is kept as it is.
-    size_t lone = 0;  // line ends that are not CR LF: each grows by one
-    const size_t n = s.size();
-    for (size_t i = 0; i < n; ++i) {
-        i += withoutLineEnds(s.data() + i, n - i);
-        if (i == n) break;
-        const char16_t c = s[i];
-        if (c == u'\n') {
-            lone += i == 0 || s[i - 1] != u'\r';
-        } else if (c == u'\r') {
-            if (i + 1 < n && s[i + 1] == u'\n')
-                ++i;  // CR LF: the LF needs no look of its own
-            else
-                ++lone;
-        }
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TAVRIN_CRLF_AVX2 1
+__attribute__((target("avx2"))) size_t crlfPairsAvx2(const uint8_t* s, size_t n, bool& lone) {
+    const __m256i cr = _mm256_set1_epi16(u'\r'), lf = _mm256_set1_epi16(u'\n');
+    __m256i diff = _mm256_setzero_si256();
+    size_t i = 0;
+    for (; n - i >= 17; i += 16) {
+        const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 2 * i));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 2 * i + 2));
+        diff = _mm256_or_si256(diff, _mm256_xor_si256(_mm256_cmpeq_epi16(here, cr), _mm256_cmpeq_epi16(next, lf)));
+        if ((i & 63) == 48 && _mm256_movemask_epi8(diff)) break;
     }
-    if (lone == 0) return s;
-    std::u16string out(s.size() + lone, u'\0');
-    char16_t* o = out.data();
+    lone = _mm256_movemask_epi8(diff) != 0;
+    return i;
+}
+const bool kCrlfAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}();
+#endif
+
+bool allCrlf(const uint8_t* s, size_t n) {
+    if (n == 0) return true;
+    if (loadLE16(s) == u'\n' || loadLE16(s + 2 * (n - 1)) == u'\r') return false;
+    size_t i = 0;  // units k < i are checked
+    bool lone = false;
+#if defined(TAVRIN_CRLF_AVX2)
+    if (kCrlfAvx2) i = crlfPairsAvx2(s, n, lone);
+    else
+#endif
+#if defined(__SSE2__)
+        i = crlfPairsSse2(s, n, lone);
+#endif
+    if (lone) return false;
+    for (; i + 1 < n; ++i)
+        if ((loadLE16(s + 2 * i) == u'\r') != (loadLE16(s + 2 * i + 2) == u'\n')) return false;
+    return true;
+}
+
+// The UTF-16LE text with every line end made CR LF: a bare CR or LF
+// becomes CR LF. Most text has CR LF line ends already: then it is kept as
+// it is.
+void crlf(Bytes& b) {
+    const size_t n = b.size() / 2;
+    if (allCrlf(b.data(), n)) return;
+    Bytes out;
+    out.reserve(b.size() + b.size() / 8);
+    auto put = [&out](char16_t c) {
+        out.push_back(static_cast<uint8_t>(c));
+        out.push_back(static_cast<uint8_t>(c >> 8));
+    };
     for (size_t i = 0; i < n; ++i) {
-        const char16_t c = s[i];
+        const char16_t c = static_cast<char16_t>(loadLE16(b.data() + 2 * i));
         if (c == u'\r') {
-            *o++ = u'\r';
-            *o++ = u'\n';
-            if (i + 1 < n && s[i + 1] == u'\n') ++i;
+            put(u'\r');
+            put(u'\n');
+            if (i + 1 < n && loadLE16(b.data() + 2 * i + 2) == u'\n') ++i;
         } else if (c == u'\n') {
-            *o++ = u'\r';
-            *o++ = u'\n';
+            put(u'\r');
+            put(u'\n');
         } else {
-            *o++ = c;
+            put(c);
         }
     }
-    out.resize(static_cast<size_t>(o - out.data()));
-    return out;
+    b = std::move(out);
+}
+
+// Whether the UTF-16LE text holds `what` (at a unit boundary).
+bool containsUnits(const Bytes& text, std::u16string_view what) {
+    Bytes needle;
+    needle.reserve(2 * what.size());
+    for (char16_t c : what) {
+        needle.push_back(static_cast<uint8_t>(c));
+        needle.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    const std::string_view hay = asView(text), pin = asView(needle);
+    for (size_t at = hay.find(pin); at != std::string_view::npos; at = hay.find(pin, at + 1))
+        if (at % 2 == 0) return true;
+    return false;
+}
+
+Property textLe(uint16_t id, Bytes&& v) {
+    Property p;
+    p.tag = tagU(id);
+    p.data = std::move(v);
+    return p;
 }
 
 std::string trimmed(std::string_view v) { return std::string(trimWhitespace(v)); }
@@ -263,6 +311,7 @@ public:
         if (top.headers.empty()) return Error(err::kCorrupt, "not an Internet message: it has no header fields");
         if (mixedLineEnds) findings_.add("line ends are mixed (CR LF and bare LF); read as they are");
         Message m;
+        m.props.reserve(40);  // about what a message with a sender, a date and both bodies has
         envelope(top, m);
         content(top, m);
         m.props.set(Property::int32(makeTag(t::PidTagMessageFlags, PT_LONG),
@@ -275,23 +324,27 @@ private:
 
     void envelope(const Entity& top, Message& m) {
         // The header block as it came, with CRLF line ends.
-        std::u16string headers = crlf(decodeUnlabelled(top.header));
-        if (!headers.empty() && headers.back() != u'\n') headers += u"\r\n";
-        m.props.set(text16(PidTagTransportMessageHeaders, headers));
+        Bytes headers;
+        decodeUnlabelledLe(top.header, headers);
+        crlf(headers);
+        if (!headers.empty() && loadLE16(headers.data() + headers.size() - 2) != u'\n')
+            headers.insert(headers.end(), {'\r', 0, '\n', 0});
+        m.props.set(textLe(PidTagTransportMessageHeaders, std::move(headers)));
 
         if (const HeaderField* s = top.field("Subject")) {
             const std::u16string subject = decodeHeaderText(asBytes(s->value), &findings_, "Subject");
             m.props.set(text16(t::PidTagSubject, subject));
             const size_t n = subjectPrefixLength(subject);
-            m.props.set(text16(t::PidTagSubjectPrefix, subject.substr(0, n)));
-            m.props.set(text16(t::PidTagNormalizedSubject, subject.substr(n)));
-            m.props.set(text16(t::PidTagConversationTopic, subject.substr(n)));
+            const std::u16string_view view = subject;
+            m.props.set(text16(t::PidTagSubjectPrefix, view.substr(0, n)));
+            m.props.set(text16(t::PidTagNormalizedSubject, view.substr(n)));
+            m.props.set(text16(t::PidTagConversationTopic, view.substr(n)));
         }
         if (const HeaderField* tt = top.field("Thread-Topic"))
             m.props.set(text16(t::PidTagConversationTopic, decodeHeaderText(asBytes(tt->value), &findings_, "Thread-Topic")));
         if (const HeaderField* ti = top.field("Thread-Index")) {
             Bytes index = decodeBase64(asBytes(ti->value));
-            if (index.size() >= 22) m.props.set(Property::binary(makeTag(t::PidTagConversationIndex, PT_BINARY), index));
+            if (index.size() >= 22) m.props.set(Property::binary(makeTag(t::PidTagConversationIndex, PT_BINARY), std::move(index)));
         }
 
         const std::vector<Mailbox> from = addresses(top, "From");
@@ -299,15 +352,14 @@ private:
         if (!from.empty()) setAddress(m.props, from.front(), false);
         // A Sender of the From address adds nothing (and often no name).
         const bool sameSender = !sender.empty() && !from.empty() &&
-                                lowerAscii(sender.front().address) == lowerAscii(from.front().address);
+                                text::equalsIgnoreAsciiCase(sender.front().address, from.front().address);
         if (!sender.empty() && !sameSender) setAddress(m.props, sender.front(), true);
         else if (!from.empty()) setAddress(m.props, from.front(), true);
 
-        int type = 1;
-        for (const char* field : {"To", "Cc", "Bcc"}) {
-            for (const Mailbox& mb : addresses(top, field)) m.recipients.push_back(recipient(mb, type));
-            ++type;
-        }
+        std::vector<Mailbox> lists[3] = {addresses(top, "To"), addresses(top, "Cc"), addresses(top, "Bcc")};
+        m.recipients.reserve(lists[0].size() + lists[1].size() + lists[2].size());
+        for (int type = 1; type <= 3; ++type)
+            for (const Mailbox& mb : lists[type - 1]) m.recipients.push_back(recipient(mb, type));
         if (const std::vector<Mailbox> reply = addresses(top, "Reply-To"); !reply.empty()) {
             std::u16string names;
             ByteWriter entries;
@@ -325,7 +377,7 @@ private:
             const size_t cb = entries.size() - 8;
             entries.patchLE32(4, static_cast<uint32_t>(cb));
             m.props.set(text16(PidTagReplyRecipientNames, names));
-            m.props.set(Property::binary(makeTag(PidTagReplyRecipientEntries, PT_BINARY), entries.buffer()));
+            m.props.set(Property::binary(makeTag(PidTagReplyRecipientEntries, PT_BINARY), entries.take()));
         }
 
         std::optional<uint64_t> date;
@@ -358,9 +410,11 @@ private:
 
     std::vector<Mailbox> addresses(const Entity& e, const char* field) {
         std::vector<Mailbox> out;
-        for (const HeaderField* f : e.fields(field)) {
-            std::vector<Mailbox> list = parseAddressList(f->value, &findings_, field);
-            out.insert(out.end(), std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
+        for (const HeaderField& f : e.headers) {
+            if (!text::equalsIgnoreAsciiCase(f.name, field)) continue;
+            std::vector<Mailbox> list = parseAddressList(f.value, &findings_, field);
+            if (out.empty()) out = std::move(list);
+            else out.insert(out.end(), std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
         }
         return out;
     }
@@ -411,6 +465,7 @@ private:
     static Recipient recipient(const Mailbox& mb, int type) {
         Recipient r;
         PropertyBag& b = r.props;
+        b.reserve(11);  // what follows sets
         const std::u16string name = displayNameOf(mb);
         b.set(Property::int32(makeTag(t::PidTagRecipientType, PT_LONG), type));
         b.set(text16(t::PidTagDisplayName, name));
@@ -476,8 +531,8 @@ private:
 
     struct Walk {
         bool bodiesOnly = false;
-        std::u16string text;
-        std::u16string html;
+        Bytes text;  // UTF-16LE, as their properties keep them
+        Bytes html;
         bool haveText = false;
         bool haveHtml = false;
         uint32_t textCodepage = 0;
@@ -517,13 +572,15 @@ private:
             const std::string where = partName(path);
             Bytes decoded;
             const ByteSpan raw = decodeBody(e, findings_, where, decoded);
-            std::u16string text = crlf(decodeText(raw, cs ? cs->value : std::string(), &findings_, where, &cp));
+            Bytes text;
+            decodeTextLe(raw, cs ? cs->value : std::string(), &findings_, where, &cp, text);
+            crlf(text);
             const bool html = e.subtype == "html";
-            std::u16string& into = html ? w.html : w.text;
+            Bytes& into = html ? w.html : w.text;
             bool& have = html ? w.haveHtml : w.haveText;
             if (have) {
-                into += u"\r\n";
-                into += text;
+                into.insert(into.end(), {'\r', 0, '\n', 0});
+                into.insert(into.end(), text.begin(), text.end());
             } else {
                 into = std::move(text);
             }
@@ -636,17 +693,24 @@ private:
     }
 
     void finishContent(Message& m, Walk& w, const std::string& cls) {
+        // The resources of multipart/related that the HTML shows are hidden
+        // (looked for before the HTML moves into its property).
+        std::vector<bool> hidden(w.attachments.size());
+        for (size_t k = 0; k < w.attachments.size(); ++k) {
+            const PendingAttachment& pa = w.attachments[k];
+            hidden[k] = pa.related && w.haveHtml &&
+                        ((!pa.contentId.empty() && containsUnits(w.html, text::toUtf16("cid:" + pa.contentId))) ||
+                         (!pa.contentLocation.empty() && containsUnits(w.html, text::toUtf16(pa.contentLocation))));
+        }
         m.props.set(text8(t::PidTagMessageClass, cls));
-        if (w.haveText && !w.text.empty()) m.props.set(text16(t::PidTagBody, w.text));
-        if (w.haveHtml && !w.html.empty()) m.props.set(text16(t::PidTagHtml, w.html));
+        if (w.haveText && !w.text.empty()) m.props.set(textLe(t::PidTagBody, std::move(w.text)));
+        if (w.haveHtml && !w.html.empty()) m.props.set(textLe(t::PidTagHtml, std::move(w.html)));
         const uint32_t cp = w.haveHtml ? w.htmlCodepage : w.haveText ? w.textCodepage : 0;
         m.props.set(Property::int32(makeTag(t::PidTagInternetCodepage, PT_LONG),
                                     static_cast<int32_t>(internetCodepageFor(cp ? cp : kCodepageUtf8))));
-        // The resources of multipart/related that the HTML shows are hidden.
-        for (PendingAttachment& pa : w.attachments) {
-            if (pa.related && w.haveHtml &&
-                ((!pa.contentId.empty() && w.html.find(text::toUtf16("cid:" + pa.contentId)) != std::u16string::npos) ||
-                 (!pa.contentLocation.empty() && w.html.find(text::toUtf16(pa.contentLocation)) != std::u16string::npos))) {
+        for (size_t k = 0; k < w.attachments.size(); ++k) {
+            PendingAttachment& pa = w.attachments[k];
+            if (hidden[k]) {
                 pa.att.props.set(Property::boolean(makeTag(t::PidTagAttachmentHidden, PT_BOOLEAN), true));
                 pa.att.props.set(Property::int32(makeTag(t::PidTagAttachFlags, PT_LONG), kAttachFlagMhtmlRef));
             }

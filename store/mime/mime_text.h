@@ -54,6 +54,11 @@ std::u16string decodeText(ByteSpan bytes, std::string_view charset, Findings* fi
 // 8-bit text without a charset: UTF-8 when valid, else windows-1252 (and
 // `wasLegacy` set).
 std::u16string decodeUnlabelled(ByteSpan bytes, bool* wasLegacy = nullptr);
+// The same two into UTF-16LE bytes, a property value's form, replacing
+// `out`: a body is decoded once into the buffer its property keeps.
+void decodeTextLe(ByteSpan bytes, std::string_view charset, Findings* findings, std::string_view where,
+                  uint32_t* codepage, Bytes& out);
+void decodeUnlabelledLe(ByteSpan bytes, Bytes& out);
 
 // Transfer decodings. Characters outside the encoding's alphabet, a
 // truncated group or a malformed escape set `bad`; what can be decoded is.

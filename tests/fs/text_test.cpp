@@ -31,6 +31,11 @@ TEST(Text, LongTextsConvertWhateverFallsBetweenRunsOfAscii) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(toUtf16(c.utf8), c.utf16) << c.utf8;
+        // The same units as UTF-16LE bytes, after what `out` held.
+        std::vector<unsigned char> le{'>'}, want{'>'};
+        appendUtf16Le(c.utf8, le);
+        for (char16_t u : std::u16string_view(c.utf16)) want.insert(want.end(), {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8)});
+        EXPECT_EQ(le, want) << c.utf8;
         if (std::u16string_view(c.utf16).find(u'\uFFFD') == std::u16string_view::npos) {
             EXPECT_EQ(toUtf8(c.utf16), c.utf8);
         }
@@ -68,6 +73,8 @@ TEST(Text, Utf8OfEveryWidthFitsShortAndLongTexts) {
         {u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
         {std::u16string(1, u'\xD800'), "\xEF\xBF\xBD"},
         {std::u16string(1, u'\xDC00') + u"a", "\xEF\xBF\xBD" "a"},
+        // Runs of ASCII that end anywhere in a step of the vector loops.
+        {u"abcdefghij\u00E9klmnopqrstuvwxyz01234\u4E2D", "abcdefghij\xC3\xA9klmnopqrstuvwxyz01234\xE4\xB8\xAD"},
     };
     for (const auto& c : cases)
         for (size_t n : {size_t(1), size_t(5000)}) {

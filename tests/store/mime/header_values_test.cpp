@@ -33,6 +33,9 @@ TEST(HeaderValues, AddressLists) {
         {"just a name", "[just a name|]"},
         {"<a@x>", "[|a@x]"},
         {"Broken <a@x", "[Broken|a@x]"},
+        {"a>b@x (C\\)d (e))", "[C)d (e)|ab@x]"},  // a stray closer; an escape and a nested comment
+        {"<\"a>b\"@x>", "[|\"a>b\"@x]"},
+        {"Ann <a b@x>", "[Ann|ab@x]"},
         {"", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(show(parseAddressList(c.value, nullptr, "To")), c.mailboxes) << c.value;

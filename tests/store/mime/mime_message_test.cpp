@@ -253,6 +253,23 @@ TEST(MimeMessage, InternetCodepage) {
     }
 }
 
+// Every line end of the bodies and the header block becomes CR LF, wherever
+// it falls in the text.
+TEST(MimeMessage, LineEndsBecomeCrlf) {
+    const std::string p(70, 'p');  // past the steps of eight and 64 units
+    const struct {
+        std::string body, want;
+    } cases[] = {
+        {"a\r\nb", "a\r\nb"}, {"\na", "\r\na"}, {"a\r", "a\r\n"}, {"a\r\r\nb\n", "a\r\n\r\nb\r\n"},
+        {p + "\r\n" + p + "\r\n", p + "\r\n" + p + "\r\n"}, {p + "\n" + p, p + "\r\n" + p}, {p + "\r" + p, p + "\r\n" + p},
+        {p + "\r\n\xC3\xA9\r" + p + "\r", p + "\r\n\xC3\xA9\r\n" + p + "\r\n"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(str(read("Subject: x\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n" + c.body).props, t::PidTagBody), c.want);
+    EXPECT_EQ(str(read("Subject: x\nTo: a@x\n\nbody").props, 0x007D), "Subject: x\r\nTo: a@x\r\n");
+    EXPECT_EQ(str(read("Subject: x\r\nTo: a@x").props, 0x007D), "Subject: x\r\nTo: a@x\r\n");
+}
+
 // Damaged messages: each is read, and the finding says what was wrong.
 TEST(MimeMessage, Salvage) {
     const std::string longLine(1200, 'a');

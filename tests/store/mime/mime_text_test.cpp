@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "fs/text.h"
 #include "store/core/codepage.h"
 
@@ -90,6 +92,34 @@ TEST(MimeText, Base64) {
         bool bad = false;
         EXPECT_EQ(str(decodeBase64(asBytes(c.in), &bad)), c.out) << c.in;
         EXPECT_EQ(bad, c.bad) << c.in;
+    }
+}
+
+// Long runs, read many digits at a time: every byte value, any line length,
+// and a stray byte anywhere (skipped, and told unless it is a space).
+TEST(MimeText, Base64LongRuns) {
+    const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string data, run;
+    for (int i = 0; i < 3 * 256; ++i) data.push_back(static_cast<char>(i * 7 % 256));
+    for (size_t i = 0; i < data.size(); i += 3) {
+        const uint32_t v = uint8_t(data[i]) << 16 | uint8_t(data[i + 1]) << 8 | uint8_t(data[i + 2]);
+        for (int k = 18; k >= 0; k -= 6) run.push_back(digits[(v >> k) & 63]);
+    }
+    for (size_t line : {size_t(0), size_t(76), size_t(64), size_t(33)}) {
+        std::string in;
+        for (size_t i = 0; i < run.size(); ++i) in += (line && i && i % line == 0 ? "\r\n" : "") + std::string(1, run[i]);
+        bool bad = true;
+        EXPECT_EQ(str(decodeBase64(asBytes(in), &bad)), data) << line;
+        EXPECT_FALSE(bad);
+    }
+    for (int b = 0; b < 256; ++b) {
+        const char stray = static_cast<char>(b);
+        if (b == '=' || std::strchr(digits, b)) continue;
+        for (size_t at = b % 7; at < 70; at += 7) {
+            bool bad = false;
+            EXPECT_EQ(str(decodeBase64(asBytes(run.substr(0, at) + stray + run.substr(at)), &bad)), data) << b << " " << at;
+            EXPECT_EQ(bad, !std::strchr(" \t\r\n", b)) << b;
+        }
     }
 }
 
