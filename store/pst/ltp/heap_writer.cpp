@@ -166,6 +166,7 @@ void BthWriter::reserveLeaf(size_t expectedRecords) {
         }
         reservedLeaf_ = *l;
         reservedCount_ = expectedRecords;
+        leaf_.reserve(expectedRecords * rec);
     }
 }
 
@@ -176,19 +177,17 @@ Status BthWriter::add(uint64_t key, ByteSpan data) {
     any_ = true;
     lastKey_ = key;
     const size_t rec = size_t(cbKey_) + cbEnt_;
-    uint8_t r[64] = {};
-    for (uint8_t i = 0; i < cbKey_ && i < 8; ++i) r[i] = static_cast<uint8_t>(key >> (8 * i));
-    std::memcpy(r + cbKey_, data.data(), cbEnt_);
     if (reservedLeaf_) {
+        // Gathered here, and put into the reserved leaf at once by finish().
         if (count_ >= reservedCount_) return error_ = heapError("more BTH records than announced");
-        if (auto s = heap_.patch(reservedLeaf_, count_ * rec, ByteSpan(r, rec)); !s) return error_ = s.error();
-        ++count_;
-        return {};
-    }
-    if (leaf_.size() + rec > kMaxHeapAlloc)
+    } else if (leaf_.size() + rec > kMaxHeapAlloc) {
         if (auto s = flushLeaf(); !s) return s;
+    }
     if (leaf_.empty()) leafFirstKey_ = key;
-    leaf_.insert(leaf_.end(), r, r + rec);
+    const size_t at = leaf_.size();
+    leaf_.resize(at + rec);
+    for (uint8_t i = 0; i < cbKey_; ++i) leaf_[at + i] = i < 8 ? static_cast<uint8_t>(key >> (8 * i)) : 0;
+    std::memcpy(leaf_.data() + at + cbKey_, data.data(), cbEnt_);
     ++count_;
     return {};
 }
@@ -217,6 +216,7 @@ Status BthWriter::finish() {
     uint8_t levels = 0;
     if (reservedLeaf_) {
         if (count_ != reservedCount_) return error_ = heapError("fewer BTH records than announced");
+        if (auto s = heap_.patch(reservedLeaf_, 0, leaf_); !s) return error_ = s.error();
         root = reservedLeaf_;
     } else {
         if (!leaf_.empty())

@@ -146,6 +146,15 @@ bool convertValue(Property& in, uint32_t codepage, Property& out) {
 
 ltp::LtpValue ltpValue(const Property& p) { return ltp::LtpValue{p.tag, p.scalar, p.data}; }
 
+// The values of `props` a property context will store as subnodes, save
+// those of the ids `kept` (read again after the context is built).
+std::vector<Bytes*> largeValuesBut(std::vector<Property>& props, const std::function<bool(uint16_t)>& kept) {
+    std::vector<Bytes*> out;
+    for (Property& p : props)
+        if (p.data.size() > ltp::kMaxHeapAlloc && !kept(p.id())) out.push_back(&p.data);
+    return out;
+}
+
 ltp::TcCell cellOf(const Property& p) { return ltp::TcCell{true, p.scalar, p.data}; }
 
 // Bytes a property value takes, as MAPI sizes an attachment.
@@ -195,11 +204,18 @@ struct SubnodeSink {
     MessageContext& ctx;
     std::vector<ndb::SubnodeEntry> entries;
     uint64_t external = 0;
+    // Values no longer needed once stored: their bytes are handed to the
+    // writer (which then copies nothing) instead of copied.
+    std::vector<Bytes*> takeable;
 
     ltp::SubnodeStore largeValues() {
         return [this](ByteSpan data) -> Result<uint32_t> {
             const uint32_t nid = ctx.counters.newNid(ndb::NID_TYPE_LTP);
-            auto bid = ctx.ndb.writeStream(data, &external);
+            auto own = std::find_if(takeable.begin(), takeable.end(), [&](const Bytes* b) {
+                return b->data() == data.data() && b->size() == data.size();
+            });
+            auto bid = own != takeable.end() ? ctx.ndb.writeStreamTaking(std::move(**own), &external)
+                                             : ctx.ndb.writeStream(data, &external);
             if (!bid) return std::move(bid).error();
             entries.push_back({nid, *bid, 0});
             return nid;
@@ -399,7 +415,7 @@ Result<WrittenAttachment> emitAttachment(MessageContext& ctx, store::Attachment&
     WrittenAttachment out;
     out.nid = ctx.counters.newNid(ndb::NID_TYPE_ATTACHMENT);
     std::vector<Property> props = convertProperties(a.props, ObjectKind::Attachment, codepage, ctx.names);
-    SubnodeSink sub{ctx, {}, 0};
+    SubnodeSink sub{ctx, {}, 0, {}};
     uint64_t objectSize = 0;
     if (a.embedded) {
         auto em = emitMessage(ctx, *a.embedded, codepages, {}, depth + 1);
@@ -448,6 +464,13 @@ Result<WrittenAttachment> emitAttachment(MessageContext& ctx, store::Attachment&
     std::vector<ltp::LtpValue> values;
     values.reserve(props.size());
     for (const Property& p : props) values.push_back(ltpValue(p));
+    // The attachment table's columns are read from `props` afterwards.
+    sub.takeable = largeValuesBut(props, [](uint16_t id) {
+        return std::any_of(columns::kAttachments.begin(), columns::kAttachments.end(),
+                           [&](uint32_t tag) { return store::tagId(tag) == id; }) ||
+               std::find(columns::kAttachmentExtras.begin(), columns::kAttachmentExtras.end(), id) !=
+                   columns::kAttachmentExtras.end();
+    });
     auto pc = ltp::buildPropertyContext(values, sub.largeValues());
     if (!pc) return std::move(pc).error();
     auto bidData = ltp::writeHeapBlocks(ctx.ndb, pc->blocks, &sub.external);
@@ -525,7 +548,7 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, Codep
         setProp(props, std::move(prefix));
     }
 
-    SubnodeSink sub{ctx, {}, 0};
+    SubnodeSink sub{ctx, {}, 0, {}};
 
     // Recipients: rows of the 0x692 table, which every message has.
     {
@@ -577,6 +600,12 @@ Result<WrittenMessage> emitMessage(MessageContext& ctx, store::Message& m, Codep
     std::vector<ltp::LtpValue> values;
     values.reserve(props.size());
     for (const Property& p : props) values.push_back(ltpValue(p));
+    // The row's columns and the conversation id's sources are read from
+    // `props` afterwards.
+    sub.takeable = largeValuesBut(props, [&](uint16_t id) {
+        return id == t::PidTagConversationTopic || id == t::PidTagConversationIndex ||
+               std::any_of(rowColumns.begin(), rowColumns.end(), [&](uint32_t tag) { return store::tagId(tag) == id; });
+    });
     auto pc = ltp::buildPropertyContext(values, sub.largeValues());
     if (!pc) return std::move(pc).error();
 

@@ -52,6 +52,12 @@ public:
     // `*external` (the cb of every external block). An empty stream has no
     // block: BID 0.
     Result<uint64_t> writeStream(ByteSpan data, uint64_t* external = nullptr, uint16_t references = 1);
+    // The same, taking the stream's bytes: a sink that writes its blocks
+    // later may keep them until then rather than copy them now.
+    virtual Result<uint64_t> writeStreamTaking(store::Bytes&& data, uint64_t* external = nullptr,
+                                               uint16_t references = 1) {
+        return writeStream(data, external, references);
+    }
 
     // Writes a subnode B-tree (2.2.2.8.3.3) over entries sorted by NID:
     // SLBLOCKs, and one SIBLOCK above them when they do not fit one. No

@@ -17,9 +17,22 @@ namespace tavrin::pst::ndb {
 namespace {
 
 constexpr uint64_t alignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
-constexpr uint32_t kSlotsPerSection = kAMapBytes * 8;  // 3968
 
 Error writerError(const std::string& what) { return Error(err::kCallFailed, "PST writer: " + what); }
+
+// A write buffer grows without its bytes being touched; these then copy or
+// zero them in one go (the allocator would take them one by one).
+void append(WriteBuffer& b, ByteSpan data) {
+    const size_t at = b.size();
+    b.resize(at + data.size());
+    if (!data.empty()) std::memcpy(b.data() + at, data.data(), data.size());
+}
+void growZeroed(WriteBuffer& b, size_t size) {
+    const size_t at = b.size();
+    if (size <= at) return;
+    b.resize(size);
+    std::memset(b.data() + at, 0, size - at);
+}
 }  // namespace
 
 // A B-tree written bottom-up from entries in ascending key order
@@ -122,8 +135,9 @@ class NdbWriter::Background {
 public:
     struct Job {
         uint64_t offset = 0;
-        Bytes data;
+        WriteBuffer data;
         std::vector<Deferred> blocks;
+        std::vector<std::shared_ptr<const Bytes>> held;  // released once written
     };
     Background(fs::FileSink& sink, uint8_t cryptMethod, size_t limit)
         : sink_(sink), crypt_(cryptMethod), limit_(limit), thread_([this] { run(); }) {}
@@ -156,10 +170,10 @@ public:
         return failure_;
     }
     // A buffer written before, for the next one (none: a new one).
-    Bytes spare() {
+    WriteBuffer spare() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (spares_.empty()) return {};
-        Bytes b = std::move(spares_.back());
+        WriteBuffer b = std::move(spares_.back());
         spares_.pop_back();
         b.clear();
         return b;
@@ -202,8 +216,8 @@ private:
             trailer.cb = static_cast<uint16_t>(d.cb);
             trailer.wSig = computeSig(d.ib, d.bid);
             trailer.bid = d.bid;
-            if (!encodeBlockCopy(d.internal ? kCryptNone : crypt_, block.first(d.cb), block.first(d.cb), d.bid,
-                                 trailer.dwCRC))
+            const ByteSpan from(d.src ? d.src : block.data(), d.cb);
+            if (!encodeBlockCopy(d.internal ? kCryptNone : crypt_, from, block.first(d.cb), d.bid, trailer.dwCRC))
                 return writerError("unknown encoding");
             (void)trailer.encode(block.last(kBlockTrailerSize));
         }
@@ -231,7 +245,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable work_, room_;
     std::deque<Job> queue_;
-    std::vector<Bytes> spares_;
+    std::vector<WriteBuffer> spares_;
     size_t waiting_ = 0;
     bool busy_ = false;
     bool stop_ = false;
@@ -260,7 +274,7 @@ const Error& NdbWriter::error() const {
 Status NdbWriter::write(uint64_t ib, ByteSpan data) {
     Background::Job job;
     job.offset = ib;
-    job.data.assign(data.begin(), data.end());
+    append(job.data, data);
     return background_->submit(std::move(job));
 }
 
@@ -300,18 +314,43 @@ void NdbWriter::openSection(uint64_t k) {
 
 Status NdbWriter::closeSection() {
     const uint64_t base = amapOffset(section_);
+    // Whole bytes of slots in use or free (nearly all of them) at once;
+    // the bits of the others one by one, the first slot in the high bit.
     uint32_t zeros = 0, run = 0, longest = 0;
-    for (uint32_t i = 0; i < kSlotsPerSection; ++i) {
-        if (amap_[i / 8] & (0x80 >> (i % 8))) {
+    for (const uint8_t byte : amap_) {
+        if (byte == 0xFF) {
             run = 0;
+        } else if (byte == 0) {
+            zeros += 8;
+            run += 8;
         } else {
-            ++zeros;
-            longest = std::max(longest, ++run);
+            for (int bit = 7; bit >= 0; --bit) {
+                if (byte & (1u << bit)) {
+                    run = 0;
+                } else {
+                    ++zeros;
+                    longest = std::max(longest, ++run);
+                }
+            }
         }
+        longest = std::max(longest, run);
     }
     freeSlots_ += zeros;
     longestRun_.push_back(static_cast<uint8_t>(std::min<uint32_t>(longest, 255)));
     return put(base, MapPage::sealed(amap_, ptypeAMap, base));
+}
+
+// Marks `count` slots from `first` in use: the first slot of a byte is its
+// high bit.
+void NdbWriter::markSlots(uint64_t first, uint64_t count) {
+    uint64_t s = first;
+    const uint64_t e = first + count;
+    for (; s < e && s % 8 != 0; ++s) amap_[s / 8] |= static_cast<uint8_t>(0x80 >> (s % 8));
+    if (e - s >= 8) {
+        std::memset(amap_.data() + s / 8, 0xFF, (e - s) / 8);
+        s += (e - s) / 8 * 8;
+    }
+    for (; s < e; ++s) amap_[s / 8] |= static_cast<uint8_t>(0x80 >> (s % 8));
 }
 
 Result<uint64_t> NdbWriter::allocate(uint64_t size, uint64_t align) {
@@ -319,8 +358,7 @@ Result<uint64_t> NdbWriter::allocate(uint64_t size, uint64_t align) {
         const uint64_t base = amapOffset(section_);
         const uint64_t pos = alignUp(cursor_, align);
         if (pos + size <= base + kAMapCoverage) {
-            for (uint64_t s = (pos - base) / kSlotSize, e = s + size / kSlotSize; s < e; ++s)
-                amap_[s / 8] |= static_cast<uint8_t>(0x80 >> (s % 8));
+            markSlots((pos - base) / kSlotSize, size / kSlotSize);
             cursor_ = pos + size;
             return pos;
         }
@@ -334,12 +372,12 @@ Status NdbWriter::put(uint64_t ib, ByteSpan data, bool mayFlush) {
     const uint64_t end = bufStart_ + buf_.size();
     if (!buf_.empty() && ib >= bufStart_ && ib <= end + 65536) {
         const size_t off = static_cast<size_t>(ib - bufStart_);
-        if (off > buf_.size()) buf_.resize(off);  // a gap reads as zeros
+        growZeroed(buf_, off);  // a gap reads as zeros
         // What lands inside the buffer is copied over; the rest is appended
         // (not zeroed first).
         const size_t inside = std::min(data.size(), buf_.size() - off);
         if (inside) std::memcpy(buf_.data() + off, data.data(), inside);
-        buf_.insert(buf_.end(), data.begin() + static_cast<std::ptrdiff_t>(inside), data.end());
+        append(buf_, data.subspan(inside));
         if (mayFlush && buf_.size() >= opt_.writeBuffer) return flushBuffer();
         return {};
     }
@@ -354,8 +392,36 @@ Status NdbWriter::put(uint64_t ib, ByteSpan data, bool mayFlush) {
     }
     if (auto s = flushBuffer(); !s) return s;
     bufStart_ = ib;
-    buf_.assign(data.begin(), data.end());
+    buf_.clear();
+    append(buf_, data);
     return {};
+}
+
+Result<const uint8_t*> NdbWriter::putBlock(uint64_t ib, ByteSpan data, size_t total,
+                                           const std::shared_ptr<const Bytes>* held) {
+    if (failure_.failed()) return failure_;
+    // The usual case, the block just after (or a little after) the bytes
+    // in the buffer, or first in an empty one: copied once, straight from
+    // the caller's bytes, or not at all when they are held.
+    if (buf_.empty()) bufStart_ = ib;
+    if (ib >= bufStart_ + buf_.size() && ib <= bufStart_ + buf_.size() + 65536) {
+        const size_t off = static_cast<size_t>(ib - bufStart_);
+        growZeroed(buf_, off);  // a gap reads as zeros
+        if (held) {
+            buf_.resize(off + data.size());  // filled in by the writing thread
+            if (held_.empty() || held_.back() != *held) held_.push_back(*held);
+        } else {
+            append(buf_, data);
+        }
+        growZeroed(buf_, off + total);  // the padding and the trailer's room
+        if (held) return data.data();
+        return static_cast<const uint8_t*>(nullptr);
+    }
+    uint8_t block[kMaxBlockSize];
+    std::memcpy(block, data.data(), data.size());
+    std::memset(block + data.size(), 0, total - data.size());
+    if (auto s = put(ib, ByteSpan(block, total), false); !s) return s.error();
+    return static_cast<const uint8_t*>(nullptr);
 }
 
 Status NdbWriter::flushBuffer() {
@@ -366,6 +432,8 @@ Status NdbWriter::flushBuffer() {
     job.data = std::move(buf_);
     job.blocks = std::move(deferred_);
     deferred_.clear();
+    job.held = std::move(held_);
+    held_.clear();
     bufStart_ += job.data.size();
     buf_ = background_->spare();
     buf_.reserve(opt_.writeBuffer + kMaxBlockSize);
@@ -384,6 +452,27 @@ Result<Bref> NdbWriter::writePage(uint8_t ptype, MutableByteSpan page) {
 }
 
 Result<uint64_t> NdbWriter::writeBlock(ByteSpan data, bool internal, uint16_t references) {
+    return writeBlockFrom(data, internal, references, nullptr);
+}
+
+Result<uint64_t> NdbWriter::writeStreamTaking(Bytes&& data, uint64_t* external, uint16_t references) {
+    if (data.empty() || data.size() > kMaxStreamSize) return writeStream(data, external, references);
+    const auto held = std::make_shared<const Bytes>(std::move(data));
+    const ByteSpan all(*held);
+    if (external) *external += all.size();
+    if (all.size() <= kMaxBlockData) return writeBlockFrom(all, false, references, &held);
+    DataTreeBuilder tree(*this);
+    for (size_t off = 0; off < all.size(); off += kMaxBlockData) {
+        const size_t n = std::min<size_t>(kMaxBlockData, all.size() - off);
+        auto bid = writeBlockFrom(all.subspan(off, n), false, 1, &held);
+        if (!bid) return bid;
+        tree.add(*bid, static_cast<uint32_t>(n));
+    }
+    return tree.finish();
+}
+
+Result<uint64_t> NdbWriter::writeBlockFrom(ByteSpan data, bool internal, uint16_t references,
+                                           const std::shared_ptr<const Bytes>* held) {
     if (failure_.failed()) return failure_;
     if (finished_) return writerError("block written after finish");
     if (data.size() > kMaxBlockData) return writerError("block larger than 8176 bytes");
@@ -399,13 +488,11 @@ Result<uint64_t> NdbWriter::writeBlock(ByteSpan data, bool internal, uint16_t re
     // The data goes into the write buffer as given; the writing thread
     // encodes it and adds the trailer with the CRC of the stored bytes.
     if (cryptMethod() > kCryptCyclic) return fail(writerError("unknown encoding")).error();
-    uint8_t block[kMaxBlockSize];
-    std::memcpy(block, data.data(), cb);
-    std::memset(block + cb, 0, static_cast<size_t>(total - cb));
-    if (auto s = put(*ib, ByteSpan(block, static_cast<size_t>(total)), false); !s) return s.error();
+    auto src = putBlock(*ib, data, static_cast<size_t>(total), held);
+    if (!src) return std::move(src).error();
     // The block lies in the current buffer (put starts a new one for a block
     // beyond it): encoded when the buffer is written.
-    deferred_.push_back({*ib, cb, static_cast<uint32_t>(total), bid, internal});
+    deferred_.push_back({*ib, cb, static_cast<uint32_t>(total), bid, internal, *src});
     if (buf_.size() >= opt_.writeBuffer)
         if (auto s = flushBuffer(); !s) return s.error();
 

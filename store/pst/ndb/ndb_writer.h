@@ -27,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "fs/file_io.h"
@@ -56,6 +57,23 @@ struct NdbOptions {
 
 class BTreeStream;
 
+// Bytes that a resize leaves as they were: room for data another thread
+// fills in is not written twice. (Inserting or filling through this
+// allocator goes byte by byte: the writer copies and zeroes with memcpy and
+// memset into room made by resize.)
+template <class T>
+struct UninitializedAllocator : std::allocator<T> {
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using WriteBuffer = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
+
 class NdbWriter final : public BlockSink {
 public:
     NdbWriter(fs::FileSink& sink, NdbOptions options = {});
@@ -66,6 +84,10 @@ public:
     // BlockSink: blocks of the new file (writeStream and writeSubnodes
     // come with the interface).
     Result<uint64_t> writeBlock(ByteSpan data, bool internal, uint16_t references = 1) override;
+    // Keeps the stream's bytes until the writing thread has encoded its
+    // blocks from them: the thread building the file copies nothing.
+    Result<uint64_t> writeStreamTaking(Bytes&& data, uint64_t* external = nullptr,
+                                       uint16_t references = 1) override;
 
     // Completes the file: the NBT from `nodes`, the rest of the BBT, the
     // last AMap, FMaps, DList and the header. `rgnid` are the header's NID
@@ -81,11 +103,21 @@ public:
 private:
     friend class BTreeStream;
     Result<uint64_t> allocate(uint64_t size, uint64_t align);
+    void markSlots(uint64_t first, uint64_t count);
     void openSection(uint64_t k);
     Status closeSection();
     // Places bytes at `ib`: in the write buffer, or written out. A full
     // buffer is written unless `mayFlush` is false.
     Status put(uint64_t ib, ByteSpan data, bool mayFlush = true);
+    // A block of `data`; with `held` (which owns the data) the data is read
+    // by the writing thread, not copied now.
+    Result<uint64_t> writeBlockFrom(ByteSpan data, bool internal, uint16_t references,
+                                    const std::shared_ptr<const Bytes>* held);
+    // Places a block's data at `ib` followed by zeros up to `total` bytes,
+    // in the write buffer; never writes the buffer out. With `held`, only
+    // room is made where the block lies inside the buffer: returns where
+    // the writing thread then reads the data from (null: it is in place).
+    Result<const uint8_t*> putBlock(uint64_t ib, ByteSpan data, size_t total, const std::shared_ptr<const Bytes>* held);
     Status flushBuffer();
     Result<Bref> writePage(uint8_t ptype, MutableByteSpan page);
     Status fail(Error e);
@@ -110,7 +142,7 @@ private:
 
     // Write buffer over [bufStart_, bufStart_ + buf_.size()).
     uint64_t bufStart_ = 0;
-    Bytes buf_;
+    WriteBuffer buf_;
     // The blocks in buf_, still to be encoded, checksummed and given their
     // trailer.
     struct Deferred {
@@ -119,8 +151,11 @@ private:
         uint32_t total;
         uint64_t bid;
         bool internal;
+        const uint8_t* src;  // the data, when not in the buffer
     };
     std::vector<Deferred> deferred_;
+    // The owners of the data the blocks in buf_ are read from.
+    std::vector<std::shared_ptr<const Bytes>> held_;
     class Background;
     std::unique_ptr<Background> background_;
 

@@ -64,6 +64,26 @@ std::unique_ptr<NodeDatabase> openDb(const Bytes& file) {
 
 constexpr uint32_t nidOf(uint32_t i) { return makeNid(NID_TYPE_NORMAL_MESSAGE, 0x400 + i); }
 
+// A stream handed over (its bytes read later by the writing thread) makes
+// the same file as one copied, under every encoding, between copied blocks
+// and across write buffers (256 KiB).
+TEST(PstNdbWriter, StreamTakenWritesTheSameFileAsStreamCopied) {
+    const std::vector<size_t> sizes = {1, kMaxBlockData, kMaxBlockData + 1, 3 * size_t(kMaxBlockData) + 5, 300000};
+    for (uint8_t crypt : {kCryptNone, kCryptPermute, kCryptCyclic}) {
+        Bytes files[2];
+        for (int taking = 0; taking < 2; ++taking)
+            files[taking] = writeFile(crypt, [&](NdbWriter& w, std::vector<NodeEntry>& nodes) {
+                for (uint32_t i = 0; i < sizes.size(); ++i) {
+                    Bytes s = pattern(sizes[i], i);
+                    auto bid = taking ? w.writeStreamTaking(std::move(s)) : w.writeStream(s);
+                    ASSERT_TRUE(bid.ok() && w.writeBlock(pattern(100, i + 50), false).ok());
+                    nodes.push_back({nidOf(i), *bid, 0, 0});
+                }
+            });
+        EXPECT_EQ(files[0], files[1]) << int(crypt);
+    }
+}
+
 // Streams of 0, 1, 8176, 8177 bytes, 1021 full blocks (the most one XBLOCK
 // holds) and one byte more (an XXBLOCK): each reads back whole, in the
 // blocks and at the depth the format prescribes.
