@@ -86,16 +86,19 @@ inline std::string shellLine(const std::string& cmd) {
 // cmd.exe's status for "not an internal or external command". Under wine,
 // on a loaded machine, cmd.exe now and then reports it for a program that is
 // there (once in a run of 370 tests); msg2pst itself never exits with it, so
-// a line that ends with it is run once more.
+// a line that ends with it is run once more. So is one for which system()
+// could not start cmd.exe at all (-1: seen once under wine, in a run of 432
+// tests on two busy cores), which msg2pst's own statuses (0 to 3) never are.
 constexpr int kCommandNotFound = 9009;
 constexpr int kShellAttempts = 2;
+inline bool neverRan(int status) { return status == kCommandNotFound || status == -1; }
 
 // The exit status of a command line; -1 when it did not exit normally.
 inline int shell(const std::string& cmd) {
 #ifdef _WIN32
     int st = -1;
     for (int attempt = 0; attempt < kShellAttempts; ++attempt)
-        if ((st = std::system(shellLine(cmd).c_str())) != kCommandNotFound) break;
+        if (!neverRan(st = std::system(shellLine(cmd).c_str()))) break;
     return st;
 #else
     const int st = std::system(shellLine(cmd).c_str());
@@ -115,7 +118,7 @@ inline std::string capture(const std::string& cmd, int& status) {
         out.clear();
         char buf[4096];
         for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-        if ((status = ::_pclose(p)) != kCommandNotFound) break;
+        if (!neverRan(status = ::_pclose(p))) break;
     }
 #else
     FILE* p = ::popen(shellLine(cmd).c_str(), "r");
