@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "fs/cpu_features.h"
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
 #elif defined(__SSE2__)
@@ -164,17 +166,13 @@ __attribute__((target("avx2"))) size_t widenAsciiLeAvx2(const char* in, size_t n
     }
     return i;
 }
-const bool kTextAvx2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}();
 }  // namespace
 #endif
 
 size_t widenAsciiLe(const char* in, size_t n, unsigned char* out) {
     size_t i = 0;
 #if defined(TAVRIN_TEXT_AVX2)
-    if (kTextAvx2) {
+    if (fs::cpuHasAvx2()) {
         i = widenAsciiLeAvx2(in, n, out);
         if (n - i >= 32) return i;  // stopped at an 8-bit byte
     }
@@ -304,29 +302,59 @@ bool utf16LeToUtf8(const unsigned char* in, size_t n, std::vector<unsigned char>
     return true;
 }
 
-std::u16string toUtf16(std::string_view s) {
-    // At most one UTF-16 unit per byte; cut to size at the end.
-    std::u16string out(s.size(), u'\0');
-    char16_t* o = out.data();
+namespace {
+
+// Runs of ASCII and single units, into UTF-16 units (char16_t) or their
+// UTF-16LE bytes; each returns where the next one goes.
+char16_t* widenRun(const char* in, size_t n, char16_t* o, size_t& taken) {
+    taken = widenAscii(in, n, o);
+    return o + taken;
+}
+unsigned char* widenRun(const char* in, size_t n, unsigned char* o, size_t& taken) {
+    taken = widenAsciiLe(in, n, o);
+    return o + 2 * taken;
+}
+char16_t* putUnit(char16_t* o, uint32_t unit) {
+    *o = static_cast<char16_t>(unit);
+    return o + 1;
+}
+unsigned char* putUnit(unsigned char* o, uint32_t unit) {
+    o[0] = static_cast<unsigned char>(unit);
+    o[1] = static_cast<unsigned char>(unit >> 8);
+    return o + 2;
+}
+
+// UTF-8 into UTF-16 at `o`, which has room for one unit a byte of `s`;
+// returns the end of what was written.
+template <typename Out>
+Out* utf8ToUtf16(std::string_view s, Out* o) {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     const size_t n = s.size();
     size_t i = 0;
     while (i < n) {
         if (p[i] < 0x80) {
-            const size_t k = widenAscii(s.data() + i, n - i, o);
-            o += k;
+            size_t k = 0;
+            o = widenRun(s.data() + i, n - i, o, k);
             i += k;
             continue;
         }
         const char32_t cp = decodeUtf8(s, i);
         if (cp < 0x10000) {
-            *o++ = static_cast<char16_t>(cp);
+            o = putUnit(o, cp);
         } else {
-            *o++ = static_cast<char16_t>(firstUnit(cp));
-            *o++ = static_cast<char16_t>(secondUnit(cp));
+            o = putUnit(o, firstUnit(cp));
+            o = putUnit(o, secondUnit(cp));
         }
     }
-    out.resize(static_cast<size_t>(o - out.data()));
+    return o;
+}
+
+}  // namespace
+
+std::u16string toUtf16(std::string_view s) {
+    // At most one UTF-16 unit per byte; cut to size at the end.
+    std::u16string out(s.size(), u'\0');
+    out.resize(static_cast<size_t>(utf8ToUtf16(s, out.data()) - out.data()));
     return out;
 }
 
@@ -334,31 +362,7 @@ void appendUtf16Le(std::string_view s, std::vector<unsigned char>& out) {
     // At most one unit (two bytes) per byte; cut to size at the end.
     const size_t start = out.size();
     out.resize(start + 2 * s.size());
-    unsigned char* o = out.data() + start;
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const size_t n = s.size();
-    auto put = [&o](uint32_t unit) {
-        o[0] = static_cast<unsigned char>(unit);
-        o[1] = static_cast<unsigned char>(unit >> 8);
-        o += 2;
-    };
-    size_t i = 0;
-    while (i < n) {
-        if (p[i] < 0x80) {
-            const size_t k = widenAsciiLe(s.data() + i, n - i, o);
-            o += 2 * k;
-            i += k;
-            continue;
-        }
-        const char32_t cp = decodeUtf8(s, i);
-        if (cp < 0x10000) {
-            put(cp);
-        } else {
-            put(firstUnit(cp));
-            put(secondUnit(cp));
-        }
-    }
-    out.resize(static_cast<size_t>(o - out.data()));
+    out.resize(static_cast<size_t>(utf8ToUtf16(s, out.data() + start) - out.data()));
 }
 
 int compareOrdinal(std::string_view a, std::string_view b) {

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <map>
 
+#include "fs/cpu_features.h"
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
 #elif defined(__SSE2__)
@@ -359,10 +361,6 @@ __attribute__((target("avx2"))) size_t scanBlocksAvx2(LineScan& s, size_t n) {
     }
     return i;
 }
-const bool kLinesAvx2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}();
 #endif
 
 }  // namespace
@@ -372,7 +370,7 @@ LineFacts scanLines(ByteSpan data) {
     const size_t n = data.size();
     size_t i = 0;
 #if defined(TAVRIN_LINES_AVX2)
-    if (kLinesAvx2) i = scanBlocksAvx2(s, n);
+    if (fs::cpuHasAvx2()) i = scanBlocksAvx2(s, n);
     else
 #endif
 #if defined(__SSE2__)

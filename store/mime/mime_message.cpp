@@ -12,6 +12,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "fs/cpu_features.h"
 #include "fs/text.h"
 #include "store/core/codepage.h"
 #include "store/core/tags.h"
@@ -147,10 +148,6 @@ __attribute__((target("avx2"))) size_t crlfPairsAvx2(const uint8_t* s, size_t n,
     lone = _mm256_movemask_epi8(diff) != 0;
     return i;
 }
-const bool kCrlfAvx2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}();
 #endif
 
 bool allCrlf(const uint8_t* s, size_t n) {
@@ -159,7 +156,7 @@ bool allCrlf(const uint8_t* s, size_t n) {
     size_t i = 0;  // units k < i are checked
     bool lone = false;
 #if defined(TAVRIN_CRLF_AVX2)
-    if (kCrlfAvx2) i = crlfPairsAvx2(s, n, lone);
+    if (fs::cpuHasAvx2()) i = crlfPairsAvx2(s, n, lone);
     else
 #endif
 #if defined(__SSE2__)

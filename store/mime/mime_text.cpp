@@ -8,6 +8,7 @@
 #include <immintrin.h>
 #endif
 
+#include "fs/cpu_features.h"
 #include "fs/text.h"
 #include "store/core/codepage.h"
 
@@ -613,10 +614,6 @@ __attribute__((target("avx2"))) size_t decodeBase64Avx2(const uint8_t* p, size_t
     }
     return i;
 }
-const bool kBase64Avx2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}();
 #endif
 
 }  // namespace
@@ -632,11 +629,14 @@ Bytes decodeBase64(ByteSpan text, bool* bad) {
     int bits = 0;
     bool broken = false;
     bool padded = false;
+#if defined(TAVRIN_BASE64_AVX2)
+    const bool avx2 = fs::cpuHasAvx2();
+#endif
     while (p < end) {
         if (bits == 0 && !padded) {
             // Whole groups of four digits, the bulk of every line.
 #if defined(TAVRIN_BASE64_AVX2)
-            if (kBase64Avx2 && end - p >= 32) {
+            if (avx2 && end - p >= 32) {
                 const size_t k = decodeBase64Avx2(p, static_cast<size_t>(end - p), o);
                 p += k;
                 o += k / 4 * 3;

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "fs/cpu_features.h"
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
 #define TAVRIN_CRC_CLMUL 1
@@ -159,10 +161,6 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) size_t mapVbmi(const uint
     return i;
 }
 
-const bool kHaveAvx2 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}();
 const bool kHaveVbmi = [] {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
@@ -176,7 +174,7 @@ uint32_t mapCopyCrc(const uint8_t* src, uint8_t* dst, size_t n, const uint8_t (&
     size_t i = 0;
 #ifdef TAVRIN_CRC_CLMUL
     if (kHaveVbmi) i = mapVbmi(src, dst, n, map);
-    else if (kHaveAvx2) i = mapAvx2(src, dst, n, map);
+    else if (fs::cpuHasAvx2()) i = mapAvx2(src, dst, n, map);
 #endif
     for (; i < n; ++i) dst[i] = map[src[i]];
     return anyCrc(dst, n, crc);
